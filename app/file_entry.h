@@ -1,0 +1,46 @@
+#pragma once
+// One file the installer fetches and checks, the launcher manifest included.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+struct FileEntry {
+    std::string strName;         // last "/" component of strUrl
+    std::string strIncomingPath; // install folder + "/incoming/" + strName
+    std::string strManifestMd5;  // digest the installed file must have
+    std::string strUrl;          // URL path below the server's base URL
+    std::string strObjectMd5;    // digest the downloaded object must have (= strName)
+    std::string strTargetPath;   // where the file is installed
+    std::int64_t nFileSize = 0;  // Content-Length the server announced
+    std::atomic<std::int64_t> nReceived{0};
+    // Written by the download worker, read by the thread that started it: bOk is stored before
+    // nState becomes 2 (release), and read only after nState == 2 was seen (acquire).
+    std::atomic<bool> bOk{false};
+    std::atomic<int> nState{0}; // 0 not started, 1 downloading, 2 finished
+    bool (*checkFun)(FileEntry& entry) = nullptr;
+
+    FileEntry() = default;
+    FileEntry(const FileEntry& other) { *this = other; }
+    FileEntry& operator=(const FileEntry& other) {
+        strName = other.strName;
+        strIncomingPath = other.strIncomingPath;
+        strManifestMd5 = other.strManifestMd5;
+        strUrl = other.strUrl;
+        strObjectMd5 = other.strObjectMd5;
+        strTargetPath = other.strTargetPath;
+        nFileSize = other.nFileSize;
+        nReceived.store(other.nReceived.load());
+        bOk.store(other.bOk.load());
+        nState.store(other.nState.load());
+        checkFun = other.checkFun;
+        return *this;
+    }
+
+    // The hand-over between download worker and poller.
+    void Finish(bool ok) {
+        bOk.store(ok, std::memory_order_relaxed);
+        nState.store(2, std::memory_order_release);
+    }
+    bool IsFinished() const { return nState.load(std::memory_order_acquire) == 2; }
+};

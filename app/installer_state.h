@@ -1,0 +1,31 @@
+#pragma once
+// The process-wide installer state and strings.
+
+#include "app/file_entry.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+extern const std::string strManifestUrl;    // "microclient/download/launcher_manifest.js"
+extern const std::string strManifestUrlX64; // "microclient/download/launcher_manifest_x64.js"
+extern const std::string strIncomingDir;    // "incoming"
+extern std::string strInstallDir;           // set once by main before the install worker starts
+extern const std::string strServerUrl;      // base URL of the download server, no trailing "/"
+
+class InstallerState {
+  public:
+    InstallerState() = default;
+    InstallerState(const InstallerState&) = delete;
+    InstallerState& operator=(const InstallerState&) = delete;
+
+    std::unique_ptr<FileEntry> manifestEntry;
+    std::vector<FileEntry> fileEntries;
+    std::vector<FileEntry*> pendingEntries; // point into fileEntries, which no longer changes
+    void* hMutex = nullptr;
+};
+
+InstallerState& GetInstallerState();
+
+// The common end of every run that failed: gives up the single-instance lock, exit(0).
+[[noreturn]] void ExitInstaller();

@@ -1,0 +1,23 @@
+#pragma once
+// The socket layer: plain blocking IPv4 TCP sockets. The one process-wide CDealSocket starts
+// the socket library before main and cleans it up at exit.
+
+#include "platform/platform.h"
+
+#include <string>
+
+class CDealSocket {
+  public:
+    CDealSocket();
+    virtual ~CDealSocket();
+};
+
+constexpr int kHeaderBufferSize = 1024; // data bytes; the buffer holds one more for the NUL
+
+// Create, resolve, connect (with the engine's connect time-out, and its receive time-out set on
+// the socket). The invalid socket on failure, after a log line.
+platform::Socket ConnectServer(const std::string& host, int port);
+// One send of the whole text; on failure the socket is closed and false returned.
+bool SendString(platform::Socket socket, const std::string& text);
+// Reads a response header byte by byte up to CR LF CR LF or 1,024 bytes; NUL-terminates it.
+int GetHttpHeader(platform::Socket socket, char* buffer /* kHeaderBufferSize + 1 */);

@@ -1,0 +1,19 @@
+#include "net/engine_settings.h"
+
+#ifndef FELTO_SERVER_PORT
+#define FELTO_SERVER_PORT 80
+#endif
+
+namespace {
+EngineSettings g_settings = {
+    FELTO_SERVER_PORT,
+    30000, // connect: a reachable server answers in well under a second
+    30000, // receive: long enough for a busy server, short enough that a player is not stuck
+    3000,  // pause before a repeated attempt
+    1000,  // pause after each successful repair download
+};
+} // namespace
+
+const EngineSettings& GetEngineSettings() { return g_settings; }
+
+void OverrideEngineSettingsForTesting(const EngineSettings& settings) { g_settings = settings; }

@@ -1,0 +1,16 @@
+#pragma once
+// The download engine's fixed values. They are constants of the program; tests shorten them
+// through the one seam below, never by waiting the real time.
+
+struct EngineSettings {
+    int port;               // the download server's port (FELTO_SERVER_PORT)
+    int connectTimeoutMs;   // a connect that takes longer counts as failed
+    int receiveTimeoutMs;   // a receive that stalls longer counts as a failed receive
+    int retryPauseMs;       // pause before each repeated download attempt
+    int afterDownloadPauseMs; // pause after each successful repair download
+};
+
+const EngineSettings& GetEngineSettings();
+
+// Test seam: replaces the settings for the rest of the process.
+void OverrideEngineSettingsForTesting(const EngineSettings& settings);

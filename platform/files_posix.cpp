@@ -1,0 +1,132 @@
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+thread_local int t_lastError = 0;
+
+bool Fail() {
+    t_lastError = errno;
+    return false;
+}
+} // namespace
+
+PathKind QueryPath(const std::string& path) {
+    struct stat info;
+    if (path.empty() || ::stat(path.c_str(), &info) != 0)
+        return PathKind::Missing;
+    return S_ISDIR(info.st_mode) ? PathKind::Directory : PathKind::File;
+}
+
+bool MakeFolder(const std::string& path) {
+    return ::mkdir(path.c_str(), 0755) == 0 || Fail();
+}
+
+bool CopyFileOver(const std::string& from, const std::string& to) {
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return Fail();
+    struct stat info;
+    if (::fstat(in, &info) != 0 || S_ISDIR(info.st_mode)) {
+        int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+        ::close(in);
+        errno = error;
+        return Fail();
+    }
+    // Written beside the target and renamed over it, so a failed copy never leaves a half file
+    // where the installed one was.
+    std::string temp = to + ".felto-copy";
+    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 0777);
+    if (out < 0) {
+        int error = errno;
+        ::close(in);
+        errno = error;
+        return Fail();
+    }
+    char buffer[1 << 16];
+    bool ok = true;
+    for (;;) {
+        ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = ::write(out, buffer + done, n - done);
+            if (w < 0) {
+                if (errno == EINTR)
+                    continue;
+                ok = false;
+                break;
+            }
+            done += w;
+        }
+        if (!ok)
+            break;
+    }
+    int error = errno;
+    ::close(in);
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temp.c_str(), to.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        errno = error;
+        return Fail();
+    }
+    return true;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || Fail(); }
+
+int LastError() { return t_lastError; }
+
+std::string SystemErrorText(int code) { return std::strerror(code); }
+
+bool FileSize(const std::string& path, std::int64_t& size) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0)
+        return Fail();
+    size = info.st_size;
+    return true;
+}
+
+bool ResizeFile(const std::string& path, std::int64_t size) {
+    return ::truncate(path.c_str(), size) == 0 || Fail();
+}
+
+std::FILE* OpenShared(const std::string& path, const char* mode) {
+    std::FILE* file = std::fopen(path.c_str(), mode);
+    if (file)
+        ::fcntl(fileno(file), F_SETFD, FD_CLOEXEC);
+    return file;
+}
+
+bool SeekTo(std::FILE* file, std::int64_t offset) {
+    return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool IsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
+std::string DefaultInstallDir() {
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/Felto";
+}
+
+} // namespace platform

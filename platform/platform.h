@@ -1,0 +1,151 @@
+#pragma once
+// The one place that knows the operating system. Every function here has a Win32 backend
+// (*_win32.cpp, calling the Windows interface named beside it) and a POSIX backend
+// (*_posix.cpp, the nearest sound equivalent).
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// ---- Files and folders (files_*.cpp) ----
+
+enum class PathKind { Missing, File, Directory };
+
+// GetFileAttributesA: what stands at a path. Missing also when it cannot be examined.
+PathKind QueryPath(const std::string& path);
+// CreateDirectoryA with default security: one folder, parent must exist.
+bool MakeFolder(const std::string& path);
+// CopyFileA(from, to, FALSE): an existing target is overwritten. On failure LastError() says why.
+bool CopyFileOver(const std::string& from, const std::string& to);
+// DeleteFileA.
+bool RemoveFile(const std::string& path);
+// GetLastError() / errno of the last failed file call on this thread.
+int LastError();
+// FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM) / strerror: the system's text for an error number.
+std::string SystemErrorText(int code);
+// _stat64: size of a file in bytes; false when it cannot be examined.
+bool FileSize(const std::string& path, std::int64_t& size);
+// Cut or extend a file to a size.
+bool ResizeFile(const std::string& path, std::int64_t size);
+// fopen with no sharing restriction (_fsopen _SH_DENYNO on Windows), so other programs may read
+// and write the file meanwhile.
+std::FILE* OpenShared(const std::string& path, const char* mode);
+// Seek a stream to a 64-bit offset from its start.
+bool SeekTo(std::FILE* file, std::int64_t offset);
+// A path that names its root: a drive letter ("D:") on Windows, a leading "/" elsewhere.
+bool IsAbsolutePath(const std::string& path);
+// The install folder offered first: D:\Felto on Windows, $HOME/Felto elsewhere.
+std::string DefaultInstallDir();
+
+// ---- Single instance (instance_*.cpp) ----
+
+// CreateMutexA(NULL, FALSE, "FeltoUpdater") + GetLastError(): a handle while this process is the
+// only installer running, null when another holds the name (or the call failed). On POSIX an
+// flock on a lock file, dropped by the system when the process dies.
+void* AcquireInstanceLock();
+// ReleaseMutex + CloseHandle.
+void ReleaseInstanceLock(void* handle);
+
+// ---- User interface (ui_*.cpp) ----
+
+// MessageBoxA(NULL, text, caption, MB_OK); waits until the player closes it. On POSIX the
+// caption and text go to standard error.
+void ShowMessage(const std::string& text, const std::string& caption);
+// SHBrowseForFolderA with the title, starting at `initial`. True with the chosen folder, false
+// when cancelled or when there is no dialog (POSIX).
+bool BrowseForFolder(const std::string& title, const std::string& initial, std::string& folder);
+
+// ---- Threads and time (threads_*.cpp) ----
+
+using ThreadRoutine = unsigned (*)(void* arg);
+
+// CreateThread, handle discarded: the thread runs on its own and is never joined.
+bool StartDetachedThread(ThreadRoutine routine, void* arg);
+
+struct ThreadHandle {
+    void* native = nullptr;
+};
+// CreateThread, handle kept for WaitAllThreads.
+bool StartThread(ThreadRoutine routine, void* arg, ThreadHandle& handle);
+// WaitForMultipleObjects(all, INFINITE), then closes the handles.
+void WaitAllThreads(std::vector<ThreadHandle>& handles);
+
+void SleepMs(unsigned milliseconds);
+
+// _time64 + _localtime64_s. False with the error number when local time cannot be had.
+bool LocalTimeNow(std::tm& out, int& error);
+
+// ---- Sockets (sockets_*.cpp) ----
+
+using Socket = std::intptr_t;
+constexpr Socket kInvalidSocket = -1;
+
+enum class SocketStartup { Ok, Failed, WrongVersion };
+// WSAStartup(0x0101) / nothing to do on POSIX (but SIGPIPE is ignored there).
+SocketStartup StartSockets();
+// WSACleanup.
+void StopSockets();
+
+// socket(AF_INET, SOCK_STREAM, 0).
+Socket OpenTcpSocket();
+// gethostbyname: first IPv4 address of a host (network byte order).
+bool ResolveHost(const std::string& host, std::uint32_t& address);
+// connect to address:port, giving up after timeoutMs (0 = wait as long as the system waits).
+bool ConnectTo(Socket socket, std::uint32_t address, int port, int timeoutMs);
+// Receive time-out for every later receive on the socket (0 = none).
+void SetReceiveTimeout(Socket socket, int timeoutMs);
+// One send call; the count sent, or -1 on failure.
+long SendSome(Socket socket, const char* data, std::size_t length);
+// One recv call; the count received, 0 when the peer closed, -1 on failure or time-out.
+long ReceiveSome(Socket socket, char* buffer, std::size_t length);
+// closesocket.
+void CloseSocket(Socket socket);
+// WSAGetLastError / errno.
+int LastSocketError();
+
+// ---- Programs (programs_*.cpp) ----
+
+// Start a program without waiting for it and without a window. Windows: WinExec(commandLine,
+// SW_HIDE), which parses the command line; POSIX: the argument vector, after making argv[0]
+// executable. The result follows WinExec: above 31 when the program was started.
+unsigned RunHidden(const std::string& commandLine, const std::vector<std::string>& argv);
+// ShellExecuteA(NULL, "open", program, NULL, workingDir, SW_SHOWNORMAL); POSIX starts the
+// program directly in workingDir after making it executable. Above 32 when it was started.
+long OpenProgram(const std::string& program, const std::string& workingDir);
+
+// ---- Desktop shortcut (shortcut_*.cpp) ----
+
+// SHGetSpecialFolderLocation(CSIDL_DESKTOPDIRECTORY) + SHGetPathFromIDListA; $HOME/Desktop.
+bool DesktopFolder(std::string& folder);
+// What follows the desktop folder in the shortcut's path: "\Felto.lnk" / "/Felto.desktop".
+const char* ShortcutFileSuffix();
+// COM IShellLinkA + IPersistFile::Save; a freedesktop launcher file on POSIX.
+bool WriteShortcut(const std::string& shortcutPath, const std::string& target,
+                   const std::string& workingDir);
+
+// ---- System description (sysinfo_*.cpp) ----
+
+// The facts a version description is built from. On Windows they come from GetVersionExA,
+// GetNativeSystemInfo (or GetSystemInfo), GetProductInfo and GetSystemMetrics(SM_SERVERR2).
+struct OsVersionRecord {
+    bool isWindows = true;
+    unsigned major = 0, minor = 0, build = 0, platformId = 0;
+    std::string servicePack;
+    unsigned suiteMask = 0;
+    unsigned productType = 0;
+    unsigned architecture = 0; // 0 x86, 6 Itanium, 9 x64
+    bool hasProductInfo = false;
+    unsigned productInfoType = 0;
+    bool serverR2 = false;
+    // Elsewhere: uname's description and whether the machine is 64-bit.
+    std::string otherDescription;
+    bool other64Bit = false;
+};
+// False when the version cannot be read (GetVersionExA fails).
+bool ReadOsVersion(OsVersionRecord& record);
+
+} // namespace platform

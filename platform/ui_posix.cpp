@@ -1,0 +1,13 @@
+#include "platform/platform.h"
+
+namespace platform {
+
+void ShowMessage(const std::string& text, const std::string& caption) {
+    std::string line = "[" + caption + "] " + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+bool BrowseForFolder(const std::string&, const std::string&, std::string&) { return false; }
+
+} // namespace platform

@@ -1,0 +1,98 @@
+#include "support/log.h"
+
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+const char kErrnoHelp[] = "https://learn.microsoft.com/cpp/c-runtime-library/errno-constants";
+
+std::string& LogPath() {
+    static std::string path = "FeltoInstaller.log";
+    return path;
+}
+
+std::FILE* g_logStream = nullptr;
+
+} // namespace
+
+void SetLogPath(const std::string& path) { LogPath() = path; }
+const std::string& GetLogPath() { return LogPath(); }
+
+void WriteEntry(std::FILE* stream, const std::string& entry) {
+    std::fwrite(entry.data(), 1, entry.size(), stream);
+}
+
+std::string GetTimeStamp() {
+    std::tm now{};
+    int error = 0;
+    if (!platform::LocalTimeNow(now, error)) {
+        const char* fallback = "0000-00-00,00:00:00";
+        std::string message = FormatString("get now error, errno:%d,see:%s", error, kErrnoHelp);
+        std::string entry = FormatString("%s %s\n", fallback, message.c_str());
+        WriteEntry(GetLogStream(), entry);
+        WriteEntry(stderr, entry);
+        return fallback;
+    }
+    return FormatString("%d-%d-%d,%02d:%02d:%02d", now.tm_year + 1900, now.tm_mon + 1,
+                        now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
+}
+
+std::string MakeLogEntry(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string message = FormatStringV(format, args);
+    va_end(args);
+    std::string stamp = GetTimeStamp();
+    return FormatString("%s %s\n", stamp.c_str(), message.c_str());
+}
+
+std::FILE* GetLogStream() {
+    if (g_logStream)
+        return g_logStream;
+    // Anything logged while opening goes to standard error.
+    g_logStream = stderr;
+    const std::string& path = LogPath();
+    platform::PathKind kind = platform::QueryPath(path);
+    if (kind != platform::PathKind::File || std::remove(path.c_str()) == 0) {
+        std::FILE* file = platform::OpenShared(path, "w+");
+        if (file) {
+            g_logStream = file;
+        } else {
+            int error = errno;
+            WriteLog(FormatString("create logfile handle faild! errno:%d, see:%s", error,
+                                  kErrnoHelp));
+        }
+    } else {
+        WriteLogErrno("call remove faild!");
+        WriteLog("remove FeltoInstaller.log faild!");
+    }
+    return g_logStream;
+}
+
+void WriteLog(const char* text) {
+    WriteEntry(GetLogStream(), MakeLogEntry("%s\n", text));
+    WriteEntry(stderr, MakeLogEntry("%s\n", text));
+}
+
+void WriteLogErrno(const char* text) {
+    int error = errno;
+    WriteEntry(GetLogStream(), MakeLogEntry("%s ,Error: %d\n", text, error));
+    error = errno;
+    WriteEntry(stderr, MakeLogEntry("%s ,Error: %d\n", text, error));
+}
+
+void WriteLogSocketError(const char* text) {
+    int error = platform::LastSocketError();
+    WriteEntry(GetLogStream(), MakeLogEntry("%s ,Error: %d\n", text, error));
+    error = platform::LastSocketError();
+    WriteEntry(stderr, MakeLogEntry("%s ,Error: %d\n", text, error));
+}
+
+void ResetLogForTesting() {
+    if (g_logStream && g_logStream != stderr)
+        std::fclose(g_logStream);
+    g_logStream = nullptr;
+}
