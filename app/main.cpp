@@ -8,6 +8,8 @@
 #include "support/log.h"
 #include "support/paths.h"
 
+#include <cstdlib>
+
 int main(int, char**) {
     const std::string defaultDir = platform::DefaultInstallDir();
     if (MakeDirectories(defaultDir.c_str())) {
@@ -20,15 +22,19 @@ int main(int, char**) {
 
     if (strInstallDir.empty()) {
         // Installing at the root of the drive is never what the player wanted: end the run.
+        UseStandardErrorForLog();
         WriteLog("no install folder was chosen, nothing installed");
         std::exit(0);
     }
-    SetLogPath(strInstallDir + "/FeltoInstaller.log");
 
+    // The lock comes before the log: a second copy must not start the running copy's log afresh.
     InstallerState& state = GetInstallerState();
     state.hMutex = platform::AcquireInstanceLock();
-    if (!state.hMutex)
+    if (!state.hMutex) {
+        UseStandardErrorForLog();
         FailWith(102);
+    }
+    SetLogPath(strInstallDir + "/FeltoInstaller.log");
 
     if (!platform::StartDetachedThread(InstallWorker, nullptr)) {
         WriteLog("CreateThread InstallWorker faild!");

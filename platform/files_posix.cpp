@@ -122,6 +122,8 @@ bool SeekTo(std::FILE* file, std::int64_t offset) {
     return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
+const char* NativeSeparator() { return "/"; }
+
 bool IsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
 std::string DefaultInstallDir() {

@@ -38,6 +38,8 @@ std::FILE* OpenShared(const std::string& path, const char* mode);
 bool SeekTo(std::FILE* file, std::int64_t offset);
 // A path that names its root: a drive letter ("D:") on Windows, a leading "/" elsewhere.
 bool IsAbsolutePath(const std::string& path);
+// The separator the system's own tools expect between folder and file: "\\" / "/".
+const char* NativeSeparator();
 // The install folder offered first: D:\Felto on Windows, $HOME/Felto elsewhere.
 std::string DefaultInstallDir();
 

@@ -21,6 +21,11 @@ std::FILE* g_logStream = nullptr;
 void SetLogPath(const std::string& path) { LogPath() = path; }
 const std::string& GetLogPath() { return LogPath(); }
 
+void UseStandardErrorForLog() {
+    if (!g_logStream)
+        g_logStream = stderr;
+}
+
 void WriteEntry(std::FILE* stream, const std::string& entry) {
     std::fwrite(entry.data(), 1, entry.size(), stream);
 }

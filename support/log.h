@@ -12,6 +12,10 @@
 void SetLogPath(const std::string& path);
 const std::string& GetLogPath();
 
+// Sends the whole run's log to standard error instead of a file, for a run that has no folder of
+// its own to log into.
+void UseStandardErrorForLog();
+
 std::string GetTimeStamp();
 std::string MakeLogEntry(const char* format, ...) FELTO_PRINTF(1, 2);
 std::FILE* GetLogStream();

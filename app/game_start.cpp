@@ -1,0 +1,34 @@
+#include "app/game_start.h"
+
+#include "app/installer_state.h"
+#include "app/messages.h"
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+constexpr int kMaxPath = 260;
+}
+
+bool CreateDesktopShortcut(const char* shortcutPath) {
+    std::string target = strInstallDir + platform::NativeSeparator() + "Felto.exe";
+    return platform::WriteShortcut(shortcutPath, target, strInstallDir);
+}
+
+void StartGameAndExit() {
+    std::string desktop;
+    if (platform::DesktopFolder(desktop)) {
+        char shortcutPath[kMaxPath];
+        int n = std::snprintf(shortcutPath, sizeof shortcutPath, "%s%s", desktop.c_str(),
+                              platform::ShortcutFileSuffix());
+        // A desktop path too long for a shortcut path leaves the player without a new shortcut,
+        // never with a cut one.
+        if (n > 0 && n < kMaxPath)
+            CreateDesktopShortcut(shortcutPath);
+    }
+    long started = platform::OpenProgram(strInstallDir + "/" + "Felto.exe", strInstallDir);
+    if (started <= 32)
+        ReportError(109, static_cast<int>(started));
+    std::exit(0);
+}

@@ -1,0 +1,38 @@
+#include "app/manifest_fetch.h"
+
+#include "app/installer_state.h"
+#include "app/messages.h"
+#include "manifest/manifest_file.h"
+#include "net/download_worker.h"
+#include "platform/platform.h"
+#include "support/log.h"
+#include "support/os_description.h"
+
+#include <cstdio>
+
+bool ProbeOperatingSystem() {
+    char text[512] = {};
+    bool is64 = false;
+    if (!DescribeOperatingSystem(text, is64))
+        WriteLog("获取操作系统版本信息失败!");
+    WriteLog(FormatString("64bit:%d, system info:%s", is64 ? 1 : 0, text));
+    return is64;
+}
+
+void StartManifestDownload() {
+    bool is64 = ProbeOperatingSystem();
+    std::string url = is64 ? strManifestUrlX64 : strManifestUrl;
+    WriteLog(url);
+
+    InstallerState& state = GetInstallerState();
+    state.manifestEntry = std::make_unique<FileEntry>(MakeFileEntry(url));
+    FileEntry& entry = *state.manifestEntry;
+    entry.checkFun = CheckSizeHeader;
+
+    if (platform::QueryPath(entry.strIncomingPath) == platform::PathKind::File &&
+        std::remove(entry.strIncomingPath.c_str()) != 0) {
+        WriteLogErrno("call remove faild!");
+        FailWith(103);
+    }
+    StartDownloadWorker(entry);
+}

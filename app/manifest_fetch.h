@@ -1,0 +1,9 @@
+#pragma once
+// The first contact with the download server: which manifest fits this system, and its download.
+
+// True on a 64-bit system; logs "64bit:%d, system info:%s" in every case.
+bool ProbeOperatingSystem();
+
+// Builds the manifest's entry, clears an old download of it and starts its download worker.
+// Ends the run with code 103 when the old download cannot be removed.
+void StartManifestDownload();

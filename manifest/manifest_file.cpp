@@ -1,0 +1,267 @@
+#include "manifest/manifest_file.h"
+
+#include "app/installer_state.h"
+#include "app/messages.h"
+#include "manifest/md5.h"
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+enum class LineEnd { Newline, EndOfFile, TooLong };
+
+// Reads the manifest one line at a time. The file is opened in binary and a CR right before an
+// LF is dropped here, so a manifest with CR LF line ends reads the same on every system and the
+// byte counts the size header is checked against are the file's own (a text-mode stream on
+// Windows reports wrong positions for a file with bare LF line ends).
+class LineReader {
+  public:
+    explicit LineReader(std::FILE* file) : file_(file) {}
+
+    // Up to kManifestLineLimit characters; the line end is consumed, not stored. A longer line
+    // is consumed through its line end and reported as TooLong with its first characters.
+    LineEnd Next(std::string& line) {
+        line.clear();
+        for (;;) {
+            int c = Get();
+            if (c == EOF)
+                return LineEnd::EndOfFile;
+            if (c == '\n' || (c == '\r' && TakeNewline()))
+                return LineEnd::Newline;
+            if (line.size() == static_cast<std::size_t>(kManifestLineLimit)) {
+                SkipRestOfLine();
+                return LineEnd::TooLong;
+            }
+            line.push_back(static_cast<char>(c));
+        }
+    }
+
+    // Bytes taken from the file so far, line ends included.
+    std::int64_t Consumed() const { return consumed_; }
+
+  private:
+    int Get() {
+        int c = std::getc(file_);
+        if (c != EOF)
+            ++consumed_;
+        return c;
+    }
+
+    bool TakeNewline() {
+        int next = std::getc(file_);
+        if (next == '\n') {
+            ++consumed_;
+            return true;
+        }
+        if (next != EOF)
+            std::ungetc(next, file_);
+        return false;
+    }
+
+    void SkipRestOfLine() {
+        for (int c = Get(); c != EOF && c != '\n'; c = Get()) {
+        }
+    }
+
+    std::FILE* file_;
+    std::int64_t consumed_ = 0;
+};
+
+struct ManifestLine {
+    std::string url;
+    std::string relativePath;
+    std::string md5;
+};
+
+// Tabs only; runs of tabs are one separator, leading tabs are skipped and anything after the
+// third field is ignored. Blanks belong to the fields.
+bool SplitLine(const std::string& line, ManifestLine& fields) {
+    std::string* targets[] = {&fields.url, &fields.relativePath, &fields.md5};
+    std::size_t pos = 0;
+    for (std::string* target : targets) {
+        pos = line.find_first_not_of('\t', pos);
+        if (pos == std::string::npos)
+            return false;
+        std::size_t end = line.find('\t', pos);
+        target->assign(line, pos, end == std::string::npos ? std::string::npos : end - pos);
+        pos = end;
+    }
+    return true;
+}
+
+bool IsSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
+bool IsAsciiLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// "..", and the names Windows trims to it ("...", ".. "): only dots and blanks, two dots or more.
+bool IsParentName(const std::string& part) {
+    std::size_t dots = 0;
+    for (char c : part) {
+        if (c == '.')
+            ++dots;
+        else if (c != ' ')
+            return false;
+    }
+    return dots >= 2;
+}
+
+// The name a download is stored under in the incoming folder: one plain component.
+bool IsSafeObjectName(const std::string& name) {
+    return !name.empty() && name != "." && name.find('\\') == std::string::npos &&
+           IsSafeRelativePath(name);
+}
+
+// The size header's number as the C library's atoi reads it, except that a number too large for
+// any manifest saturates instead of overflowing.
+std::int64_t ParseCount(const std::string& text) {
+    std::size_t pos = text.find_first_not_of(" \t\n\v\f\r");
+    if (pos == std::string::npos)
+        return 0;
+    bool negative = false;
+    if (text[pos] == '+' || text[pos] == '-')
+        negative = text[pos++] == '-';
+    constexpr std::int64_t kCap = std::int64_t(1) << 48;
+    std::int64_t value = 0;
+    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos)
+        value = value < kCap ? value * 10 + (text[pos] - '0') : kCap;
+    return negative ? -value : value;
+}
+
+// A line is handled as the C string it was in the fixed line buffer: a zero byte ends it. This
+// also keeps a zero byte from hiding a "..", since file names end at the first zero byte.
+void CutAtZero(std::string& line) {
+    std::size_t zero = line.find('\0');
+    if (zero != std::string::npos)
+        line.resize(zero);
+}
+
+[[noreturn]] void CloseAndFail(std::FILE* file, int code) {
+    std::fclose(file);
+    FailWith(code);
+}
+
+} // namespace
+
+FileEntry MakeFileEntry(std::string urlPath) {
+    FileEntry entry;
+    std::size_t slash = urlPath.rfind('/');
+    entry.strName = slash == std::string::npos ? urlPath : urlPath.substr(slash + 1);
+    entry.strIncomingPath = strInstallDir + "/incoming/" + entry.strName;
+    entry.strObjectMd5 = entry.strName;
+    entry.strTargetPath = strInstallDir + "/" + entry.strName;
+    entry.strUrl = std::move(urlPath);
+    return entry;
+}
+
+bool IsSafeRelativePath(const std::string& path) {
+    if (path.empty() || IsSeparator(path[0]))
+        return false;
+    if (path.size() >= 2 && path[1] == ':' && IsAsciiLetter(path[0]))
+        return false;
+    // Split at single bytes: in a double-byte code page this can only find more separators than
+    // the system does, never fewer, so a ".." the system would see is always found.
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = start;
+        while (end < path.size() && !IsSeparator(path[end]))
+            ++end;
+        if (IsParentName(path.substr(start, end - start)))
+            return false;
+        if (end == path.size())
+            return true;
+        start = end + 1;
+    }
+}
+
+void ReadManifest() {
+    InstallerState& state = GetInstallerState();
+    // The pending list points into the file list, which is about to be refilled.
+    state.pendingEntries.clear();
+    state.fileEntries.clear();
+
+    std::FILE* file = nullptr;
+    if (state.manifestEntry)
+        file = platform::OpenShared(state.manifestEntry->strTargetPath, "rb");
+    if (!file)
+        FailWith(107);
+    int first = std::getc(file);
+    if (first == EOF) {
+        if (std::ferror(file))
+            CloseAndFail(file, 106);
+        std::fclose(file);
+        return;
+    }
+    std::ungetc(first, file);
+
+    LineReader reader(file);
+    std::string line;
+    for (;;) {
+        LineEnd end = reader.Next(line);
+        CutAtZero(line);
+        if (end == LineEnd::TooLong) {
+            // A comment may be as long as it likes. An entry cut short would install a file
+            // under a shortened path or digest, so the manifest cannot be used.
+            if (!line.empty() && line[0] == '#')
+                continue;
+            CloseAndFail(file, 105);
+        }
+        if (line.empty())
+            break;
+        if (line[0] != '#') {
+            ManifestLine fields;
+            // The manifest comes over the network: nothing it lists may be written outside the
+            // install folder or outside the incoming folder.
+            if (!SplitLine(line, fields) || !IsSafeRelativePath(fields.relativePath))
+                CloseAndFail(file, 105);
+            FileEntry entry = MakeFileEntry(fields.url);
+            if (!IsSafeObjectName(entry.strName))
+                CloseAndFail(file, 105);
+            entry.strTargetPath = strInstallDir + "/" + fields.relativePath;
+            entry.strManifestMd5 = fields.md5;
+            entry.checkFun = CheckObjectMd5;
+            state.fileEntries.push_back(entry);
+        }
+        if (end == LineEnd::EndOfFile)
+            break;
+    }
+    std::fclose(file);
+}
+
+bool CheckSizeHeader(FileEntry& entry) {
+    std::FILE* file = platform::OpenShared(entry.strIncomingPath, "rb");
+    if (!file)
+        return false;
+    LineReader reader(file);
+    std::string header;
+    LineEnd end = reader.Next(header);
+    CutAtZero(header);
+    // A first line too long for the line buffer is no size header; its count would be taken
+    // from its middle.
+    if (end == LineEnd::TooLong || header.empty()) {
+        std::fclose(file);
+        return false;
+    }
+    std::int64_t announced = ParseCount(header.substr(1));
+
+    std::int64_t body = 0;
+    char piece[4096];
+    for (;;) {
+        std::size_t got = std::fread(piece, 1, sizeof piece, file);
+        body += static_cast<std::int64_t>(got);
+        if (got < sizeof piece)
+            break;
+    }
+    bool readFailed = std::ferror(file) != 0;
+    std::fclose(file);
+    return !readFailed && announced == body;
+}
+
+bool CheckObjectMd5(FileEntry& entry) {
+    return FileMd5(entry.strIncomingPath) == entry.strObjectMd5;
+}

@@ -1,0 +1,102 @@
+#pragma once
+// A small HTTP/1.1 server on 127.0.0.1 for tests: serves files from memory with byte ranges
+// (like nginx: 206 with Content-Range for "Range: bytes=N-", 200 for an empty file, 416 past the
+// end), records every raw request, and misbehaves on demand. One request per connection.
+// Start() binds an ephemeral port; the destructor stops it within a bounded time, stalled
+// connections included.
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// One way of misbehaving, for the requests it matches.
+struct HttpFault {
+    // Which requests: path "" matches every path; rangeStart -1 matches every request (one
+    // without Range counts as start 0); times -1 spoils every match, otherwise that many.
+    std::string path;
+    std::int64_t rangeStart = -1;
+    int times = -1;
+
+    // The answer's head.
+    int status = 0;              // answer with this status and a short text body instead
+    std::string reason;          // its reason phrase ("" = the usual one)
+    std::string version;         // status-line version ("" = "HTTP/1.1")
+    bool ignoreRange = false;    // 200 with the whole file, whatever Range asked
+    std::int64_t rangeShift = 0; // 206 that starts this many bytes after the asked start
+    bool omitContentLength = false;
+    std::size_t headerPadding = 0; // an extra header field that makes the head this much longer
+    bool closeBeforeHeader = false; // read the request, then close without a word
+    bool stallBeforeHeader = false; // read the request, then say nothing until Stop()
+
+    // The body.
+    std::int64_t closeAfterBodyBytes = -1; // close after this many body bytes
+    std::int64_t stallAfterBodyBytes = -1; // go silent after this many body bytes
+    int dripDelayMs = 0;                   // pause between pieces of dripBytes bytes
+    std::size_t dripBytes = 1;
+};
+
+class HttpTestServer {
+  public:
+    HttpTestServer() = default;
+    ~HttpTestServer();
+    HttpTestServer(const HttpTestServer&) = delete;
+    HttpTestServer& operator=(const HttpTestServer&) = delete;
+
+    // Binds 127.0.0.1 on a free port and starts serving; false when that fails.
+    bool Start();
+    // Closes every connection and joins every thread; idempotent.
+    void Stop();
+    int port() const { return port_; }
+
+    // Paths start with "/" (added when missing); the request target may be absolute
+    // ("http://host/path") or origin form ("/path").
+    void SetFile(const std::string& path, const std::string& bytes);
+    void RemoveFile(const std::string& path);
+
+    void AddFault(const HttpFault& fault);
+    void ClearFaults();
+
+    // Every request head received so far (through the blank line), in arrival order.
+    std::vector<std::string> requests() const;
+    void ClearRequests();
+    int connectionCount() const;
+
+    // Helpers for looking at a recorded request.
+    static std::string RequestPath(const std::string& request); // "/dir/file"
+    static std::int64_t RangeStart(const std::string& request); // -1 without Range
+
+  private:
+    struct Connection {
+        int fd = -1;
+        std::thread thread;
+        bool finished = false;
+    };
+
+    void AcceptLoop();
+    void Serve(Connection* connection);
+    bool TakeFault(const std::string& path, std::int64_t rangeStart, HttpFault& fault);
+    bool SendAll(int fd, const char* data, std::size_t length);
+    bool SendBody(int fd, const std::string& bytes, std::int64_t from, std::int64_t count,
+                  const HttpFault& fault);
+    void WaitForStop(int timeoutMs); // returns early when stopping; waits for ever with -1
+    bool stopping() const;
+    void ReapFinished();
+
+    int listenFd_ = -1;
+    int port_ = 0;
+    std::thread acceptThread_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable stopSignal_;
+    bool stopping_ = false;
+    std::map<std::string, std::shared_ptr<const std::string>> files_;
+    std::vector<HttpFault> faults_;
+    std::vector<std::string> requests_;
+    std::vector<std::unique_ptr<Connection>> connections_;
+    int connectionCount_ = 0;
+};

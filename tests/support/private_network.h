@@ -1,0 +1,8 @@
+#pragma once
+// Runs the calling test program inside a network namespace of its own (unshare -rn), with only
+// its own loopback: servers can listen on the installer's fixed port 80 without touching the
+// machine's network, and parallel test programs never meet.
+
+// Call first thing in main. Re-executes the program inside a fresh namespace unless it already
+// is in one; returns only inside the namespace.
+void EnterPrivateNetwork(int argc, char** argv);

@@ -1,0 +1,77 @@
+#include "platform/platform.h"
+
+#include "tests/support/temp_dir.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+using platform::PathKind;
+
+TEST(FilesTest, QueryPathTellsFilesFoldersAndNothing) {
+    TempDir dir;
+    WriteFile(dir / "file", "x");
+    EXPECT_EQ(platform::QueryPath(dir / "file"), PathKind::File);
+    EXPECT_EQ(platform::QueryPath(dir.path()), PathKind::Directory);
+    EXPECT_EQ(platform::QueryPath(dir / "missing"), PathKind::Missing);
+    EXPECT_EQ(platform::QueryPath(""), PathKind::Missing);
+}
+
+TEST(FilesTest, CopyOverwritesAndAFailedCopyLeavesTheTargetAlone) {
+    TempDir dir;
+    WriteFile(dir / "new", MakeBytes(200000, 1));
+    WriteFile(dir / "target", "old");
+    ASSERT_TRUE(platform::CopyFileOver(dir / "new", dir / "target"));
+    EXPECT_EQ(ReadFile(dir / "target"), MakeBytes(200000, 1));
+
+    EXPECT_FALSE(platform::CopyFileOver(dir / "missing", dir / "target"));
+    EXPECT_NE(platform::LastError(), 0);
+    EXPECT_FALSE(platform::SystemErrorText(platform::LastError()).empty());
+    EXPECT_EQ(ReadFile(dir / "target"), MakeBytes(200000, 1));
+
+    ASSERT_TRUE(platform::MakeFolder(dir / "folder"));
+    EXPECT_FALSE(platform::CopyFileOver(dir / "new", dir / "folder"));
+    EXPECT_EQ(platform::QueryPath(dir / "folder"), PathKind::Directory);
+}
+
+TEST(FilesTest, SizesAndResizeBeyondFourGigabytesAreSixtyFourBit) {
+    TempDir dir;
+    WriteFile(dir / "part", "12345");
+    std::int64_t size = 0;
+    ASSERT_TRUE(platform::FileSize(dir / "part", size));
+    EXPECT_EQ(size, 5);
+    ASSERT_TRUE(platform::ResizeFile(dir / "part", 2));
+    ASSERT_TRUE(platform::FileSize(dir / "part", size));
+    EXPECT_EQ(size, 2);
+    EXPECT_EQ(ReadFile(dir / "part"), "12");
+    EXPECT_FALSE(platform::FileSize(dir / "missing", size));
+}
+
+TEST(InstanceLockTest, OnlyOneHolderAtATime) {
+    void* first = platform::AcquireInstanceLock();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(platform::AcquireInstanceLock(), nullptr);
+    platform::ReleaseInstanceLock(first);
+    void* again = platform::AcquireInstanceLock();
+    EXPECT_NE(again, nullptr);
+    if (again)
+        platform::ReleaseInstanceLock(again);
+}
+
+unsigned CountUp(void* arg) {
+    static_cast<std::atomic<int>*>(arg)->fetch_add(1);
+    return 0;
+}
+
+TEST(ThreadsTest, WaitAllThreadsWaitsForEveryThread) {
+    std::atomic<int> count{0};
+    std::vector<platform::ThreadHandle> handles(3);
+    for (auto& handle : handles)
+        ASSERT_TRUE(platform::StartThread(CountUp, &count, handle));
+    platform::WaitAllThreads(handles);
+    EXPECT_EQ(count.load(), 3);
+}
+
+} // namespace

@@ -1,0 +1,105 @@
+#include "options.h"
+
+#include <cctype>
+
+namespace publish {
+
+namespace {
+
+bool ParseByteCount(const std::string& text, std::uintmax_t& value) {
+    if (text.empty() || text.size() > 19)
+        return false;
+    value = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+        value = value * 10 + static_cast<std::uintmax_t>(c - '0');
+    }
+    return true;
+}
+
+} // namespace
+
+const char* UsageText() {
+    return "usage: felto-publish --input DIR [--input-x64 DIR] --output DIR\n"
+           "                     [--pack GLOB]... [--pack-over BYTES] [--7z PROGRAM] [--quiet]\n"
+           "\n"
+           "Turns a game folder into the tree a static HTTP server serves to the installer:\n"
+           "  OUTPUT/microclient/download/launcher_manifest.js      (32-bit, from --input)\n"
+           "  OUTPUT/microclient/download/launcher_manifest_x64.js  (--input-x64, else --input)\n"
+           "  OUTPUT/microclient/objects/<ab>/<md5>                 (content-addressed objects)\n"
+           "\n"
+           "  --pack GLOB        deliver matching files as 7-Zip archives; a GLOB without '/'\n"
+           "                     matches the file name, one with '/' the whole relative path\n"
+           "  --pack-over BYTES  deliver files larger than BYTES as 7-Zip archives\n"
+           "  --7z PROGRAM       the archiver to pack with (default: 7z)\n"
+           "  --quiet            no progress line\n"
+           "Files under plantform/ (the installer's archiver) are listed first and never packed.\n"
+           "Exit status: 0 published, 1 failed, 2 bad command line, 3 input refused (nothing\n"
+           "written).\n";
+}
+
+ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions& options,
+                           std::string& error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        if (std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        if (name == "--help" || name == "-h")
+            return ParseResult::Help;
+        if (name == "--quiet") {
+            options.quiet = true;
+            continue;
+        }
+        static const char* const kValueOptions[] = {"--input", "--input-x64", "--output",
+                                                    "--pack",  "--pack-over", "--7z"};
+        bool known = false;
+        for (const char* option : kValueOptions)
+            known = known || name == option;
+        if (!known) {
+            error = "unknown option '" + name + "'";
+            return ParseResult::Error;
+        }
+        std::string value;
+        if (inlineValue) {
+            value = *inlineValue;
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            error = name + " needs a value";
+            return ParseResult::Error;
+        }
+        if (name == "--input") {
+            options.input = value;
+        } else if (name == "--input-x64") {
+            options.inputX64 = value;
+        } else if (name == "--output") {
+            options.output = value;
+        } else if (name == "--pack") {
+            if (value.empty()) {
+                error = "--pack needs a non-empty pattern";
+                return ParseResult::Error;
+            }
+            options.packGlobs.push_back(value);
+        } else if (name == "--pack-over") {
+            std::uintmax_t bytes = 0;
+            if (!ParseByteCount(value, bytes)) {
+                error = "--pack-over needs a number of bytes, not '" + value + "'";
+                return ParseResult::Error;
+            }
+            options.packOver = bytes;
+        } else {
+            options.archiver = value;
+        }
+    }
+    if (options.input.empty() || options.output.empty()) {
+        error = "--input and --output are required";
+        return ParseResult::Error;
+    }
+    return ParseResult::Run;
+}
+
+} // namespace publish

@@ -1,0 +1,30 @@
+#pragma once
+// What a publish run is asked to do, as read from the command line.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace publish {
+
+struct PublishOptions {
+    std::filesystem::path input;    // the game folder (both architectures unless inputX64 is set)
+    std::filesystem::path inputX64; // optional: the 64-bit game folder
+    std::filesystem::path output;   // the folder the HTTP server serves
+    std::vector<std::string> packGlobs;
+    std::optional<std::uintmax_t> packOver; // pack files larger than this many bytes
+    std::string archiver = "7z";
+    bool quiet = false;
+};
+
+enum class ParseResult { Run, Help, Error };
+
+// Fills `options`; on Error `error` says what was wrong.
+ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions& options,
+                           std::string& error);
+
+const char* UsageText();
+
+} // namespace publish
