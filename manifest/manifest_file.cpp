@@ -230,6 +230,10 @@ void ReadManifest() {
         if (end == LineEnd::EndOfFile)
             break;
     }
+    // A read error looks like the end of the file to the line reader; the entries after it
+    // would be lost without a word.
+    if (std::ferror(file))
+        CloseAndFail(file, 106);
     std::fclose(file);
 }
 

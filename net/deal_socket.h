@@ -17,7 +17,8 @@ constexpr int kHeaderBufferSize = 1024; // data bytes; the buffer holds one more
 // Create, resolve, connect (with the engine's connect time-out, and its receive time-out set on
 // the socket). The invalid socket on failure, after a log line.
 platform::Socket ConnectServer(const std::string& host, int port);
-// One send of the whole text; on failure the socket is closed and false returned.
+// Sends the whole text, in as many send calls as the system needs; on failure the socket is
+// closed and false returned.
 bool SendString(platform::Socket socket, const std::string& text);
 // Reads a response header byte by byte up to CR LF CR LF or 1,024 bytes; NUL-terminates it.
 int GetHttpHeader(platform::Socket socket, char* buffer /* kHeaderBufferSize + 1 */);

@@ -20,6 +20,9 @@ struct HttpSegment {
     std::int64_t end = 0; // one past the last byte
     std::atomic<std::int64_t>* received = nullptr;
     bool wholeFile = false; // the server ignores Range: fetch from byte 0 on one connection
+    // Results, written by the segment's own thread and read after it has been joined.
+    bool done = false;         // the part file holds the whole segment
+    bool rangeIgnored = false; // the server did not answer with the asked range
 };
 
 class CHttpGet {
@@ -43,4 +46,6 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
                       std::atomic<std::int64_t>& received);
 unsigned SegmentThread(void* segment);
 std::FILE* GetFilePointer(const std::string& path);
+// Copies the segment's bytes from its part file into the output at the segment's offset; false
+// (after a log line) when the part cannot be read whole or the copy cannot be written.
 bool FileCombine(const HttpSegment& segment, std::FILE* output);

@@ -6,15 +6,24 @@
 #include <cstdint>
 #include <string>
 
-// Sends the seven request texts, reads the response header. True with the content length; false
-// after a log line (on a failed send the socket is already closed).
+// What the engine relies on in a response header.
+struct ResponseHead {
+    int status = 0; // 0 when there is no recognisable status line
+    std::int64_t contentLength = 0;
+    bool hasContentLength = false;
+    std::int64_t rangeStart = -1; // first byte named by Content-Range; -1 without one
+    bool socketClosed = false;    // a failed send has already closed the socket
+};
+
+// Sends the seven request texts, reads the response header and refuses error answers. True
+// with the head; false after a log line (on a failed send the socket is already closed, which
+// head.socketClosed tells).
+bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,
+                    const std::string& fileName, std::int64_t rangeStart, ResponseHead& head);
 bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,
                     const std::string& fileName, std::int64_t rangeStart,
                     std::int64_t& contentLength);
-// The content length the caller should rely on, plus what the status line said.
-struct ResponseHead {
-    int status = 0;              // 0 when there is no recognisable status line
-    std::int64_t contentLength = 0;
-};
+// Status line, Content-Length and Content-Range; field names in any letter case.
 ResponseHead ParseResponseHead(const char* header);
+// The first "Content-Length:" exactly as written, anywhere in the text; 0 when absent.
 std::int64_t GetContentLength(const char* header);

@@ -28,6 +28,8 @@ void UseStandardErrorForLog() {
 
 void WriteEntry(std::FILE* stream, const std::string& entry) {
     std::fwrite(entry.data(), 1, entry.size(), stream);
+    // An installer that is killed or crashes must still leave the story of its run behind.
+    std::fflush(stream);
 }
 
 std::string GetTimeStamp() {
@@ -51,7 +53,11 @@ std::string MakeLogEntry(const char* format, ...) {
     std::string message = FormatStringV(format, args);
     va_end(args);
     std::string stamp = GetTimeStamp();
-    return FormatString("%s %s\n", stamp.c_str(), message.c_str());
+    std::string entry = FormatString("%s %s\n", stamp.c_str(), message.c_str());
+    // A cut entry still ends its line, so the next one starts on a line of its own.
+    if (entry.size() == kFormatBufferSize - 1)
+        entry.back() = '\n';
+    return entry;
 }
 
 std::FILE* GetLogStream() {

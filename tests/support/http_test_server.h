@@ -29,7 +29,7 @@ struct HttpFault {
     bool ignoreRange = false;    // 200 with the whole file, whatever Range asked
     std::int64_t rangeShift = 0; // 206 that starts this many bytes after the asked start
     bool omitContentLength = false;
-    std::size_t headerPadding = 0; // an extra header field that makes the head this much longer
+    std::size_t headerPadding = 0;  // an extra header field that makes the head this much longer
     bool closeBeforeHeader = false; // read the request, then close without a word
     bool stallBeforeHeader = false; // read the request, then say nothing until Stop()
 

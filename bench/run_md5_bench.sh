@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the MD5 benchmark in its own build folder and runs it once.
+# Usage: bench/run_md5_bench.sh [work folder] [rounds]
+# Needs about 1.5 GiB free in the work folder (default: under /tmp); it is removed afterwards.
+set -euo pipefail
+
+source_dir="$(cd "$(dirname "$0")/.." && pwd)"
+build_dir="${BUILD_DIR:-$source_dir/build/bench}"
+
+cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DFELTO_BUILD_BENCH=ON -DFELTO_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build_dir" --target md5_bench -j2
+"$build_dir/bench/md5_bench" "$@"

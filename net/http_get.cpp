@@ -1,0 +1,302 @@
+#include "net/http_get.h"
+
+#include "net/deal_socket.h"
+#include "net/engine_settings.h"
+#include "net/http_header.h"
+#include "net/url.h"
+#include "support/log.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// Large enough that a fast link costs few calls, small enough for three threads at once.
+constexpr std::size_t kReceiveBufferSize = 64 * 1024;
+constexpr std::size_t kCopyBufferSize = 256 * 1024;
+constexpr int kMaxSegments = 50;
+
+// A part file left by an earlier attempt is resumed whatever its attributes say.
+bool IsPresent(const std::string& path) {
+    return platform::QueryPath(path) == platform::PathKind::File;
+}
+
+std::int64_t Length(const HttpSegment& segment) {
+    return segment.end - segment.start;
+}
+
+// The answer carries the file from `from` on: a 206 that names that byte, or the whole file
+// when the whole file was asked for.
+bool RangeHonoured(const ResponseHead& head, std::int64_t from) {
+    if (head.status == 206)
+        return head.rangeStart == from;
+    return head.status == 200 && from == 0;
+}
+
+// How much of the segment an earlier attempt left in the part file; 0 after throwing away a
+// part that cannot belong to this segment. -1 when such a part cannot be cleared.
+std::int64_t ExistingBytes(const HttpSegment& segment) {
+    std::int64_t existing = 0;
+    if (!IsPresent(segment.partFileName) || !platform::FileSize(segment.partFileName, existing))
+        return 0;
+    if (!segment.wholeFile && existing <= Length(segment))
+        return existing;
+    if (!platform::ResizeFile(segment.partFileName, 0)) {
+        WriteLog(FormatString("Cannot clear the part file %s", segment.partFileName.c_str()));
+        return -1;
+    }
+    return 0;
+}
+
+unsigned FailSegment(platform::Socket socket, std::FILE* file) {
+    if (file)
+        std::fclose(file);
+    if (socket != platform::kInvalidSocket)
+        platform::CloseSocket(socket);
+    return 1;
+}
+
+// Receives the rest of the segment into the part file, which stands at the resume offset.
+bool ReceiveSegment(HttpSegment& segment, platform::Socket socket, std::FILE* file,
+                    std::int64_t remaining) {
+    std::unique_ptr<char[]> buffer(new char[kReceiveBufferSize]);
+    for (std::int64_t got = 0; got < remaining;) {
+        std::size_t want =
+            static_cast<std::size_t>(std::min<std::int64_t>(kReceiveBufferSize, remaining - got));
+        long count = platform::ReceiveSome(socket, buffer.get(), want);
+        if (count < 0) {
+            WriteLog("Read error!");
+            return false;
+        }
+        if (count == 0) {
+            // What arrived stays in the part file for the next attempt to resume from.
+            WriteLog("The server closed the connection before the segment was complete.");
+            return false;
+        }
+        *segment.received += count;
+        if (std::fwrite(buffer.get(), 1, static_cast<std::size_t>(count), file) !=
+            static_cast<std::size_t>(count)) {
+            WriteLogErrno(FormatString("fwrite faild, %s", segment.partFileName.c_str()));
+            return false;
+        }
+        got += count;
+    }
+    return true;
+}
+
+// rename() does not replace an existing file everywhere, so an old destination is removed first
+// when it is in the way.
+bool ReplaceFile(const std::string& from, const std::string& to) {
+    if (std::rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    int error = errno;
+    if (platform::QueryPath(to) == platform::PathKind::File && platform::RemoveFile(to) &&
+        std::rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    errno = error;
+    return false;
+}
+
+// Part 0 already holds the first bytes of the file, so the other parts are appended to it and it
+// is renamed to the destination once whole: the destination is never half written, and the
+// largest copy is saved.
+bool JoinParts(const std::vector<HttpSegment>& segments, const std::string& strWriteFileName) {
+    const HttpSegment& first = segments.front();
+    // A segment with nothing to fetch has no part file yet.
+    std::FILE* output =
+        platform::OpenShared(first.partFileName, IsPresent(first.partFileName) ? "r+b" : "w+b");
+    if (!output) {
+        WriteLogErrno(FormatString("fopen_s faild, FileCombine : %s", first.partFileName.c_str()));
+        return false;
+    }
+    bool ok = true;
+    for (std::size_t i = 1; i < segments.size() && ok; ++i)
+        ok = FileCombine(segments[i], output);
+    if (std::fclose(output) != 0 && ok) {
+        WriteLogErrno(FormatString("fwrite faild, %s", first.partFileName.c_str()));
+        ok = false;
+    }
+    if (!ok) {
+        // Back to a whole part 0, so the next attempt resumes instead of fetching it again.
+        platform::ResizeFile(first.partFileName, Length(first));
+        return false;
+    }
+    if (!ReplaceFile(first.partFileName, strWriteFileName)) {
+        WriteLogErrno(
+            FormatString("fopen_s faild, strWriteFileName : %s", strWriteFileName.c_str()));
+        return false;
+    }
+    for (std::size_t i = 1; i < segments.size(); ++i)
+        platform::RemoveFile(segments[i].partFileName);
+    return true;
+}
+
+// For a server that answers every range with the whole file: one connection from byte 0 into
+// part 0, the other parts dropped.
+bool FetchWholeFile(std::vector<HttpSegment>& segments, std::int64_t contentLength) {
+    WriteLog("The server ignores Range: fetching the whole file over one connection.");
+    for (std::size_t i = 1; i < segments.size(); ++i)
+        platform::RemoveFile(segments[i].partFileName);
+    HttpSegment whole = segments.front();
+    whole.end = contentLength;
+    whole.wholeFile = true;
+    whole.done = false;
+    whole.rangeIgnored = false;
+    segments.assign(1, whole);
+    SegmentThread(&segments.front());
+    return segments.front().done;
+}
+
+} // namespace
+
+std::FILE* GetFilePointer(const std::string& path) {
+    if (IsPresent(path)) {
+        std::FILE* file = platform::OpenShared(path, "r+b");
+        if (!file)
+            WriteLogErrno("GetFilePointer(fopen_s, r+b) faild!");
+        return file;
+    }
+    std::FILE* file = platform::OpenShared(path, "w+b");
+    if (!file)
+        WriteLogErrno("GetFilePointer(fopen_s, w+b) faild!");
+    return file;
+}
+
+bool FileCombine(const HttpSegment& segment, std::FILE* output) {
+    std::FILE* part = platform::OpenShared(segment.partFileName, "rb");
+    if (!part) {
+        WriteLogErrno(
+            FormatString("fopen_s faild, FileCombine : %s", segment.partFileName.c_str()));
+        return false;
+    }
+    bool ok = platform::SeekTo(output, segment.start);
+    std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
+    for (std::int64_t left = Length(segment); ok && left > 0;) {
+        std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(kCopyBufferSize, left));
+        std::size_t got = std::fread(buffer.get(), 1, want, part);
+        if (got == 0) {
+            WriteLog(FormatString("The part file %s is shorter than its segment.",
+                                  segment.partFileName.c_str()));
+            ok = false;
+        } else if (std::fwrite(buffer.get(), 1, got, output) != got) {
+            WriteLogErrno(FormatString("fwrite faild, %s", segment.partFileName.c_str()));
+            ok = false;
+        }
+        left -= static_cast<std::int64_t>(got);
+    }
+    std::fclose(part);
+    return ok;
+}
+
+unsigned SegmentThread(void* arg) {
+    HttpSegment& segment = *static_cast<HttpSegment*>(arg);
+    WriteLog("正在建立连接");
+    platform::Socket socket = ConnectServer(segment.host, segment.port);
+    if (socket == platform::kInvalidSocket)
+        return 1;
+
+    std::int64_t existing = ExistingBytes(segment);
+    if (existing < 0)
+        return FailSegment(socket, nullptr);
+    if (existing == Length(segment)) {
+        WriteLog("文件已下载完毕!");
+        platform::CloseSocket(socket);
+        segment.done = true;
+        return 0;
+    }
+    std::FILE* file = GetFilePointer(segment.partFileName);
+    if (!file)
+        return FailSegment(socket, nullptr);
+
+    std::int64_t from = segment.start + existing;
+    ResponseHead head;
+    if (!SendHttpHeader(socket, segment.host, segment.urlDir, segment.fileName, from, head))
+        return FailSegment(head.socketClosed ? platform::kInvalidSocket : socket, file);
+    if (!RangeHonoured(head, from)) {
+        // Nothing of this answer is written: its bytes are not the ones the part file needs.
+        WriteLog(FormatString("Range ignored: asked from %lld, status %d.",
+                              static_cast<long long>(from), head.status));
+        segment.rangeIgnored = true;
+        return FailSegment(socket, file);
+    }
+    if (!platform::SeekTo(file, existing) ||
+        !ReceiveSegment(segment, socket, file, Length(segment) - existing))
+        return FailSegment(socket, file);
+    platform::CloseSocket(socket);
+    if (std::fclose(file) != 0) {
+        WriteLogErrno(FormatString("fwrite faild, %s", segment.partFileName.c_str()));
+        return 1;
+    }
+    segment.done = true;
+    return 0;
+}
+
+bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string& urlDir,
+                      const std::string& fileName, const std::string& strWriteFileName,
+                      int threadCount, std::int64_t contentLength,
+                      std::atomic<std::int64_t>& received) {
+    int count = contentLength > kMultiSegmentThreshold
+                    ? 3
+                    : std::min(std::max(threadCount, 1), kMaxSegments);
+    std::int64_t segmentSize = contentLength / count;
+    get.segments.assign(count, HttpSegment());
+    std::vector<platform::ThreadHandle> threads;
+    for (int i = 0; i < count; ++i) {
+        HttpSegment& segment = get.segments[i];
+        segment.host = host;
+        segment.port = GetEngineSettings().port;
+        segment.urlDir = urlDir;
+        segment.fileName = fileName;
+        segment.received = &received;
+        segment.partFileName = FormatString("%s_%d", strWriteFileName.c_str(), i);
+        segment.start = i * segmentSize;
+        segment.end = i == count - 1 ? contentLength : segment.start + segmentSize;
+        platform::ThreadHandle thread;
+        if (platform::StartThread(SegmentThread, &segment, thread))
+            threads.push_back(thread);
+        else
+            WriteLog("CreateThread faild!");
+    }
+    platform::WaitAllThreads(threads);
+
+    bool allDone = std::all_of(get.segments.begin(), get.segments.end(),
+                               [](const HttpSegment& segment) { return segment.done; });
+    bool rangeIgnored =
+        std::any_of(get.segments.begin(), get.segments.end(),
+                    [](const HttpSegment& segment) { return segment.rangeIgnored; });
+    if (!allDone && rangeIgnored)
+        allDone = FetchWholeFile(get.segments, contentLength);
+    bool ok = allDone && JoinParts(get.segments, strWriteFileName);
+    get.segments.clear();
+    return ok;
+}
+
+bool HttpDownload(const std::string& url, const std::string& strWriteFileName,
+                  std::int64_t& fileSize, std::atomic<std::int64_t>& received, int threadCount) {
+    received = 0;
+    CHttpGet get;
+    UrlParts parts = SplitUrl(url);
+
+    WriteLog("正在建立连接");
+    platform::Socket socket = ConnectServer(parts.host, GetEngineSettings().port);
+    if (socket == platform::kInvalidSocket)
+        return false;
+    ResponseHead head;
+    if (!SendHttpHeader(socket, parts.host, parts.urlDir, parts.fileName, 0, head)) {
+        WriteLog("SendHttpHeader ERROR");
+        if (!head.socketClosed)
+            platform::CloseSocket(socket);
+        return false;
+    }
+    platform::CloseSocket(socket);
+    if (!head.hasContentLength) {
+        // Without a length there is no knowing where the segments lie or when the file is whole.
+        WriteLog("No Content-Length in the answer: the size of the file is unknown.");
+        return false;
+    }
+    fileSize = head.contentLength;
+    return DownloadSegments(get, parts.host, parts.urlDir, parts.fileName, strWriteFileName,
+                            threadCount, head.contentLength, received);
+}

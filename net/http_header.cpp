@@ -1,0 +1,147 @@
+#include "net/http_header.h"
+
+#include "net/deal_socket.h"
+#include "net/url.h"
+#include "support/log.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool SameLetters(const char* a, const char* b, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+// The value of the header field that starts a line with `name` (any letter case), without the
+// blanks before it; false when no line has it.
+bool FindField(const std::string& head, const char* name, std::string& value) {
+    std::size_t nameLength = std::strlen(name);
+    for (std::size_t line = head.find("\r\n"); line != std::string::npos;
+         line = head.find("\r\n", line + 2)) {
+        std::size_t start = line + 2;
+        if (head.size() - start > nameLength && head[start + nameLength] == ':' &&
+            SameLetters(head.c_str() + start, name, nameLength)) {
+            std::size_t from = start + nameLength + 1;
+            std::size_t to = head.find("\r\n", from);
+            value = head.substr(from, to == std::string::npos ? std::string::npos : to - from);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Digits after optional blanks; false when there are none or the number is negative.
+bool ParseByteCount(const std::string& text, std::int64_t& number) {
+    std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos || !std::isdigit(static_cast<unsigned char>(text[first])))
+        return false;
+    number = std::strtoll(text.c_str() + first, nullptr, 10);
+    return true;
+}
+
+} // namespace
+
+std::int64_t GetContentLength(const char* header) {
+    std::string s = header;
+    std::size_t field = s.find("Content-Length:");
+    if (field == std::string::npos)
+        return 0;
+    TailFrom(s, field + 15);
+    std::size_t lineEnd = s.find("\r\n");
+    if (lineEnd != std::string::npos)
+        s = Left(s, lineEnd);
+    return std::strtoll(s.c_str(), nullptr, 10);
+}
+
+ResponseHead ParseResponseHead(const char* header) {
+    ResponseHead head;
+    std::string text = header;
+    if (text.compare(0, 5, "HTTP/") == 0) {
+        std::size_t blank = text.find(' ');
+        if (blank != std::string::npos && blank + 3 < text.size() &&
+            std::isdigit(static_cast<unsigned char>(text[blank + 1])))
+            head.status = std::atoi(text.substr(blank + 1, 3).c_str());
+    }
+    std::string value;
+    if (FindField(text, "Content-Length", value))
+        head.hasContentLength = ParseByteCount(value, head.contentLength);
+    // "bytes first-last/total"; "bytes */total" names no first byte.
+    if (FindField(text, "Content-Range", value)) {
+        std::size_t unit = value.find("bytes");
+        std::int64_t first = 0;
+        if (unit != std::string::npos && ParseByteCount(value.substr(unit + 5), first))
+            head.rangeStart = first;
+    }
+    return head;
+}
+
+bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,
+                    const std::string& fileName, std::int64_t rangeStart, ResponseHead& head) {
+    head = ResponseHead();
+    struct RequestLine {
+        std::string text;
+        const char* failure;
+    } lines[7];
+    FormatInto(lines[0].text, "GET %s%s HTTP/1.1\r\n", urlDir.c_str(), fileName.c_str());
+    lines[0].failure = "GET error.";
+    FormatInto(lines[1].text, "Host: %s\r\n", host.c_str());
+    lines[1].failure = "Host error.";
+    FormatInto(lines[2].text, "Accept: \r\n");
+    lines[2].failure = "Accept error.";
+    FormatInto(lines[3].text, "Referer: %s\r\n", urlDir.c_str());
+    lines[3].failure = "Referer error";
+    FormatInto(lines[4].text, "User-Agent: Mozilla/4.0 \t\t(compatible; MSIE 5.0; Windows NT; "
+                              "DigExt; DTS Agent;)\r\n");
+    lines[4].failure = "User-Agent error";
+    FormatInto(lines[5].text, "Range: bytes=%lld-\r\n", static_cast<long long>(rangeStart));
+    lines[5].failure = "Range error";
+    FormatInto(lines[6].text, "\r\n");
+    lines[6].failure = "LastLine error";
+    for (const RequestLine& line : lines) {
+        if (!SendString(socket, line.text)) {
+            WriteLog(line.failure);
+            head.socketClosed = true;
+            return false;
+        }
+    }
+
+    char buffer[kHeaderBufferSize + 1];
+    int count = GetHttpHeader(socket, buffer);
+    if (count == 0) {
+        WriteLog("GetHttpHeader error");
+        return false;
+    }
+    if (std::strstr(buffer, "HTTP/1.1 404 Not Found")) {
+        WriteLog("404 error.");
+        return false;
+    }
+    // Without its blank line the header is cut short, and what follows is no file data.
+    if (count < 4 || std::memcmp(buffer + count - 4, "\r\n\r\n", 4) != 0) {
+        WriteLog(count == kHeaderBufferSize ? "HTTP header longer than 1024 bytes."
+                                            : "GetHttpHeader error");
+        return false;
+    }
+    head = ParseResponseHead(buffer);
+    // An error page, a redirect or an unreadable status line is no file data either.
+    if (head.status < 200 || head.status > 299) {
+        WriteLog(FormatString("HTTP status %d.", head.status));
+        return false;
+    }
+    return true;
+}
+
+bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,
+                    const std::string& fileName, std::int64_t rangeStart,
+                    std::int64_t& contentLength) {
+    ResponseHead head;
+    bool ok = SendHttpHeader(socket, host, urlDir, fileName, rangeStart, head);
+    contentLength = head.contentLength;
+    return ok;
+}

@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# The whole road on one machine: builds the installer and felto-publish, makes a small sample
+# game, publishes it, serves it with nginx on 127.0.0.1:80 inside a private network namespace,
+# installs it into a demo home, then changes one file, republishes and updates.
+# Everything lands in demo-home/ (game, served tree, nginx files, the player's home).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+export PATH="$PATH:/usr/sbin:/sbin"
+
+scripts/install-deps.sh
+cmake -S . -B build/demo -DFELTO_SERVER_URL=http://127.0.0.1 -DFELTO_BUILD_TESTS=OFF >/dev/null
+cmake --build build/demo -j"$(nproc)"
+installer=$root/build/demo/FeltoInstaller
+publisher=$root/build/demo/tools/felto-publish/felto-publish
+
+demo=$root/demo-home
+rm -rf "$demo"
+mkdir -p "$demo"/{game,www,home,nginx/temp}
+game=$demo/game www=$demo/www home=$demo/home nginx=$demo/nginx
+
+# nginx runs inside the namespace, but it is an ordinary process of ours: whatever happens, it
+# is stopped here by its process id.
+stop_nginx() {
+  local pid
+  pid=$(cat "$nginx/running.pid" 2>/dev/null) || return 0
+  rm -f "$nginx/running.pid"
+  if [ -r "/proc/$pid/cmdline" ] && grep -q nginx "/proc/$pid/cmdline"; then
+    kill "$pid" 2>/dev/null || true
+  fi
+}
+trap stop_nginx EXIT
+trap 'exit 130' INT TERM
+
+section() { printf '\n==== %s ====\n' "$*"; }
+
+# ---- The sample game ----
+section "sample game in $game"
+mkdir -p "$game"/plantform/{x86,x64} "$game"/data
+# 7z.exe for the Linux installer: Debian's 7z with the installer's arguments. A Windows-style
+# output folder ends in a backslash, which is no separator here, so it is dropped.
+for arch in x86 x64; do
+  cat >"$game/plantform/$arch/7z.exe" <<'EOF'
+#!/bin/sh
+for a; do
+  case $a in -o*\\) a=${a%\\} ;; esac
+  set -- "$@" "$a"
+  shift
+done
+exec 7z "$@" >/dev/null
+EOF
+done
+cat >"$game/Felto.exe" <<'EOF'
+#!/bin/sh
+echo "Felto: the game started in $(pwd)" | tee -a game-started.log
+EOF
+printf 'Felto micro-client\nversion 1\n' >"$game/readme.txt"
+printf '[launcher]\nserver=127.0.0.1\nversion=1\n' >"$game/data/config.ini"
+head -c 600000 /dev/urandom >"$game/data/world.dat" # above 409,600 bytes: three connections
+seq 1 40000 >"$game/data/sounds.pak"               # delivered packed
+(cd "$game" && find . -type f -printf '%10s  %P\n' | sort -k2)
+
+# ---- Serving and installing, inside a private network namespace ----
+# Starts nginx on 127.0.0.1:80 in a fresh namespace, runs the installer as a player with the demo
+# home, stops nginx. $1 names the run (its access log is nginx/access-$1.log).
+serve_and_install() {
+  local run=$1
+  cat >"$nginx/nginx.conf" <<EOF
+daemon off;
+master_process off;
+worker_processes 1;
+user root;
+pid $nginx/nginx.pid;
+lock_file $nginx/nginx.lock;
+error_log $nginx/error.log;
+events { worker_connections 64; }
+http {
+  access_log $nginx/access-$run.log;
+  client_body_temp_path $nginx/temp/body;
+  proxy_temp_path $nginx/temp/proxy;
+  fastcgi_temp_path $nginx/temp/fastcgi;
+  uwsgi_temp_path $nginx/temp/uwsgi;
+  scgi_temp_path $nginx/temp/scgi;
+  types { }
+  default_type application/octet-stream;
+  server {
+    listen 127.0.0.1:80;
+    root $www;
+  }
+}
+EOF
+  : >"$nginx/access-$run.log"
+  # "user root" is root of the namespace, that is the user running this script.
+  unshare -rn bash -c '
+    set -u
+    nginx=$1 installer=$2 home=$3
+    ip link set lo up
+    nginx -p "$nginx/" -c "$nginx/nginx.conf" -e "$nginx/error.log" &
+    echo $! >"$nginx/running.pid"
+    trap "kill $! 2>/dev/null; wait $! 2>/dev/null" EXIT
+    for _ in $(seq 200); do
+      (exec 3<>/dev/tcp/127.0.0.1/80) 2>/dev/null && break
+      kill -0 $! 2>/dev/null || { echo "nginx did not start:" >&2; cat "$nginx/error.log" >&2; exit 1; }
+      sleep 0.05
+    done
+    cd "$home" && HOME=$home timeout 300 "$installer"
+  ' demo "$nginx" "$installer" "$home" 2>"$demo/installer-$run.stderr" || {
+    echo "the installer run failed:" >&2
+    cat "$demo/installer-$run.stderr" >&2
+    exit 1
+  }
+  rm -f "$nginx/running.pid"
+}
+
+# The installed copy of every game file must be the published one.
+check_installed() {
+  local bad=0 f
+  while IFS= read -r f; do
+    cmp -s "$game/$f" "$home/Felto/$f" || { echo "NOT INSTALLED: $f"; bad=1; }
+  done < <(cd "$game" && find . -type f -printf '%P\n')
+  return $bad
+}
+
+show_run() {
+  local run=$1 log=$home/Felto/FeltoInstaller.log
+  section "installer log ($run)"
+  cat "$log"
+  section "installed tree ($run)"
+  (cd "$home/Felto" && find . -path ./incoming -prune -o -type f -printf '%10s  %P\n' | sort -k2)
+  check_installed && echo "every game file is installed as published"
+  for _ in $(seq 100); do # the game runs on its own; give it a bounded moment
+    [ -s "$home/Felto/game-started.log" ] && break
+    sleep 0.05
+  done
+  [ -s "$home/Felto/game-started.log" ] && tail -n 1 "$home/Felto/game-started.log"
+  echo "log: $(grep -c '文件不存在' "$log" || true) files missing, $(grep -c 'MD5不一致' "$log" || true) files differing"
+  echo "objects fetched from nginx (each over one or more requests):"
+  grep -o 'GET /microclient/objects/[^ ]*' "$nginx/access-$run.log" | sort | uniq -c || echo "  none"
+}
+
+section "publish"
+"$publisher" --input "$game" --output "$www" --pack '*.pak'
+cat "$www/microclient/download/launcher_manifest_x64.js"
+
+section "first install (home: $home)"
+serve_and_install first
+show_run first
+
+section "update: data/config.ini changes, republish"
+printf '[launcher]\nserver=127.0.0.1\nversion=2\n' >"$game/data/config.ini"
+"$publisher" --input "$game" --output "$www" --pack '*.pak'
+serve_and_install update
+show_run update
+
+log=$home/Felto/FeltoInstaller.log
+changed=$(($(grep -c '文件不存在' "$log" || true) + $(grep -c 'MD5不一致' "$log" || true)))
+fetched=$(grep -o 'GET /microclient/objects/[^ ]*' "$nginx/access-update.log" | sort -u | wc -l)
+section "result"
+echo "the update found $changed changed file(s) and fetched $fetched object(s)"
+check_installed >/dev/null
+[ "$changed" -eq 1 ] && [ "$fetched" -eq 1 ]
+echo "demo finished; everything is in $demo"

@@ -1,0 +1,172 @@
+// Every failure a player can meet ends with its numbered message, exit status 0, and leaves what
+// was installed before as it was.
+
+#include "tests/e2e/install_fixture.h"
+
+#include <filesystem>
+
+namespace {
+
+std::vector<GameFile> SmallGame() {
+    std::vector<GameFile> files = LauncherBasics();
+    files.push_back({"launcher/a.dat", MakeBytes(5000, 1), false});
+    files.push_back({"launcher/b.dat", MakeBytes(7000, 2), false});
+    return files;
+}
+
+void ExpectReported(const InstallerRun& run, int code) {
+    ASSERT_TRUE(run.process.finished) << "the installer did not end";
+    EXPECT_EQ(run.process.exitStatus, 0);
+    std::string entry = "error,code:" + std::to_string(code) + ", ext err:";
+    EXPECT_NE(run.process.stdErr.find(entry), std::string::npos) << run.process.stdErr;
+    EXPECT_NE(run.process.stdErr.find("(" + std::to_string(code) + ")"), std::string::npos)
+        << run.process.stdErr;
+    EXPECT_EQ(run.log.find("_StartLauncher"), std::string::npos);
+}
+
+TEST_F(InstallFixture, NoServerEndsWith101AfterThreeAttempts) {
+    InstallerRun run = RunInstaller();
+    ExpectReported(run, 101);
+    EXPECT_EQ(CountLines(run.log, "下载重试，"), 2) << run.log;
+    EXPECT_NE(run.log.find("Connecting to the server failed."), std::string::npos);
+}
+
+TEST_F(InstallFixture, ManifestWithWrongSizeHeaderEndsWith101) {
+    auto entries = Tree().Publish(SmallGame());
+    std::string body = ManifestLine(entries[0]);
+    Tree().WriteRawManifest("#" + std::to_string(body.size() + 1) + "\n" + body);
+    StartServer();
+    ExpectReported(RunInstaller(), 101);
+}
+
+TEST_F(InstallFixture, MalformedManifestEndsWith105) {
+    Tree().WriteManifest("microclient/objects/x/abc only-two-fields\n");
+    StartServer();
+    ExpectReported(RunInstaller(), 105);
+}
+
+TEST_F(InstallFixture, ManifestPathLeavingTheFolderIsRefusedAndNothingIsWritten) {
+    auto entries = Tree().Publish(SmallGame());
+    PublishedEntry evil = entries[3];
+    evil.relPath = "../outside.dat";
+    Tree().WriteManifest(ManifestLine(entries[0]) + ManifestLine(evil));
+    StartServer();
+    ExpectReported(RunInstaller(), 105);
+    EXPECT_FALSE(FileExists(Home() + "/outside.dat"));
+}
+
+TEST_F(InstallFixture, MissingObjectEndsWith108AndNamesIt) {
+    auto files = SmallGame();
+    auto entries = Tree().Publish(files);
+    std::filesystem::remove(Tree().ObjectPath(entries[4]));
+    StartServer();
+    InstallerRun run = RunInstaller();
+    ExpectReported(run, 108);
+    EXPECT_EQ(CountLines(run.log, "下载失败," + entries[4].objectMd5), 1) << run.log;
+    EXPECT_NE(run.log.find("404 error."), std::string::npos);
+    // The other files were still fetched.
+    EXPECT_TRUE(FileExists(InstallDir() + "/incoming/" + entries[3].objectMd5));
+}
+
+TEST_F(InstallFixture, CorruptObjectIsNeverInstalled) {
+    auto files = SmallGame();
+    auto entries = Tree().Publish(files);
+    WriteFile(Tree().ObjectPath(entries[3]), "not what the name promises");
+    StartServer();
+    InstallerRun run = RunInstaller();
+    ExpectReported(run, 108);
+    EXPECT_FALSE(FileExists(Installed("launcher/a.dat")));
+}
+
+TEST_F(InstallFixture, PackedEntryWithoutArchiverEndsWith21) {
+    std::vector<GameFile> files = {{"Felto.exe", "#!/bin/sh\n", false},
+                                   {"launcher/p.dat", MakeBytes(1000, 3), true}};
+    Tree().Publish(files);
+    StartServer();
+    InstallerRun run = RunInstaller();
+    ExpectReported(run, 21);
+    EXPECT_NE(run.log.find("plantform/x64/7z.exe\" x \"-o"), std::string::npos) << run.log;
+    EXPECT_NE(run.process.stdErr.find("ext err:2"), std::string::npos);
+}
+
+TEST_F(InstallFixture, ArchiveWithoutTheExpectedMemberEndsWith21) {
+    auto files = LauncherBasics();
+    files.push_back({"launcher/p.dat", MakeBytes(1000, 3), true});
+    auto entries = Tree().Publish(files);
+    // The manifest asks for another digest than the archive yields.
+    PublishedEntry wrong = entries.back();
+    wrong.fileMd5 = std::string(32, 'a');
+    std::string body;
+    for (std::size_t i = 0; i + 1 < entries.size(); ++i)
+        body += ManifestLine(entries[i]);
+    Tree().WriteManifest(body + ManifestLine(wrong));
+    StartServer();
+    InstallerRun run = RunInstaller();
+    ExpectReported(run, 21);
+    EXPECT_EQ(CountLines(run.log, "解压未完成，文件不存在, file = "), 2) << run.log;
+    EXPECT_FALSE(FileExists(Installed("launcher/p.dat")));
+}
+
+TEST_F(InstallFixture, TargetThatCannotBeWrittenEndsWith21WithTheSystemText) {
+    auto files = SmallGame();
+    Tree().Publish(files);
+    StartServer();
+    std::filesystem::create_directories(Installed("launcher/a.dat")); // a folder in the way
+    InstallerRun run = RunInstaller();
+    ExpectReported(run, 21);
+    EXPECT_NE(run.log.find("CopyFile ErrorCode:"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find(",dst=" + Installed("launcher/a.dat")), std::string::npos);
+}
+
+TEST_F(InstallFixture, DownloadFolderThatCannotBeMadeEndsWith100) {
+    std::filesystem::create_directories(InstallDir());
+    WriteFile(InstallDir() + "/incoming", "a file where the folder belongs");
+    ExpectReported(RunInstaller(), 100);
+    EXPECT_EQ(ReadFile(InstallDir() + "/incoming"), "a file where the folder belongs");
+}
+
+TEST_F(InstallFixture, ManifestCopyThatFailsEndsWith104) {
+    Tree().Publish(SmallGame());
+    StartServer();
+    std::filesystem::create_directories(InstallDir() + "/launcher_manifest_x64.js");
+    ExpectReported(RunInstaller(), 104);
+}
+
+TEST_F(InstallFixture, MissingGameEndsWith109AfterTheShortcut) {
+    std::vector<GameFile> files = {{"launcher/a.dat", MakeBytes(100, 1), false}};
+    Tree().Publish(files);
+    StartServer();
+    InstallerRun run = RunInstaller();
+    ASSERT_TRUE(run.process.finished);
+    EXPECT_EQ(run.process.exitStatus, 0);
+    ExpectInstalled(files);
+    EXPECT_NE(run.process.stdErr.find("error,code:109, ext err:"), std::string::npos)
+        << run.process.stdErr;
+    EXPECT_TRUE(FileExists(Home() + "/Desktop/Felto.desktop"));
+}
+
+TEST_F(InstallFixture, SecondCopyIsRefusedWith102WhileTheFirstGoesOn) {
+    Tree().Publish(SmallGame());
+    server_ = std::make_unique<NginxServer>();
+    server_->SetExtraConfig("limit_rate 1k;"); // keeps the first copy busy downloading
+    ASSERT_TRUE(server_->Start(ServerRoot(), 80));
+
+    ChildOptions options;
+    options.env["HOME"] = Home();
+    options.timeoutMs = 120000;
+    RunningChild first({FELTO_INSTALLER_BINARY}, options);
+    ASSERT_TRUE(WaitUntil(30000, [&] {
+        return ReadFile(InstallDir() + "/FeltoInstaller.log").find("正在建立连接") !=
+               std::string::npos;
+    }));
+    InstallerRun second = RunInstaller(30000);
+    ExpectReported(second, 102);
+    // The first copy's log is its own: the second did not start it afresh.
+    std::string firstLog = ReadFile(InstallDir() + "/FeltoInstaller.log");
+    EXPECT_NE(firstLog.find("64bit:"), std::string::npos) << firstLog;
+    EXPECT_EQ(firstLog.find("error,code:102"), std::string::npos);
+    ChildResult result;
+    EXPECT_FALSE(first.Wait(0, result)) << "the first copy ended early";
+}
+
+} // namespace

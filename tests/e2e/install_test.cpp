@@ -1,0 +1,152 @@
+// A player's runs of the installer against nginx serving a tree made here.
+
+#include "tests/e2e/install_fixture.h"
+
+#include <cctype>
+#include <filesystem>
+
+namespace {
+
+std::vector<GameFile> SampleGame() {
+    std::vector<GameFile> files = LauncherBasics();
+    files.push_back({"launcher/config.ini", "[launcher]\r\nserver=felto\r\n", false});
+    files.push_back({"launcher/data/big.pak", MakeBytes(409601 + 1000000, 7), false});
+    files.push_back({"launcher/data/small.pak", MakeBytes(409600, 8), false});
+    files.push_back({"launcher/packed.dll", MakeBytes(300000, 9) + std::string(200000, 'z'), true});
+    files.push_back({"empty.txt", "", false});
+    return files;
+}
+
+TEST_F(InstallFixture, FreshInstallPutsEveryFileShortcutAndStartsTheGame) {
+    auto files = SampleGame();
+    Tree().Publish(files);
+    StartServer();
+
+    InstallerRun run = RunInstaller();
+    ASSERT_TRUE(run.process.finished) << run.process.stdErr;
+    EXPECT_EQ(run.process.exitStatus, 0);
+    ExpectInstalled(files);
+
+    EXPECT_NE(run.log.find("64bit:1, system info:"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find(" microclient/download/launcher_manifest_x64.js\n"), std::string::npos);
+    EXPECT_EQ(CountLines(run.log, "文件不存在,"), static_cast<int>(files.size()));
+    EXPECT_NE(run.log.find("解压文件"), std::string::npos);
+    EXPECT_NE(run.log.find("_StartLauncher"), std::string::npos);
+    EXPECT_EQ(CountLines(run.log, "error,code:"), 0) << run.log;
+    EXPECT_NE(run.process.stdErr.find("安装成功，以后请点击桌面Felto图标进行游戏。"), std::string::npos);
+
+    std::string shortcut = ReadFile(Home() + "/Desktop/Felto.desktop");
+    EXPECT_NE(shortcut.find("Exec=\"" + InstallDir() + "/Felto.exe\""), std::string::npos)
+        << shortcut;
+    EXPECT_TRUE(WaitUntil(10000, [&] { return FileExists(Installed("game-started.mark")); }));
+    EXPECT_EQ(ReadFile(Installed("launcher_manifest_x64.js")),
+              ReadFile(ServerRoot() + "/microclient/download/launcher_manifest_x64.js"));
+    // No part file is left behind.
+    for (const auto& item : std::filesystem::directory_iterator(InstallDir() + "/incoming")) {
+        std::string name = item.path().filename().string();
+        std::size_t underscore = name.rfind('_');
+        EXPECT_FALSE(underscore != std::string::npos && underscore + 1 < name.size() &&
+                     std::isdigit(static_cast<unsigned char>(name[underscore + 1])))
+            << "part file left: " << name;
+    }
+}
+
+TEST_F(InstallFixture, SecondRunFetchesNothingAndRepairsWhatWasDamaged) {
+    auto files = SampleGame();
+    Tree().Publish(files);
+    StartServer();
+    ASSERT_EQ(RunInstaller().process.exitStatus, 0);
+    int firstRunObjects = ObjectRequests();
+    EXPECT_GT(firstRunObjects, 0);
+
+    InstallerRun second = RunInstaller();
+    EXPECT_EQ(second.process.exitStatus, 0);
+    EXPECT_EQ(ObjectRequests(), firstRunObjects) << "the second run fetched objects";
+    EXPECT_EQ(CountLines(second.log, "文件不存在,"), 0) << second.log;
+    EXPECT_EQ(CountLines(second.log, "MD5不一致"), 0) << second.log;
+    EXPECT_NE(second.log.find("_StartLauncher"), std::string::npos);
+
+    // Damage one file, delete another: the next run puts both right, from the good copies it
+    // left in the download folder, without asking the server again.
+    WriteFile(Installed("launcher/data/big.pak"), "damaged");
+    std::filesystem::remove(Installed("launcher/config.ini"));
+    InstallerRun third = RunInstaller();
+    EXPECT_EQ(third.process.exitStatus, 0);
+    ExpectInstalled(files);
+    EXPECT_EQ(CountLines(third.log, "MD5不一致,local:"), 1) << third.log;
+    EXPECT_EQ(CountLines(third.log, "文件不存在,"), 1) << third.log;
+    EXPECT_EQ(ObjectRequests(), firstRunObjects);
+
+    // With the download folder gone too, the damaged file is fetched again.
+    std::filesystem::remove_all(InstallDir() + "/incoming");
+    WriteFile(Installed("launcher/data/small.pak"), "damaged again");
+    InstallerRun fourth = RunInstaller();
+    EXPECT_EQ(fourth.process.exitStatus, 0);
+    ExpectInstalled(files);
+    EXPECT_GT(ObjectRequests(), firstRunObjects);
+}
+
+TEST_F(InstallFixture, AnUpdatedGameFileIsTheOnlyOneFetched) {
+    auto files = SampleGame();
+    Tree().Publish(files);
+    StartServer();
+    ASSERT_EQ(RunInstaller().process.exitStatus, 0);
+    int before = ObjectRequests();
+
+    files[3].bytes = "[launcher]\r\nserver=felto-2\r\n"; // launcher/config.ini
+    Tree().Publish(files);
+    InstallerRun update = RunInstaller();
+    EXPECT_EQ(update.process.exitStatus, 0);
+    ExpectInstalled(files);
+    EXPECT_EQ(CountLines(update.log, "MD5不一致,local:"), 1) << update.log;
+    EXPECT_EQ(ObjectRequests(), before + 2); // the probe and the one segment of one small file
+}
+
+TEST_F(InstallFixture, AnInterruptedInstallResumesItsPartFiles) {
+    auto files = LauncherBasics();
+    files.push_back({"launcher/huge.pak", MakeBytes(24 * 1024 * 1024, 11), false});
+    Tree().Publish(files);
+    server_ = std::make_unique<NginxServer>();
+    // Slow enough that the installer is surely stopped half-way.
+    server_->SetExtraConfig("limit_rate 2m;");
+    ASSERT_TRUE(server_->Start(ServerRoot(), 80));
+
+    {
+        ChildOptions options;
+        options.env["HOME"] = Home();
+        options.timeoutMs = 120000;
+        RunningChild installer({FELTO_INSTALLER_BINARY}, options);
+        std::string incoming = InstallDir() + "/incoming/";
+        ASSERT_TRUE(WaitUntil(60000, [&] {
+            for (int i = 0; i < 3; ++i) {
+                std::error_code error;
+                auto size = std::filesystem::file_size(
+                    incoming + Md5Of(files.back().bytes) + "_" + std::to_string(i), error);
+                if (error || size < 1024 * 1024)
+                    return false;
+            }
+            return true;
+        })) << "the download never got going";
+        installer.Kill();
+    }
+    server_->Stop();
+    server_ = std::make_unique<NginxServer>();
+    ASSERT_TRUE(server_->Start(ServerRoot(), 80));
+    InstallerRun resumed = RunInstaller();
+    EXPECT_EQ(resumed.process.exitStatus, 0) << resumed.process.stdErr;
+    ExpectInstalled(files);
+    // The segments asked from where their part files ended, not from their starts.
+    std::string access = server_->AccessLog();
+    int fromStart = 0;
+    std::size_t lineStart = 0;
+    for (std::size_t end; (end = access.find('\n', lineStart)) != std::string::npos;
+         lineStart = end + 1) {
+        std::string line = access.substr(lineStart, end - lineStart);
+        if (line.find("/microclient/objects/") != std::string::npos &&
+            line.find("\"bytes=0-\"") != std::string::npos)
+            ++fromStart;
+    }
+    EXPECT_EQ(fromStart, 1) << access; // only the probe asked from the first byte
+}
+
+} // namespace

@@ -1,0 +1,319 @@
+#include "app/installer_state.h"
+#include "manifest/manifest_file.h"
+#include "manifest/md5.h"
+#include "platform/platform.h"
+#include "support/log.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace {
+
+const char kDigestA[] = "0cc175b9c0f1b6a831c399e269772661";
+const char kDigestB[] = "92eb5ffee6ae2fec3ad71c777531578f";
+
+// A death-test child ends through exit(), which skips the fixture's clean-up.
+void RemoveAtExit(const std::string& path) {
+    static std::string folder;
+    folder = path;
+    std::atexit([] {
+        std::error_code error;
+        std::filesystem::remove_all(folder, error);
+    });
+}
+
+std::string Header(const std::string& body) {
+    return "#" + std::to_string(body.size()) + "\n" + body;
+}
+
+class ManifestTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // The failing reads end the process; run them in a fresh copy of the test program.
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+        strInstallDir = dir_.path();
+        SetLogPath(dir_ / "FeltoInstaller.log");
+        ResetLogForTesting();
+        State().manifestEntry = std::make_unique<FileEntry>(MakeFileEntry(strManifestUrl));
+    }
+    void TearDown() override {
+        ResetLogForTesting();
+        State().pendingEntries.clear();
+        State().fileEntries.clear();
+        State().manifestEntry.reset();
+        strInstallDir.clear();
+    }
+
+    static InstallerState& State() { return GetInstallerState(); }
+    void WriteManifest(const std::string& bytes) {
+        WriteFile(State().manifestEntry->strTargetPath, bytes);
+    }
+    const std::vector<FileEntry>& Entries() { return State().fileEntries; }
+    // ReadManifest must end the run, reporting an error code that matches the pattern.
+    void ExpectRunEndsWith(const std::string& codePattern) {
+        EXPECT_EXIT(
+            {
+                RemoveAtExit(dir_.path());
+                ReadManifest();
+            },
+            ::testing::ExitedWithCode(0), "error,code:" + codePattern);
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(ManifestTest, EntryPathsComeFromTheUrlsLastComponent) {
+    FileEntry entry = MakeFileEntry("x/y/data.pak");
+    EXPECT_EQ(entry.strName, "data.pak");
+    EXPECT_EQ(entry.strUrl, "x/y/data.pak");
+    EXPECT_EQ(entry.strObjectMd5, "data.pak");
+    EXPECT_EQ(entry.strIncomingPath, dir_.path() + "/incoming/data.pak");
+    EXPECT_EQ(entry.strTargetPath, dir_.path() + "/data.pak");
+    EXPECT_EQ(entry.strManifestMd5, "");
+    EXPECT_EQ(entry.nState.load(), 0);
+    EXPECT_FALSE(entry.bOk.load());
+    EXPECT_EQ(entry.checkFun, nullptr);
+
+    EXPECT_EQ(MakeFileEntry("plain").strName, "plain");
+    EXPECT_EQ(MakeFileEntry("dir/").strName, "");
+    EXPECT_EQ(State().manifestEntry->strTargetPath, dir_.path() + "/launcher_manifest.js");
+}
+
+TEST_F(ManifestTest, ReadsEntriesInOrderSkippingComments) {
+    WriteManifest(Header("# launcher files\n"
+                         "x/y/" +
+                         std::string(kDigestA) + "\tbin/game.dat\t" + kDigestB +
+                         "\n"
+                         "#\tnot\tan entry\n"
+                         "z/" +
+                         kDigestB + "\tFelto.exe\t" + kDigestA + "\n"));
+    ReadManifest();
+    ASSERT_EQ(Entries().size(), 2u);
+    const FileEntry& first = Entries()[0];
+    EXPECT_EQ(first.strUrl, "x/y/" + std::string(kDigestA));
+    EXPECT_EQ(first.strName, kDigestA);
+    EXPECT_EQ(first.strObjectMd5, kDigestA);
+    EXPECT_EQ(first.strIncomingPath, dir_.path() + "/incoming/" + kDigestA);
+    EXPECT_EQ(first.strTargetPath, dir_.path() + "/bin/game.dat");
+    EXPECT_EQ(first.strManifestMd5, kDigestB);
+    EXPECT_EQ(first.checkFun, &CheckObjectMd5);
+    EXPECT_EQ(Entries()[1].strTargetPath, dir_.path() + "/Felto.exe");
+    EXPECT_EQ(Entries()[1].strManifestMd5, kDigestA);
+}
+
+TEST_F(ManifestTest, TabRunsLeadingTabsAndExtraFieldsDoNotChangeAnEntry) {
+    WriteManifest("#0\n"
+                  "u/a\t\tbin/a.dat\t\t" +
+                  std::string(kDigestA) +
+                  "\n"
+                  "\t\tu/b\tb.dat\t" +
+                  kDigestB + "\tcomment\tmore\n");
+    ReadManifest();
+    ASSERT_EQ(Entries().size(), 2u);
+    EXPECT_EQ(Entries()[0].strUrl, "u/a");
+    EXPECT_EQ(Entries()[0].strTargetPath, dir_.path() + "/bin/a.dat");
+    EXPECT_EQ(Entries()[0].strManifestMd5, kDigestA);
+    EXPECT_EQ(Entries()[1].strUrl, "u/b");
+    EXPECT_EQ(Entries()[1].strManifestMd5, kDigestB);
+}
+
+TEST_F(ManifestTest, BlanksBelongToTheirField) {
+    WriteManifest("#0\nu/a\tMy Game/a b.dat\t" + std::string(kDigestA) + " \n");
+    ReadManifest();
+    ASSERT_EQ(Entries().size(), 1u);
+    EXPECT_EQ(Entries()[0].strTargetPath, dir_.path() + "/My Game/a b.dat");
+    EXPECT_EQ(Entries()[0].strManifestMd5, std::string(kDigestA) + " ");
+}
+
+TEST_F(ManifestTest, AnEmptyLineEndsTheList) {
+    WriteManifest("#0\nu/a\ta.dat\t" + std::string(kDigestA) + "\n\nu/b\tb.dat\t" + kDigestB +
+                  "\n");
+    ReadManifest();
+    ASSERT_EQ(Entries().size(), 1u);
+    EXPECT_EQ(Entries()[0].strUrl, "u/a");
+}
+
+TEST_F(ManifestTest, CrLfLineEndsReadAsLf) {
+    WriteManifest("#0\r\nu/a\ta.dat\t" + std::string(kDigestA) + "\r\nu/b\tb.dat\t" + kDigestB +
+                  "\r\n\r\nu/c\tc.dat\t" + kDigestA + "\r\n");
+    ReadManifest();
+    ASSERT_EQ(Entries().size(), 2u);
+    EXPECT_EQ(Entries()[0].strManifestMd5, kDigestA);
+    EXPECT_EQ(Entries()[1].strManifestMd5, kDigestB);
+}
+
+TEST_F(ManifestTest, TheLastEntryNeedsNoLineEnd) {
+    WriteManifest("#0\nu/a\ta.dat\t" + std::string(kDigestA) + "\nu/b\tb.dat\t" + kDigestB);
+    ReadManifest();
+    ASSERT_EQ(Entries().size(), 2u);
+    EXPECT_EQ(Entries()[1].strManifestMd5, kDigestB);
+}
+
+TEST_F(ManifestTest, EmptyFileAndBareHeaderGiveAnEmptyList) {
+    WriteManifest("");
+    ReadManifest();
+    EXPECT_TRUE(Entries().empty());
+    WriteManifest("#0\n");
+    ReadManifest();
+    EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(ManifestTest, ReadingAgainReplacesTheList) {
+    WriteManifest("#0\nu/a\ta.dat\t" + std::string(kDigestA) + "\nu/b\tb.dat\t" + kDigestB);
+    ReadManifest();
+    WriteManifest("#0\nu/c\tc.dat\t" + std::string(kDigestA) + "\n");
+    ReadManifest();
+    ASSERT_EQ(Entries().size(), 1u);
+    EXPECT_EQ(Entries()[0].strUrl, "u/c");
+}
+
+TEST_F(ManifestTest, LinesUpToTheLimitAreRead) {
+    std::string prefix = "u/a\t";
+    std::string suffix = "\t" + std::string(kDigestA);
+    std::string path(kManifestLineLimit - prefix.size() - suffix.size(), 'p');
+    std::string line = prefix + path + suffix;
+    ASSERT_EQ(line.size(), static_cast<std::size_t>(kManifestLineLimit));
+    // A long comment is passed over whole and the entries after it still count.
+    std::string comment = "#" + std::string(2000, 'c');
+    WriteManifest("#0\n" + line + "\r\n" + comment + "\nu/b\tb.dat\t" + kDigestB + "\n");
+    ReadManifest();
+    ASSERT_EQ(Entries().size(), 2u);
+    EXPECT_EQ(Entries()[0].strTargetPath, dir_.path() + "/" + path);
+    EXPECT_EQ(Entries()[0].strManifestMd5, kDigestA);
+    EXPECT_EQ(Entries()[1].strUrl, "u/b");
+}
+
+TEST_F(ManifestTest, AnEntryLongerThanTheLimitIsRefused) {
+    std::string line = "u/a\t" + std::string(kManifestLineLimit, 'p') + "\t" + kDigestA;
+    WriteManifest("#0\n" + line + "\n");
+    ExpectRunEndsWith("105");
+}
+
+TEST_F(ManifestTest, MalformedLinesEndTheRunWith105) {
+    const std::string digest = kDigestA;
+    const std::string lines[] = {
+        "u/a a.dat\t" + digest, // a blank is no separator
+        "u/a\ta.dat " + digest, //
+        " #u/a\ta.dat",         // a comment must start at the first column
+        "u/a\ta.dat",           // two fields
+        "\t\t\t",               // tabs only
+    };
+    for (const std::string& line : lines) {
+        WriteManifest("#0\nu/ok\tok.dat\t" + digest + "\n" + line + "\n");
+        SCOPED_TRACE(line);
+        ExpectRunEndsWith("105");
+    }
+}
+
+TEST_F(ManifestTest, PathsThatLeaveTheirFolderAreRefused) {
+    const std::string digest = kDigestA;
+    const std::string lines[] = {
+        "u/a\t../outside.dat\t" + digest,
+        "u/a\tbin/../../outside.dat\t" + digest,
+        "u/a\tbin\\..\\..\\outside.dat\t" + digest,
+        "u/a\t/etc/outside.dat\t" + digest,
+        "u/a\t\\Windows\\outside.dat\t" + digest,
+        "u/a\tC:\\Windows\\outside.dat\t" + digest,
+        "u/a\tbin/..\t" + digest,
+        "u/..\ta.dat\t" + digest,
+        "u/\ta.dat\t" + digest,
+        "u/..\\..\\evil\ta.dat\t" + digest,
+    };
+    for (const std::string& line : lines) {
+        WriteManifest("#0\n" + line + "\n");
+        SCOPED_TRACE(line);
+        ExpectRunEndsWith("105");
+    }
+    // A zero byte ends the line, as it ends a file name: "..\0x" is "..".
+    std::string withZero = "#0\nu/a\t..";
+    withZero += '\0';
+    withZero += "/x\t" + digest + "\n";
+    WriteManifest(withZero);
+    ExpectRunEndsWith("105");
+}
+
+TEST_F(ManifestTest, OpeningFailuresEndTheRun) {
+    ExpectRunEndsWith("107");
+    // A folder where the manifest should be must not read as an empty list.
+    ASSERT_TRUE(platform::MakeFolder(State().manifestEntry->strTargetPath));
+    ExpectRunEndsWith("10[67]");
+}
+
+TEST(SafeRelativePath, AcceptsPathsInsideTheFolder) {
+    for (const char* path : {"Felto.exe", "bin/game.dat", "bin\\game.dat", "bin//x", "./x", "..a/b",
+                             "a../b", "a/.b", "My Game/x y", "\xb1\xed/x"})
+        EXPECT_TRUE(IsSafeRelativePath(path)) << path;
+}
+
+TEST(SafeRelativePath, RefusesPathsThatLeaveTheFolder) {
+    for (const char* path : {"", "..", "../x", "a/../../x", "a\\..\\x", "a/..", "/x", "\\x",
+                             "//server/share", "C:\\x", "c:x", "z:", "a/.../b", "a/.. /b"})
+        EXPECT_FALSE(IsSafeRelativePath(path)) << path;
+}
+
+class SizeHeaderTest : public ::testing::Test {
+  protected:
+    bool Check(const std::string& bytes) {
+        WriteFile(dir_ / "m.js", bytes);
+        FileEntry entry;
+        entry.strIncomingPath = dir_ / "m.js";
+        return CheckSizeHeader(entry);
+    }
+    TempDir dir_;
+};
+
+TEST_F(SizeHeaderTest, CountsTheBytesAfterTheFirstLine) {
+    const std::string body = "u/a\ta.dat\t" + std::string(kDigestA) + "\n#x\n";
+    EXPECT_TRUE(Check(Header(body)));
+    EXPECT_TRUE(Check("#0\n"));
+    EXPECT_TRUE(Check("#0"));
+    EXPECT_TRUE(Check("# 5\nabcde"));
+    EXPECT_TRUE(Check("#" + std::to_string(body.size()) + "\r\n" + body));
+}
+
+TEST_F(SizeHeaderTest, ABodyOffByOneByteFails) {
+    const std::string body = "u/a\ta.dat\t" + std::string(kDigestA) + "\n";
+    EXPECT_FALSE(Check(Header(body) + "x"));
+    EXPECT_FALSE(Check(Header(body).substr(0, Header(body).size() - 1)));
+    EXPECT_FALSE(Check("#1\n"));
+}
+
+TEST_F(SizeHeaderTest, CrLfBytesCountAsTheyAreInTheFile) {
+    // A body with CR LF line ends announced with its LF-only length is short by the CRs.
+    const std::string lf = "u/a\ta.dat\t" + std::string(kDigestA) + "\n";
+    const std::string crlf = "u/a\ta.dat\t" + std::string(kDigestA) + "\r\n";
+    EXPECT_TRUE(Check("#" + std::to_string(crlf.size()) + "\r\n" + crlf));
+    EXPECT_FALSE(Check("#" + std::to_string(lf.size()) + "\r\n" + crlf));
+}
+
+TEST_F(SizeHeaderTest, MissingOrUnusableHeadersFail) {
+    EXPECT_FALSE(Check(""));
+    EXPECT_FALSE(Check("\n"));
+    EXPECT_FALSE(Check("\r\n"));
+    EXPECT_FALSE(Check("#" + std::string(600, '0') + "\n"));
+    EXPECT_FALSE(Check("#99999999999999999999999999\n"));
+    FileEntry missing;
+    missing.strIncomingPath = dir_ / "missing.js";
+    EXPECT_FALSE(CheckSizeHeader(missing));
+}
+
+TEST(ObjectMd5, TheObjectMustHaveTheDigestItIsNamedBy) {
+    TempDir dir;
+    FileEntry entry;
+    entry.strIncomingPath = dir / "obj";
+    entry.strObjectMd5 = kDigestA;
+    WriteFile(entry.strIncomingPath, "a");
+    EXPECT_TRUE(CheckObjectMd5(entry));
+    WriteFile(entry.strIncomingPath, "a\n");
+    EXPECT_FALSE(CheckObjectMd5(entry));
+    entry.strObjectMd5 = "0CC175B9C0F1B6A831C399E269772661";
+    WriteFile(entry.strIncomingPath, "a");
+    EXPECT_FALSE(CheckObjectMd5(entry));
+}
+
+} // namespace

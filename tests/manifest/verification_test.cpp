@@ -1,0 +1,230 @@
+#include "app/installer_state.h"
+#include "manifest/manifest_file.h"
+#include "manifest/verification.h"
+#include "net/engine_settings.h"
+#include "platform/platform.h"
+#include "support/log.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/server_tree.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::size_t CountOf(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+class VerificationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        strInstallDir = dir_.path();
+        ASSERT_TRUE(platform::MakeFolder(dir_ / "incoming"));
+        SetLogPath(dir_ / "FeltoInstaller.log");
+        ResetLogForTesting();
+        ASSERT_TRUE(server_.Start());
+        saved_ = GetEngineSettings();
+        EngineSettings fast = saved_;
+        fast.port = server_.port();
+        fast.connectTimeoutMs = 2000;
+        fast.receiveTimeoutMs = 2000;
+        fast.retryPauseMs = 10;
+        fast.afterDownloadPauseMs = 10;
+        OverrideEngineSettingsForTesting(fast);
+    }
+    void TearDown() override {
+        server_.Stop();
+        OverrideEngineSettingsForTesting(saved_);
+        ResetLogForTesting();
+        State().pendingEntries.clear();
+        State().fileEntries.clear();
+        strInstallDir.clear();
+    }
+
+    static InstallerState& State() { return GetInstallerState(); }
+
+    // A listed file whose object is the file itself, served under its digest.
+    void List(const std::string& relPath, const std::string& bytes) {
+        std::string md5 = Md5Of(bytes);
+        FileEntry entry = MakeFileEntry("objects/" + md5);
+        entry.strTargetPath = strInstallDir + "/" + relPath;
+        entry.strManifestMd5 = md5;
+        entry.checkFun = CheckObjectMd5;
+        State().fileEntries.push_back(entry);
+        server_.SetFile("/objects/" + md5, bytes);
+    }
+    FileEntry& Entry(std::size_t index) { return State().fileEntries.at(index); }
+    std::vector<FileEntry*> Pending() { return State().pendingEntries; }
+
+    std::string Log() {
+        std::fflush(GetLogStream());
+        return ReadFile(dir_ / "FeltoInstaller.log");
+    }
+    int RequestsFor(const FileEntry& entry) {
+        std::vector<std::string> requests = server_.requests();
+        return static_cast<int>(std::count_if(requests.begin(), requests.end(), [&](auto& r) {
+            return HttpTestServer::RequestPath(r) == "/" + entry.strUrl;
+        }));
+    }
+
+    TempDir dir_;
+    HttpTestServer server_;
+    EngineSettings saved_{};
+};
+
+TEST_F(VerificationTest, MatchingFilesLeaveNothingPendingAndLogNothing) {
+    List("Felto.exe", "launcher");
+    List("bin/game.dat", MakeBytes(5000, 1));
+    ASSERT_TRUE(platform::MakeFolder(dir_ / "bin"));
+    WriteFile(dir_ / "Felto.exe", "launcher");
+    WriteFile(dir_ / "bin/game.dat", MakeBytes(5000, 1));
+    VerifyInstalledFiles();
+    EXPECT_TRUE(Pending().empty());
+    EXPECT_EQ(CountOf(Log(), "文件不存在"), 0u);
+    EXPECT_EQ(CountOf(Log(), "MD5不一致"), 0u);
+}
+
+TEST_F(VerificationTest, MissingDifferentAndMisspelledFilesBecomePending) {
+    List("missing.dat", "missing");
+    List("folder.dat", "folder");
+    List("changed.dat", "new content");
+    List("good.dat", "good");
+    List("upper.dat", "upper");
+    // The digest is right but written in capitals: it never matches, so it is fetched each run.
+    std::string upper = Entry(4).strManifestMd5;
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    Entry(4).strManifestMd5 = upper;
+    ASSERT_TRUE(platform::MakeFolder(dir_ / "folder.dat"));
+    WriteFile(dir_ / "changed.dat", "old content");
+    WriteFile(dir_ / "good.dat", "good");
+    WriteFile(dir_ / "upper.dat", "upper");
+
+    VerifyInstalledFiles();
+
+    std::vector<FileEntry*> expected = {&Entry(0), &Entry(1), &Entry(2), &Entry(4)};
+    EXPECT_EQ(Pending(), expected);
+    std::string log = Log();
+    EXPECT_EQ(CountOf(log, "文件不存在,"), 2u);
+    EXPECT_EQ(CountOf(log, "文件不存在," + Entry(0).strTargetPath + ",\n"), 1u);
+    EXPECT_EQ(CountOf(log, "文件不存在," + Entry(1).strTargetPath + ",\n"), 1u);
+    EXPECT_EQ(CountOf(log, "MD5不一致,"), 2u);
+    EXPECT_EQ(CountOf(log, "MD5不一致,local:" + Md5Of("old content") +
+                               ",manifest:" + Entry(2).strManifestMd5 + "\n"),
+              1u);
+    EXPECT_EQ(CountOf(log, "MD5不一致,local:" + Md5Of("upper") + ",manifest:" + upper + "\n"), 1u);
+    EXPECT_EQ(server_.connectionCount(), 0);
+}
+
+TEST_F(VerificationTest, AGoodEarlierDownloadIsReusedAndADamagedOneFetchedAgain) {
+    List("a.dat", "first object");
+    List("b.dat", MakeBytes(500000, 2)); // large enough for the three-connection download
+    WriteFile(Entry(0).strIncomingPath, "first object");
+    WriteFile(Entry(1).strIncomingPath, MakeBytes(1000, 3));
+    VerifyInstalledFiles();
+    ASSERT_EQ(Pending().size(), 2u);
+
+    DownloadPendingFiles();
+
+    EXPECT_EQ(Entry(0).nState.load(), 2);
+    EXPECT_TRUE(Entry(0).bOk.load());
+    EXPECT_EQ(RequestsFor(Entry(0)), 0);
+    EXPECT_EQ(Entry(1).nState.load(), 2);
+    EXPECT_TRUE(Entry(1).bOk.load());
+    EXPECT_GE(RequestsFor(Entry(1)), 1);
+    EXPECT_EQ(ReadFile(Entry(1).strIncomingPath), MakeBytes(500000, 2));
+}
+
+// What the check operations of two downloads saw, to tell whether they overlapped.
+struct CheckRecord {
+    std::mutex mutex;
+    HttpTestServer* server = nullptr;
+    std::string secondPath;
+    int secondRequestsDuringFirstCheck = -1;
+    Clock::time_point firstChecked, secondChecked;
+} g_record;
+
+bool CheckFirst(FileEntry& entry) {
+    std::lock_guard<std::mutex> lock(g_record.mutex);
+    g_record.firstChecked = Clock::now();
+    int count = 0;
+    for (const std::string& request : g_record.server->requests())
+        count += HttpTestServer::RequestPath(request) == g_record.secondPath;
+    g_record.secondRequestsDuringFirstCheck = count;
+    return CheckObjectMd5(entry);
+}
+
+bool CheckSecond(FileEntry& entry) {
+    std::lock_guard<std::mutex> lock(g_record.mutex);
+    g_record.secondChecked = Clock::now();
+    return CheckObjectMd5(entry);
+}
+
+TEST_F(VerificationTest, TheSecondDownloadStartsOnlyAfterTheFirstAndThePause) {
+    const int pauseMs = 300;
+    EngineSettings settings = GetEngineSettings();
+    settings.afterDownloadPauseMs = pauseMs;
+    OverrideEngineSettingsForTesting(settings);
+    List("a.dat", MakeBytes(200000, 4));
+    List("b.dat", MakeBytes(3000, 5));
+    Entry(0).checkFun = CheckFirst;
+    Entry(1).checkFun = CheckSecond;
+    g_record.server = &server_;
+    g_record.secondPath = "/" + Entry(1).strUrl;
+    // The first object arrives slowly, so a second download started early would be seen.
+    HttpFault slow;
+    slow.path = "/" + Entry(0).strUrl;
+    slow.dripBytes = 20000;
+    slow.dripDelayMs = 10;
+    server_.AddFault(slow);
+
+    VerifyInstalledFiles();
+    DownloadPendingFiles();
+
+    ASSERT_TRUE(Entry(0).bOk.load());
+    ASSERT_TRUE(Entry(1).bOk.load());
+    std::lock_guard<std::mutex> lock(g_record.mutex);
+    EXPECT_EQ(g_record.secondRequestsDuringFirstCheck, 0);
+    // The first entry finished after its check; the second was checked after its download.
+    EXPECT_GE(g_record.secondChecked - g_record.firstChecked, std::chrono::milliseconds(pauseMs));
+}
+
+TEST_F(VerificationTest, LaterEntriesAreFetchedAfterOneFailsForGood) {
+    List("gone.dat", "not on the server");
+    List("next.dat", "still fetched");
+    List("last.dat", "also fetched");
+    server_.RemoveFile("/" + Entry(0).strUrl);
+    HttpFault broken;
+    broken.path = "/" + Entry(2).strUrl;
+    broken.times = 1;
+    broken.closeAfterBodyBytes = 3;
+    server_.AddFault(broken);
+
+    VerifyInstalledFiles();
+    DownloadPendingFiles();
+
+    EXPECT_EQ(Entry(0).nState.load(), 2);
+    EXPECT_FALSE(Entry(0).bOk.load());
+    EXPECT_GE(RequestsFor(Entry(0)), 3);
+    for (std::size_t i : {1u, 2u}) {
+        EXPECT_EQ(Entry(i).nState.load(), 2) << i;
+        EXPECT_TRUE(Entry(i).bOk.load()) << i;
+    }
+    EXPECT_EQ(ReadFile(Entry(1).strIncomingPath), "still fetched");
+    EXPECT_EQ(ReadFile(Entry(2).strIncomingPath), "also fetched");
+}
+
+} // namespace

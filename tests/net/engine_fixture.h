@@ -1,0 +1,69 @@
+#pragma once
+// Shared set-up of the download engine tests: a loopback test server, the engine pointed at its
+// port with short time-outs, and the log in a fresh folder.
+
+#include "net/engine_settings.h"
+#include "support/log.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class EngineTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetLogForTesting();
+        SetLogPath(dir_ / "FeltoInstaller.log");
+        ASSERT_TRUE(server_.Start());
+        saved_ = GetEngineSettings();
+        EngineSettings fast = saved_;
+        fast.port = server_.port();
+        fast.connectTimeoutMs = 2000;
+        fast.receiveTimeoutMs = 5000;
+        fast.retryPauseMs = 10;
+        OverrideEngineSettingsForTesting(fast);
+    }
+    void TearDown() override {
+        server_.Stop();
+        OverrideEngineSettingsForTesting(saved_);
+        ResetLogForTesting();
+        SetLogPath("FeltoInstaller.log");
+    }
+
+    void SetReceiveTimeout(int milliseconds) {
+        EngineSettings settings = GetEngineSettings();
+        settings.receiveTimeoutMs = milliseconds;
+        OverrideEngineSettingsForTesting(settings);
+    }
+
+    std::string Log() {
+        std::fflush(GetLogStream());
+        return ReadFile(dir_ / "FeltoInstaller.log");
+    }
+
+    // Range starts of the requests for one path, in ascending order.
+    std::vector<std::int64_t> RangeStarts(const std::string& path) {
+        std::vector<std::int64_t> starts;
+        for (const std::string& request : server_.requests())
+            if (HttpTestServer::RequestPath(request) == path)
+                starts.push_back(HttpTestServer::RangeStart(request));
+        std::sort(starts.begin(), starts.end());
+        return starts;
+    }
+
+    TempDir dir_;
+    HttpTestServer server_;
+    EngineSettings saved_{};
+};
+
+inline int CountOf(const std::string& text, const std::string& what) {
+    int count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}

@@ -1,0 +1,271 @@
+#include "net/http_get.h"
+#include "tests/net/engine_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+class HttpDownloadTest : public EngineTest {
+  protected:
+    // Serves `bytes` at /objects/<name> and returns the download's destination path.
+    std::string Serve(const std::string& name, const std::string& bytes) {
+        server_.SetFile("/objects/" + name, bytes);
+        return dir_ / name;
+    }
+    bool Download(const std::string& name, const std::string& destination) {
+        return HttpDownload("http://127.0.0.1/objects/" + name, destination, fileSize_, received_,
+                            1);
+    }
+    static std::string Part(const std::string& destination, int index) {
+        return destination + "_" + std::to_string(index);
+    }
+    static bool NoPartFiles(const std::string& destination) {
+        for (int i = 0; i < 3; ++i)
+            if (FileExists(Part(destination, i)))
+                return false;
+        return true;
+    }
+
+    std::int64_t fileSize_ = -1;
+    std::atomic<std::int64_t> received_{-1};
+};
+
+TEST_F(HttpDownloadTest, SmallFileComesOverOneConnection) {
+    std::string bytes = MakeBytes(409600, 1);
+    std::string destination = Serve("small", bytes);
+    ASSERT_TRUE(Download("small", destination));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_EQ(fileSize_, 409600);
+    EXPECT_EQ(received_.load(), 409600);
+    EXPECT_TRUE(NoPartFiles(destination));
+    // The probe, then the one segment.
+    EXPECT_EQ(RangeStarts("/objects/small"), (std::vector<std::int64_t>{0, 0}));
+    EXPECT_EQ(CountOf(Log(), "正在建立连接"), 2);
+}
+
+TEST_F(HttpDownloadTest, OneByteMoreComesOverThreeConnections) {
+    std::string bytes = MakeBytes(409601, 2);
+    std::string destination = Serve("large", bytes);
+    ASSERT_TRUE(Download("large", destination));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_EQ(received_.load(), 409601);
+    EXPECT_TRUE(NoPartFiles(destination));
+    EXPECT_EQ(RangeStarts("/objects/large"), (std::vector<std::int64_t>{0, 0, 136533, 273066}));
+}
+
+TEST_F(HttpDownloadTest, EmptyFileGivesAnEmptyDestination) {
+    std::string destination = Serve("empty", "");
+    WriteFile(destination, "old content");
+    ASSERT_TRUE(Download("empty", destination));
+    EXPECT_TRUE(FileExists(destination));
+    EXPECT_EQ(ReadFile(destination), "");
+    EXPECT_EQ(fileSize_, 0);
+    EXPECT_TRUE(NoPartFiles(destination));
+    EXPECT_EQ(CountOf(Log(), "文件已下载完毕!"), 1);
+    EXPECT_EQ(RangeStarts("/objects/empty"), (std::vector<std::int64_t>{0})); // only the probe
+}
+
+TEST_F(HttpDownloadTest, PartFileIsResumedFromItsSize) {
+    std::string bytes = MakeBytes(5000, 3);
+    std::string destination = Serve("resume", bytes);
+    WriteFile(Part(destination, 0), bytes.substr(0, 1000));
+    ASSERT_TRUE(Download("resume", destination));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_EQ(RangeStarts("/objects/resume"), (std::vector<std::int64_t>{0, 1000}));
+    EXPECT_EQ(received_.load(), 4000);
+    EXPECT_TRUE(NoPartFiles(destination));
+}
+
+TEST_F(HttpDownloadTest, PartFilesOfThreeSegmentsAreResumedOrSkipped) {
+    std::string bytes = MakeBytes(600000, 4); // segments of 200,000 bytes
+    std::string destination = Serve("three", bytes);
+    WriteFile(Part(destination, 0), bytes.substr(0, 200000));     // complete
+    WriteFile(Part(destination, 1), bytes.substr(200000, 12345)); // partial
+    ASSERT_TRUE(Download("three", destination));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_EQ(RangeStarts("/objects/three"), (std::vector<std::int64_t>{0, 212345, 400000}));
+    EXPECT_EQ(CountOf(Log(), "文件已下载完毕!"), 1);
+    EXPECT_TRUE(NoPartFiles(destination));
+}
+
+TEST_F(HttpDownloadTest, PartFileLargerThanItsSegmentIsFetchedAgain) {
+    std::string bytes = MakeBytes(600000, 5);
+    std::string destination = Serve("oversized", bytes);
+    WriteFile(Part(destination, 2), std::string(250000, 'z'));
+    ASSERT_TRUE(Download("oversized", destination));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_EQ(RangeStarts("/objects/oversized"), (std::vector<std::int64_t>{0, 0, 200000, 400000}));
+}
+
+TEST_F(HttpDownloadTest, FailingMiddleSegmentLeavesTheDestinationAndIsResumedNextTime) {
+    std::string bytes = MakeBytes(600000, 6);
+    std::string destination = Serve("middle", bytes);
+    WriteFile(destination, "the previous download");
+    HttpFault fault;
+    fault.rangeStart = 200000;
+    fault.closeAfterBodyBytes = 70000;
+    fault.times = 1;
+    server_.AddFault(fault);
+
+    EXPECT_FALSE(Download("middle", destination));
+    EXPECT_EQ(ReadFile(destination), "the previous download");
+    EXPECT_TRUE(ReadFile(Part(destination, 0)) == bytes.substr(0, 200000));
+    EXPECT_TRUE(ReadFile(Part(destination, 1)) == bytes.substr(200000, 70000));
+    EXPECT_TRUE(ReadFile(Part(destination, 2)) == bytes.substr(400000));
+    EXPECT_EQ(CountOf(Log(), "The server closed the connection before the segment was complete."),
+              1);
+
+    server_.ClearRequests();
+    ASSERT_TRUE(Download("middle", destination));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_EQ(RangeStarts("/objects/middle"), (std::vector<std::int64_t>{0, 270000}));
+    EXPECT_TRUE(NoPartFiles(destination));
+}
+
+TEST_F(HttpDownloadTest, SegmentRefusedByTheServerFailsTheDownload) {
+    std::string bytes = MakeBytes(600000, 7);
+    std::string destination = Serve("noconnect", bytes);
+    HttpFault fault;
+    fault.rangeStart = 400000;
+    fault.status = 503;
+    server_.AddFault(fault);
+    EXPECT_FALSE(Download("noconnect", destination));
+    EXPECT_FALSE(FileExists(destination));
+    EXPECT_EQ(CountOf(Log(), "HTTP status 503."), 1);
+    EXPECT_TRUE(FileExists(Part(destination, 2)));
+    EXPECT_EQ(ReadFile(Part(destination, 2)), ""); // nothing of the error page was kept
+}
+
+TEST_F(HttpDownloadTest, ServerThatIgnoresRangeStillGivesTheRightFile) {
+    std::string bytes = MakeBytes(600000, 8);
+    std::string destination = Serve("norange", bytes);
+    WriteFile(Part(destination, 1), bytes.substr(200000, 1000));
+    HttpFault fault;
+    fault.ignoreRange = true;
+    server_.AddFault(fault);
+    ASSERT_TRUE(Download("norange", destination));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_TRUE(NoPartFiles(destination));
+    EXPECT_EQ(CountOf(Log(), "The server ignores Range: fetching the whole file over one "
+                             "connection."),
+              1);
+
+    // Small files too: a part file cannot be resumed from such a server.
+    std::string small = MakeBytes(5000, 9);
+    std::string smallDestination = Serve("smallnorange", small);
+    WriteFile(Part(smallDestination, 0), small.substr(0, 1000));
+    ASSERT_TRUE(Download("smallnorange", smallDestination));
+    EXPECT_TRUE(ReadFile(smallDestination) == small);
+}
+
+TEST_F(HttpDownloadTest, RangeThatStartsElsewhereIsNeverJoined) {
+    std::string bytes = MakeBytes(600000, 10);
+    std::string destination = Serve("shifted", bytes);
+    HttpFault fault;
+    fault.rangeStart = 200000;
+    fault.rangeShift = 100;
+    fault.times = 1;
+    server_.AddFault(fault);
+    ASSERT_TRUE(Download("shifted", destination));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_EQ(CountOf(Log(), "Range ignored: asked from 200000, status 206."), 1);
+}
+
+TEST_F(HttpDownloadTest, ErrorAnswersFailTheDownload) {
+    std::string destination = dir_ / "missing";
+    EXPECT_FALSE(Download("missing", destination));
+    std::string log = Log();
+    EXPECT_EQ(CountOf(log, "404 error."), 1);
+    EXPECT_EQ(CountOf(log, "SendHttpHeader ERROR"), 1);
+
+    destination = Serve("broken", "data");
+    HttpFault fault;
+    fault.status = 500;
+    server_.AddFault(fault);
+    EXPECT_FALSE(Download("broken", destination));
+    EXPECT_EQ(CountOf(Log(), "HTTP status 500."), 1);
+    EXPECT_FALSE(FileExists(destination));
+    EXPECT_TRUE(NoPartFiles(destination));
+}
+
+TEST_F(HttpDownloadTest, AnswerWithoutContentLengthFailsTheDownload) {
+    std::string destination = Serve("nolength", "some bytes");
+    HttpFault fault;
+    fault.omitContentLength = true;
+    server_.AddFault(fault);
+    EXPECT_FALSE(Download("nolength", destination));
+    EXPECT_EQ(CountOf(Log(), "No Content-Length in the answer: the size of the file is unknown."),
+              1);
+    EXPECT_FALSE(FileExists(destination));
+    EXPECT_TRUE(NoPartFiles(destination));
+    EXPECT_EQ(server_.requests().size(), 1u); // the probe only
+}
+
+TEST_F(HttpDownloadTest, StalledSegmentEndsAsAReadError) {
+    SetReceiveTimeout(300);
+    std::string bytes = MakeBytes(5000, 11);
+    std::string destination = Serve("stall", bytes);
+    HttpFault fault;
+    fault.rangeStart = 0;
+    fault.stallAfterBodyBytes = 100;
+    fault.path = "/objects/stall";
+    server_.AddFault(fault);
+    EXPECT_FALSE(Download("stall", destination));
+    EXPECT_EQ(CountOf(Log(), "Read error!"), 1);
+    EXPECT_FALSE(FileExists(destination));
+}
+
+TEST_F(HttpDownloadTest, SlowButSteadyServerIsNotCutOff) {
+    SetReceiveTimeout(1000);
+    std::string bytes = MakeBytes(300, 12);
+    std::string destination = Serve("drip", bytes);
+    HttpFault fault;
+    fault.dripBytes = 50;
+    fault.dripDelayMs = 20; // the whole body takes longer than nothing, never a silent second
+    server_.AddFault(fault);
+    ASSERT_TRUE(Download("drip", destination));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+}
+
+TEST_F(HttpDownloadTest, ConnectFailuresAreLogged) {
+    server_.Stop(); // nobody listens on the port any more
+    EXPECT_FALSE(Download("gone", dir_ / "gone"));
+    EXPECT_EQ(CountOf(Log(), "Connecting to the server failed."), 1);
+
+    EXPECT_FALSE(HttpDownload("http://127.0.0.1:80/x", dir_ / "x", fileSize_, received_, 1));
+    EXPECT_EQ(CountOf(Log(), "Unable to get the host name."), 1);
+}
+
+TEST_F(HttpDownloadTest, DestinationThatCannotBeWrittenKeepsThePartFiles) {
+    std::string bytes = MakeBytes(5000, 13);
+    std::string destination = Serve("blocked", bytes);
+    std::filesystem::create_directories(destination + "/inside");
+    EXPECT_FALSE(Download("blocked", destination));
+    EXPECT_NE(Log().find("fopen_s faild, strWriteFileName : " + destination), std::string::npos);
+    EXPECT_TRUE(ReadFile(Part(destination, 0)) == bytes);
+
+    std::filesystem::remove_all(destination);
+    server_.ClearRequests();
+    ASSERT_TRUE(Download("blocked", destination));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_EQ(RangeStarts("/objects/blocked"), (std::vector<std::int64_t>{0})); // nothing refetched
+}
+
+TEST_F(HttpDownloadTest, ThreadCountSplitsOnlySmallFiles) {
+    std::string bytes = MakeBytes(1000, 14);
+    std::string destination = Serve("four", bytes);
+    ASSERT_TRUE(
+        HttpDownload("http://127.0.0.1/objects/four", destination, fileSize_, received_, 4));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_EQ(RangeStarts("/objects/four"), (std::vector<std::int64_t>{0, 0, 250, 500, 750}));
+
+    bytes = MakeBytes(409601, 15);
+    destination = Serve("big", bytes);
+    ASSERT_TRUE(HttpDownload("http://127.0.0.1/objects/big", destination, fileSize_, received_, 8));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_EQ(RangeStarts("/objects/big").size(), 4u);
+}
+
+} // namespace

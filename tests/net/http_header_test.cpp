@@ -1,0 +1,293 @@
+#include "net/deal_socket.h"
+#include "net/http_header.h"
+#include "tests/net/engine_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+TEST(GetContentLengthTest, ReadsTheFieldAsWritten) {
+    EXPECT_EQ(GetContentLength("HTTP/1.1 200 OK\r\nContent-Length: 12345\r\n\r\n"), 12345);
+    EXPECT_EQ(GetContentLength("HTTP/1.1 200 OK\r\nContent-Length:12345\r\n\r\n"), 12345);
+    EXPECT_EQ(GetContentLength("HTTP/1.1 200 OK\r\ncontent-length: 12345\r\n\r\n"), 0);
+    EXPECT_EQ(GetContentLength("HTTP/1.1 200 OK\r\nServer: x\r\n\r\n"), 0);
+    EXPECT_EQ(GetContentLength("HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n"), 12);
+    EXPECT_EQ(GetContentLength("HTTP/1.1 200 OK\r\nContent-Length: 5000000000\r\n\r\n"),
+              5000000000LL);
+}
+
+TEST(ParseResponseHeadTest, StatusLengthAndRange) {
+    ResponseHead head = ParseResponseHead("HTTP/1.1 206 Partial Content\r\n"
+                                          "content-length: 4294967296\r\n"
+                                          "Content-Range: bytes 1000-4294968295/4294968296\r\n"
+                                          "\r\n");
+    EXPECT_EQ(head.status, 206);
+    EXPECT_TRUE(head.hasContentLength);
+    EXPECT_EQ(head.contentLength, 4294967296LL);
+    EXPECT_EQ(head.rangeStart, 1000);
+
+    head = ParseResponseHead("HTTP/1.0 404 Gone\r\n\r\n");
+    EXPECT_EQ(head.status, 404);
+    EXPECT_FALSE(head.hasContentLength);
+    EXPECT_EQ(head.rangeStart, -1);
+
+    head = ParseResponseHead("HTTP/1.1 416 Nope\r\nContent-Range: bytes */10\r\n"
+                             "Content-Length: 0\r\n\r\n");
+    EXPECT_EQ(head.rangeStart, -1);
+    EXPECT_TRUE(head.hasContentLength);
+    EXPECT_EQ(head.contentLength, 0);
+
+    // A field that only ends in the name, or a length that is no number, names no length.
+    head = ParseResponseHead("HTTP/1.1 200 OK\r\nX-Original-Content-Length: 7\r\n"
+                             "Content-Length: -5\r\n\r\n");
+    EXPECT_FALSE(head.hasContentLength);
+    EXPECT_EQ(ParseResponseHead("garbage\r\n\r\n").status, 0);
+}
+
+// A connected pair of sockets: the engine reads one end, the test writes the other.
+class SocketPair : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds_), 0); }
+    void TearDown() override {
+        for (int fd : fds_)
+            if (fd >= 0)
+                ::close(fd);
+    }
+    void Send(const std::string& bytes) {
+        ASSERT_EQ(::write(fds_[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    void ClosePeer() {
+        ::close(fds_[1]);
+        fds_[1] = -1;
+    }
+    std::string Rest() {
+        ClosePeer();
+        std::string rest;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(fds_[0], buffer, sizeof buffer)) > 0;)
+            rest.append(buffer, n);
+        return rest;
+    }
+    platform::Socket Engine() const { return fds_[0]; }
+
+    int fds_[2] = {-1, -1};
+    char header_[kHeaderBufferSize + 1];
+};
+
+TEST_F(SocketPair, HeaderEndsAtTheBlankLineAndLeavesTheBody) {
+    Send("\r\n\r\nbody");
+    EXPECT_EQ(GetHttpHeader(Engine(), header_), 4);
+    EXPECT_STREQ(header_, "\r\n\r\n");
+    EXPECT_EQ(Rest(), "body");
+}
+
+TEST_F(SocketPair, HeaderOfExactly1024BytesIsReadWhole) {
+    std::string head = "HTTP/1.1 200 OK\r\nX: " + std::string(1024 - 24, 'x') + "\r\n\r\n";
+    ASSERT_EQ(head.size(), 1024u);
+    Send(head + "B");
+    EXPECT_EQ(GetHttpHeader(Engine(), header_), 1024);
+    EXPECT_EQ(std::string(header_), head);
+    EXPECT_EQ(Rest(), "B");
+}
+
+TEST_F(SocketPair, LongHeaderIsCutAt1024Bytes) {
+    std::string bytes(2000, 'h');
+    bytes[1024] = 'X';
+    Send(bytes);
+    EXPECT_EQ(GetHttpHeader(Engine(), header_), 1024);
+    EXPECT_EQ(std::string(header_), bytes.substr(0, 1024));
+    EXPECT_EQ(Rest(), bytes.substr(1024));
+}
+
+TEST_F(SocketPair, PeerThatClosesGivesWhatArrived) {
+    ClosePeer();
+    EXPECT_EQ(GetHttpHeader(Engine(), header_), 0);
+    EXPECT_STREQ(header_, "");
+}
+
+TEST_F(SocketPair, SendToAClosedPeerFailsWithoutKillingTheProcess) {
+    ClosePeer();
+    // Large enough that the write itself meets the closed peer.
+    EXPECT_FALSE(SendString(Engine(), std::string(1 << 20, 'x')));
+    fds_[0] = -1; // SendString closed it
+}
+
+TEST_F(SocketPair, SendDeliversEveryByteOfALargeText) {
+    std::string text = MakeBytes(8 << 20, 3); // far more than the socket buffers hold
+    std::string received;
+    std::thread reader([&] {
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(fds_[1], buffer, sizeof buffer)) > 0;)
+            received.append(buffer, n);
+    });
+    bool ok = SendString(Engine(), text);
+    ::shutdown(fds_[0], SHUT_WR);
+    reader.join();
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(received == text);
+}
+
+class SendHttpHeaderTest : public EngineTest {
+  protected:
+    // Connects to the test server and runs one request for /dir/file.
+    bool Request(std::int64_t rangeStart, ResponseHead& head) {
+        platform::Socket socket = ConnectServer("127.0.0.1", server_.port());
+        EXPECT_NE(socket, platform::kInvalidSocket);
+        bool ok =
+            SendHttpHeader(socket, "127.0.0.1", "http://127.0.0.1/dir/", "file", rangeStart, head);
+        if (!head.socketClosed)
+            platform::CloseSocket(socket);
+        return ok;
+    }
+};
+
+TEST_F(SendHttpHeaderTest, RequestGoesOutByteForByte) {
+    server_.SetFile("/dir/file", MakeBytes(500000, 1));
+    ResponseHead head;
+    ASSERT_TRUE(Request(409601, head));
+    EXPECT_EQ(head.status, 206);
+    EXPECT_EQ(head.contentLength, 500000 - 409601);
+    EXPECT_EQ(head.rangeStart, 409601);
+    ASSERT_TRUE(Request(0, head));
+    EXPECT_EQ(head.contentLength, 500000);
+    std::vector<std::string> requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    const std::string common = "GET http://127.0.0.1/dir/file HTTP/1.1\r\n"
+                               "Host: 127.0.0.1\r\n"
+                               "Accept: \r\n"
+                               "Referer: http://127.0.0.1/dir/\r\n"
+                               "User-Agent: Mozilla/4.0 \t\t(compatible; MSIE 5.0; Windows NT; "
+                               "DigExt; DTS Agent;)\r\n";
+    EXPECT_EQ(requests[0], common + "Range: bytes=409601-\r\n\r\n");
+    EXPECT_EQ(requests[1], common + "Range: bytes=0-\r\n\r\n");
+}
+
+TEST_F(SendHttpHeaderTest, RangeStartsBeyond32Bits) {
+    server_.SetFile("/dir/file", "short");
+    ResponseHead head;
+    EXPECT_FALSE(Request(5000000000LL, head)); // past the end: 416
+    ASSERT_EQ(server_.requests().size(), 1u);
+    EXPECT_NE(server_.requests()[0].find("\r\nRange: bytes=5000000000-\r\n"), std::string::npos);
+    EXPECT_EQ(CountOf(Log(), "HTTP status 416."), 1);
+}
+
+TEST_F(SendHttpHeaderTest, ErrorAnswersAreRefusedWithTheirOwnLine) {
+    ResponseHead head;
+    EXPECT_FALSE(Request(0, head)); // no such file: "HTTP/1.1 404 Not Found"
+    EXPECT_EQ(CountOf(Log(), "404 error."), 1);
+
+    server_.SetFile("/dir/file", "data");
+    HttpFault fault;
+    fault.status = 500;
+    fault.times = 1;
+    server_.AddFault(fault);
+    EXPECT_FALSE(Request(0, head));
+    EXPECT_EQ(CountOf(Log(), "HTTP status 500."), 1);
+
+    fault.status = 404;
+    fault.version = "HTTP/1.0";
+    server_.AddFault(fault);
+    EXPECT_FALSE(Request(0, head));
+    EXPECT_EQ(CountOf(Log(), "HTTP status 404."), 1);
+    EXPECT_EQ(CountOf(Log(), "404 error."), 1);
+
+    fault = HttpFault();
+    fault.status = 302;
+    fault.times = 1;
+    server_.AddFault(fault);
+    EXPECT_FALSE(Request(0, head));
+    EXPECT_EQ(CountOf(Log(), "HTTP status 302."), 1);
+
+    EXPECT_TRUE(Request(0, head));
+    EXPECT_EQ(head.contentLength, 4);
+}
+
+TEST_F(SendHttpHeaderTest, HeaderThatDoesNotEndIn1024BytesIsRefused) {
+    server_.SetFile("/dir/file", "data");
+    HttpFault fault;
+    fault.headerPadding = 1100;
+    fault.times = 1;
+    server_.AddFault(fault);
+    ResponseHead head;
+    EXPECT_FALSE(Request(0, head));
+    EXPECT_EQ(CountOf(Log(), "HTTP header longer than 1024 bytes."), 1);
+
+    fault.headerPadding = 800; // long, but within the limit
+    server_.AddFault(fault);
+    EXPECT_TRUE(Request(0, head));
+    EXPECT_EQ(head.contentLength, 4);
+}
+
+TEST_F(SendHttpHeaderTest, NoAnswerIsAFailedHeader) {
+    server_.SetFile("/dir/file", "data");
+    HttpFault fault;
+    fault.closeBeforeHeader = true;
+    server_.AddFault(fault);
+    ResponseHead head;
+    EXPECT_FALSE(Request(0, head));
+    EXPECT_EQ(CountOf(Log(), "GetHttpHeader error"), 1);
+    EXPECT_FALSE(head.socketClosed);
+}
+
+TEST_F(SendHttpHeaderTest, SilentServerEndsAfterTheReceiveTimeout) {
+    SetReceiveTimeout(200);
+    server_.SetFile("/dir/file", "data");
+    HttpFault fault;
+    fault.stallBeforeHeader = true;
+    server_.AddFault(fault);
+    ResponseHead head;
+    EXPECT_FALSE(Request(0, head));
+    EXPECT_EQ(CountOf(Log(), "GetHttpHeader error"), 1);
+}
+
+} // namespace
+
+namespace {
+
+// A listener whose queue is full: further connection attempts get no answer at all.
+TEST(ConnectServerTest, ConnectWithoutAnswerEndsAfterTheTimeout) {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    int port = ntohs(address.sin_port);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) { // fills the queue, whatever its exact length
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(fd);
+    }
+
+    TempDir dir;
+    ResetLogForTesting();
+    SetLogPath(dir / "FeltoInstaller.log");
+    EngineSettings saved = GetEngineSettings();
+    EngineSettings quick = saved;
+    quick.connectTimeoutMs = 300;
+    OverrideEngineSettingsForTesting(quick);
+    platform::Socket socket = ConnectServer("127.0.0.1", port);
+    OverrideEngineSettingsForTesting(saved);
+    std::fflush(GetLogStream());
+    std::string log = ReadFile(dir / "FeltoInstaller.log");
+    ResetLogForTesting();
+    SetLogPath("FeltoInstaller.log");
+    for (int fd : fillers)
+        ::close(fd);
+    ::close(listener);
+
+    EXPECT_EQ(socket, platform::kInvalidSocket);
+    EXPECT_EQ(CountOf(log, "Connecting to the server failed."), 1);
+}
+
+} // namespace

@@ -1,0 +1,185 @@
+// What the installer could not install is refused before anything is written.
+
+#include "tests/publish/publish_helpers.h"
+#include "tests/support/temp_dir.h"
+
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct BadInput {
+    const char* name;
+    // Spoils the game folder; `outside` is a sibling folder holding secret.txt.
+    std::function<void(const std::string& game, const std::string& outside)> spoil;
+    const char* reason;         // part of the message
+    const char* output = "www"; // below the test's folder
+};
+
+// Test names stay readable and the same from run to run.
+void PrintTo(const BadInput& input, std::ostream* out) {
+    *out << input.name;
+}
+
+class PublishRefusal : public ::testing::TestWithParam<BadInput> {};
+
+TEST_P(PublishRefusal, NamesTheProblemAndWritesNothing) {
+    TempDir temp;
+    const std::string game = temp / "game", outside = temp / "outside";
+    PutFile(game, "Felto.exe", "good file");
+    PutFile(outside, "secret.txt", "not for players");
+    GetParam().spoil(game, outside);
+    const std::string output = temp / GetParam().output;
+
+    ChildResult run = RunPublisher({"--input", game, "--output", output});
+    EXPECT_EQ(run.exitStatus, 3) << run.stdErr;
+    EXPECT_NE(run.stdErr.find("refused"), std::string::npos) << run.stdErr;
+    EXPECT_NE(run.stdErr.find(GetParam().reason), std::string::npos) << run.stdErr;
+    EXPECT_FALSE(FileExists(output)) << "something was written";
+}
+
+std::string Deep(std::size_t length) {
+    return std::string(200, 'd') + "/" + std::string(200, 'e') + "/" +
+           std::string(length - 402, 'f');
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, PublishRefusal,
+    ::testing::Values(
+        BadInput{"TabInName",
+                 [](const std::string& g, const std::string&) { PutFile(g, "a\tb.txt", "x"); },
+                 "a\\tb.txt: name holds a tab"},
+        BadInput{"LineFeedInName",
+                 [](const std::string& g, const std::string&) { PutFile(g, "sub/a\nb", "x"); },
+                 "sub/a\\nb: name holds a line end"},
+        BadInput{"CarriageReturnInFolderName",
+                 [](const std::string& g, const std::string&) { PutFile(g, "d\r/a", "x"); },
+                 "d\\r: name holds a line end"},
+        BadInput{"Backslash",
+                 [](const std::string& g, const std::string&) { PutFile(g, "a\\b.txt", "x"); },
+                 "a\\b.txt: name holds '\\'"},
+        BadInput{"OnlyDots",
+                 [](const std::string& g, const std::string&) { PutFile(g, "d/.../x", "x"); },
+                 "d/...: name made of dots"},
+        BadInput{"LinkToAFileOutside",
+                 [](const std::string& g, const std::string& o) {
+                     fs::create_symlink(o + "/secret.txt", g + "/secret.txt");
+                 },
+                 "secret.txt: symbolic link to"},
+        BadInput{"RelativeLinkUpwards",
+                 [](const std::string& g, const std::string&) {
+                     fs::create_directories(g + "/data");
+                     fs::create_symlink("../../outside/secret.txt", g + "/data/up.txt");
+                 },
+                 "data/up.txt: symbolic link to"},
+        BadInput{"LinkToAFolderOutside",
+                 [](const std::string& g, const std::string& o) {
+                     fs::create_directory_symlink(o, g + "/more");
+                 },
+                 "more: symbolic link to"},
+        BadInput{"DanglingLink",
+                 [](const std::string& g, const std::string&) {
+                     fs::create_symlink("nowhere.txt", g + "/gone.txt");
+                 },
+                 "gone.txt: symbolic link that leads nowhere"},
+        BadInput{"LinkLoop",
+                 [](const std::string& g, const std::string&) {
+                     fs::create_directory_symlink(".", g + "/again");
+                 },
+                 "again: symbolic link loop"},
+        BadInput{"PathTooLongForAManifestLine",
+                 [](const std::string& g, const std::string&) { PutFile(g, Deep(421), "x"); },
+                 "path too long"},
+        BadInput{"NamesEqualButForCase",
+                 [](const std::string& g, const std::string&) {
+                     PutFile(g, "Data/readme.txt", "x");
+                     PutFile(g, "data/README.txt", "y");
+                 },
+                 "ignores case"},
+        BadInput{"Fifo",
+                 [](const std::string& g, const std::string&) {
+                     ASSERT_EQ(::mkfifo((g + "/pipe").c_str(), 0644), 0);
+                 },
+                 "pipe: neither a file nor a folder"},
+        BadInput{"OutputInsideTheGame", [](const std::string&, const std::string&) {},
+                 "inside the game folder", "game/www"}),
+    [](const ::testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
+
+TEST(PublishRefusalOfARepublish, LeavesThePublishedTreeAsItWas) {
+    TempDir temp;
+    const std::string game = temp / "game", output = temp / "www";
+    PutFile(game, "Felto.exe", "v1");
+    ASSERT_EQ(RunPublisher({"--input", game, "--output", output}).exitStatus, 0);
+    const std::string manifest = ReadFile(ManifestPath(output));
+    const auto objects = ObjectFiles(output);
+
+    PutFile(game, "Felto.exe", "v2");
+    PutFile(game, "bad\tname", "x");
+    ChildResult run = RunPublisher({"--input", game, "--output", output});
+    EXPECT_EQ(run.exitStatus, 3) << run.stdErr;
+    EXPECT_EQ(ReadFile(ManifestPath(output)), manifest);
+    EXPECT_EQ(ObjectFiles(output), objects);
+}
+
+TEST(PublishCommandLine, MistakesAreReportedWithTheUsage) {
+    TempDir temp;
+    fs::create_directories(temp / "game");
+    const std::string game = temp / "game", output = temp / "www";
+    const std::vector<std::vector<std::string>> mistakes = {
+        {},
+        {"--input", game},
+        {"--output", output},
+        {"--input", game, "--output", output, "--pack-over", "12k"},
+        {"--input", game, "--output", output, "--pack-over", "-1"},
+        {"--input", game, "--output", output, "--pack", ""},
+        {"--input", game, "--output", output, "--frobnicate"},
+        {"--input", game, "--output"},
+    };
+    for (const auto& args : mistakes) {
+        ChildResult run = RunPublisher(args);
+        EXPECT_EQ(run.exitStatus, 2) << run.stdErr;
+        EXPECT_NE(run.stdErr.find("usage: felto-publish"), std::string::npos) << run.stdErr;
+    }
+    EXPECT_FALSE(FileExists(output));
+
+    ChildResult missing = RunPublisher({"--input", temp / "nothing", "--output", output});
+    EXPECT_EQ(missing.exitStatus, 3) << missing.stdErr;
+    EXPECT_NE(missing.stdErr.find("nothing: not a folder"), std::string::npos) << missing.stdErr;
+    EXPECT_FALSE(FileExists(output));
+}
+
+// A manifest may only name objects that are already in place.
+TEST(PublishArchiverFailure, LeavesNoManifestNamingAMissingObject) {
+    TempDir temp;
+    const std::string game = temp / "game", output = temp / "www";
+    PutFile(game, "Felto.exe", "v1");
+    PutFile(game, "data/level.pak", MakeBytes(2000, 1));
+
+    ChildResult failed = RunPublisher(
+        {"--input", game, "--output", output, "--pack", "*.pak", "--7z", "/bin/false"});
+    EXPECT_EQ(failed.exitStatus, 1) << failed.stdErr;
+    EXPECT_NE(failed.stdErr.find("the archiver '/bin/false' failed"), std::string::npos)
+        << failed.stdErr;
+    EXPECT_FALSE(FileExists(ManifestPath(output)));
+    EXPECT_FALSE(FileExists(ManifestPath(output, true)));
+
+    ASSERT_EQ(RunPublisher({"--input", game, "--output", output}).exitStatus, 0);
+    const std::string manifest = ReadFile(ManifestPath(output));
+    PutFile(game, "Felto.exe", "v2");
+    ChildResult missing = RunPublisher(
+        {"--input", game, "--output", output, "--pack", "*.pak", "--7z", temp / "no-such-7z"});
+    EXPECT_EQ(missing.exitStatus, 1) << missing.stdErr;
+    EXPECT_NE(missing.stdErr.find("cannot run the archiver"), std::string::npos) << missing.stdErr;
+    EXPECT_EQ(ReadFile(ManifestPath(output)), manifest);
+    for (const ListedFile& file : ReadPublishedManifest(output).files)
+        EXPECT_TRUE(FileExists(output + "/" + file.url)) << file.url;
+    for (const auto& entry : fs::directory_iterator(output + "/microclient/objects"))
+        EXPECT_NE(entry.path().filename().string().rfind(".felto-tmp-", 0), 0u)
+            << "temporary files were left: " << entry.path();
+}
+
+} // namespace

@@ -1,0 +1,70 @@
+#pragma once
+// Runs the cross-built Windows installer under Wine as a player would start it: a fresh Wine
+// prefix for every test, drive D: mapped to a folder of the test's own, the Wine user's desktop
+// a real folder inside the prefix, and no display. Without a display Wine's message boxes
+// return at once, as if the player had closed them at once; a test therefore never has to
+// press a button, and the installer's text for the player is read from its log instead.
+// Every Wine process of the prefix is stopped when the test ends.
+
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The Windows build folder named by FELTO_WIN_BUILD_DIR; empty when the variable is unset.
+std::string WindowsBuildDir();
+
+class WinePrefix {
+  public:
+    // `sample` is a Windows program of the build: its kind (32- or 64-bit) picks the Wine
+    // loader. Throws std::runtime_error when Wine cannot run it here.
+    explicit WinePrefix(const std::string& sample);
+    ~WinePrefix();
+    WinePrefix(const WinePrefix&) = delete;
+    WinePrefix& operator=(const WinePrefix&) = delete;
+
+    // The folder that drive D: shows.
+    std::string DriveD() const { return dir_ / "d"; }
+    // The Wine user's desktop folder, where the installer puts its shortcut.
+    std::string Desktop() const;
+
+    // The command line and environment that run a Windows program in this prefix.
+    std::vector<std::string> Command(const std::string& program,
+                                     const std::vector<std::string>& args = {}) const;
+    ChildOptions Options(int timeoutMs) const;
+
+    // Ends every Wine process of the prefix (wineserver -k) and waits, within a bounded time,
+    // until none is left. True when none is left.
+    bool StopWine();
+    // Processes, of any kind, that run for this prefix.
+    std::vector<int> WineProcesses() const;
+
+  private:
+    TempDir dir_;
+    std::string prefix_;
+    std::string loader_;
+    std::string wineserver_;
+};
+
+// Base of every Wine test: skips when FELTO_WIN_BUILD_DIR is unset, fails when it is set and
+// the installer is not in it, and gives each test its own prefix.
+class WineTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string Installer() const { return buildDir_ + "/FeltoInstaller.exe"; }
+    // A Windows program built beside the installer for the tests (the game and archiver
+    // stand-ins); fails the test when it is missing.
+    std::string StandIn(const std::string& name) const;
+    WinePrefix& Wine() { return *wine_; }
+
+    std::string buildDir_;
+    std::unique_ptr<WinePrefix> wine_;
+};
+
+// The bytes of a UTF-8 text in code page 936, as the Windows program writes its Chinese texts.
+std::string ToCp936(const std::string& utf8);

@@ -1,0 +1,30 @@
+#pragma once
+// The launcher manifest as the installer reads it: "#<bytes>" size header, then one LF-ended
+// line per file "<url path>\t<relative path>\t<md5>".
+
+#include <string>
+#include <vector>
+
+namespace publish {
+
+struct ManifestLine {
+    std::string url;     // below the server's base URL; its last component is the object's MD5
+    std::string relPath; // where the installer puts the file, "/"-separated
+    std::string md5;     // of the installed file
+};
+
+// Characters of one line without its line end; the installer reads at most 509.
+std::size_t LineLength(const ManifestLine& line);
+
+// The installer installs in manifest order and needs its archiver before the first packed file:
+// everything under plantform/ comes first, then the rest by path.
+bool InstallsBefore(const std::string& relPathA, const std::string& relPathB);
+bool IsArchiverPath(const std::string& relPath);
+
+// The whole manifest file for lines already in install order.
+std::string ManifestText(const std::vector<ManifestLine>& lines);
+
+// The entries of a manifest written earlier; lines that are not entries are passed over.
+std::vector<ManifestLine> ParseManifest(const std::string& text);
+
+} // namespace publish

@@ -1,0 +1,251 @@
+#include "publish.h"
+
+#include "file_io.h"
+#include "manifest/manifest_file.h"
+#include "manifest_text.h"
+#include "object_store.h"
+#include "progress.h"
+#include "scan.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace publish {
+
+namespace {
+
+const char* const kManifestNames[2] = {"launcher_manifest.js", "launcher_manifest_x64.js"};
+
+struct Tree {
+    fs::path root;
+    std::vector<SourceFile> files; // in install order
+    std::vector<Digest> digests;   // one per file
+};
+
+void Say(const std::string& text) {
+    std::fprintf(stderr, "felto-publish: %s\n", text.c_str());
+}
+
+bool IsInside(const fs::path& path, const fs::path& root) {
+    return std::mismatch(root.begin(), root.end(), path.begin(), path.end()).first == root.end();
+}
+
+bool MatchesGlob(const std::string& glob, const std::string& relPath) {
+    if (glob.find('/') != std::string::npos)
+        return ::fnmatch(glob.c_str(), relPath.c_str(), FNM_PATHNAME) == 0;
+    const std::string name = relPath.substr(relPath.rfind('/') + 1);
+    return ::fnmatch(glob.c_str(), name.c_str(), 0) == 0;
+}
+
+bool ShouldPack(const PublishOptions& options, const std::string& relPath, std::uintmax_t size) {
+    // The installer needs the archiver itself unpacked.
+    if (IsArchiverPath(relPath))
+        return false;
+    if (options.packOver && size > *options.packOver)
+        return true;
+    return std::any_of(options.packGlobs.begin(), options.packGlobs.end(),
+                       [&](const std::string& glob) { return MatchesGlob(glob, relPath); });
+}
+
+// Everything the installer could not read, before anything is written.
+bool CheckTree(const fs::path& given, Tree& tree, std::vector<std::string>& problems) {
+    std::error_code ec;
+    tree.root = fs::canonical(given, ec);
+    if (ec || !fs::is_directory(tree.root, ec)) {
+        problems.push_back(given.string() + ": not a folder");
+        return false;
+    }
+    ScanResult scan = ScanFolder(tree.root);
+    for (const std::string& warning : scan.warnings)
+        Say("warning: " + warning);
+    const std::size_t before = problems.size();
+    for (const std::string& problem : scan.problems)
+        problems.push_back(given.string() + ": " + problem);
+    const std::size_t urlLength = ObjectUrl(std::string(32, '0')).size();
+    for (const SourceFile& file : scan.files) {
+        ManifestLine line{std::string(urlLength, 'u'), file.relPath, std::string(32, '0')};
+        if (LineLength(line) > static_cast<std::size_t>(kManifestLineLimit))
+            problems.push_back(given.string() + ": " + Printable(file.relPath) +
+                               ": path too long; the installer reads manifest lines of at most " +
+                               std::to_string(kManifestLineLimit) + " characters");
+    }
+    std::sort(scan.files.begin(), scan.files.end(), [](const SourceFile& a, const SourceFile& b) {
+        return InstallsBefore(a.relPath, b.relPath);
+    });
+    tree.files = std::move(scan.files);
+    return problems.size() == before;
+}
+
+// Held for the whole run, so two publishers never interleave their manifests.
+class OutputLock {
+  public:
+    explicit OutputLock(const fs::path& output) {
+        const fs::path path = output / ".felto-publish.lock";
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0)
+            throw PublishError("cannot create " + path.string());
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
+            throw PublishError("another felto-publish is writing to " + output.string());
+    }
+    ~OutputLock() { ::close(fd_); }
+    OutputLock(const OutputLock&) = delete;
+    OutputLock& operator=(const OutputLock&) = delete;
+
+  private:
+    int fd_ = -1;
+};
+
+// Temporary files of a run that did not finish; safe to remove while we hold the lock.
+void RemoveLeftovers(const std::vector<fs::path>& folders) {
+    for (const fs::path& folder : folders) {
+        std::error_code ec;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            if (it->path().filename().string().rfind(kTempPrefix, 0) == 0) {
+                std::error_code ignored;
+                fs::remove_all(it->path(), ignored);
+            }
+        }
+    }
+}
+
+void HashTrees(std::vector<Tree*>& trees, bool quiet) {
+    std::size_t totalFiles = 0, doneFiles = 0;
+    std::uintmax_t totalBytes = 0, doneBytes = 0;
+    for (Tree* tree : trees) {
+        totalFiles += tree->files.size();
+        for (const SourceFile& file : tree->files)
+            totalBytes += file.size;
+    }
+    Progress progress(!quiet);
+    for (Tree* tree : trees) {
+        for (const SourceFile& file : tree->files) {
+            progress.Update("hashing", doneFiles, totalFiles, doneBytes, totalBytes);
+            tree->digests.push_back(HashFile(file.path));
+            ++doneFiles;
+            doneBytes += file.size;
+        }
+    }
+}
+
+std::vector<ManifestLine> StoreObjects(const PublishOptions& options, const Tree& tree,
+                                       ObjectStore& store, Progress& progress) {
+    std::vector<ManifestLine> lines;
+    std::uintmax_t totalBytes = 0, doneBytes = 0;
+    for (const Digest& digest : tree.digests)
+        totalBytes += digest.size;
+    for (std::size_t i = 0; i < tree.files.size(); ++i) {
+        progress.Update("storing", i, tree.files.size(), doneBytes, totalBytes);
+        const SourceFile& file = tree.files[i];
+        const Digest& digest = tree.digests[i];
+        const std::string url = ShouldPack(options, file.relPath, digest.size)
+                                    ? store.PackedObject(file.path, digest)
+                                    : store.PlainObject(file.path, digest);
+        lines.push_back({url, file.relPath, digest.md5});
+        doneBytes += digest.size;
+    }
+    return lines;
+}
+
+ExitStatus Refuse(const std::vector<std::string>& problems) {
+    for (const std::string& problem : problems)
+        Say("refused: " + problem);
+    Say("nothing was written");
+    return kRefused;
+}
+
+} // namespace
+
+ExitStatus Publish(const PublishOptions& options) {
+    std::vector<std::string> problems;
+    Tree trees[2];
+    const bool twoTrees = !options.inputX64.empty();
+    CheckTree(options.input, trees[0], problems);
+    if (twoTrees)
+        CheckTree(options.inputX64, trees[1], problems);
+
+    std::error_code ec;
+    const fs::path output = fs::weakly_canonical(fs::absolute(options.output), ec);
+    if (ec) {
+        problems.push_back(options.output.string() + ": " + ec.message());
+    } else if (fs::exists(output, ec) && !fs::is_directory(output, ec)) {
+        problems.push_back(options.output.string() + ": not a folder");
+    } else {
+        for (const Tree& tree : trees) {
+            if (!tree.root.empty() && IsInside(output, tree.root))
+                problems.push_back(options.output.string() +
+                                   ": inside the game folder, which would publish itself");
+        }
+    }
+    if (!problems.empty())
+        return Refuse(problems);
+
+    std::string archiver = options.archiver;
+    if (archiver.find('/') != std::string::npos)
+        archiver = fs::absolute(archiver).string(); // the archiver runs in another folder
+
+    const fs::path downloadDir = output / "microclient" / "download";
+    const fs::path objectsDir = output / "microclient" / "objects";
+    fs::create_directories(downloadDir);
+    fs::create_directories(objectsDir);
+    OutputLock lock(output);
+    RemoveLeftovers({output, downloadDir, objectsDir});
+
+    ObjectStore store(output, archiver);
+    const fs::path packedIndex = output / ".felto-packed-objects";
+    store.LoadPackedIndex(packedIndex);
+    std::string earlier[2];
+    bool hadEarlier[2];
+    for (int i = 0; i < 2; ++i) {
+        hadEarlier[i] = ReadWholeFile(downloadDir / kManifestNames[i], earlier[i]);
+        store.RememberPackedObjects(ParseManifest(earlier[i]));
+    }
+
+    std::vector<Tree*> distinct{&trees[0]};
+    if (twoTrees)
+        distinct.push_back(&trees[1]);
+    HashTrees(distinct, options.quiet);
+
+    std::string text[2];
+    std::size_t lineCount[2] = {0, 0};
+    {
+        Progress progress(!options.quiet);
+        for (int i = 0; i < 2; ++i) {
+            const Tree& tree = twoTrees ? trees[i] : trees[0];
+            std::vector<ManifestLine> lines = StoreObjects(options, tree, store, progress);
+            lineCount[i] = lines.size();
+            text[i] = ManifestText(lines);
+        }
+    }
+
+    store.SavePackedIndex(packedIndex);
+
+    // Last, once every object they name is in place.
+    std::string written;
+    for (int i = 0; i < 2; ++i) {
+        const bool changed = !hadEarlier[i] || earlier[i] != text[i];
+        if (changed)
+            WriteFileAtomically(downloadDir / kManifestNames[i], text[i]);
+        written += std::string(i ? ", " : "") + kManifestNames[i] + " (" +
+                   std::to_string(lineCount[i]) + " files) " + (changed ? "written" : "unchanged");
+    }
+
+    std::uintmax_t bytes = 0;
+    std::size_t files = 0;
+    for (const Tree* tree : distinct) {
+        files += tree->files.size();
+        for (const Digest& digest : tree->digests)
+            bytes += digest.size;
+    }
+    Say("published " + std::to_string(files) + " files, " + std::to_string(bytes) + " bytes; " +
+        std::to_string(store.newObjects()) + " new objects (" + std::to_string(store.newBytes()) +
+        " bytes), " + std::to_string(store.keptObjects()) + " already there; " + written);
+    return kPublished;
+}
+
+} // namespace publish
