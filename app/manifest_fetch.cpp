@@ -34,5 +34,12 @@ void StartManifestDownload() {
         WriteLogErrno("call remove faild!");
         FailWith(103);
     }
+    // The manifest's name does not change with its content, so part files that an interrupted
+    // run left may belong to another version of it: never resume from them.
+    for (int part = 0; part < 3; ++part) {
+        std::string partFile = FormatString("%s_%d", entry.strIncomingPath.c_str(), part);
+        if (platform::QueryPath(partFile) == platform::PathKind::File)
+            platform::RemoveFile(partFile);
+    }
     StartDownloadWorker(entry);
 }

@@ -150,3 +150,20 @@ TEST_F(InstallFixture, AnInterruptedInstallResumesItsPartFiles) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(InstallFixture, ManifestPartLeftByAnInterruptedRunIsNotResumed) {
+    auto files = LauncherBasics();
+    Tree().Publish(files);
+    StartServer();
+    std::filesystem::create_directories(InstallDir() + "/incoming");
+    // The start of another version of the manifest.
+    WriteFile(InstallDir() + "/incoming/launcher_manifest_x64.js_0", "#7\nold");
+    InstallerRun run = RunInstaller();
+    EXPECT_EQ(run.process.exitStatus, 0);
+    ExpectInstalled(files);
+    EXPECT_EQ(CountLines(run.log, "下载重试，"), 0) << run.log;
+}
+
+} // namespace
