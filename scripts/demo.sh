@@ -52,7 +52,7 @@ EOF
 done
 cat >"$game/Felto.exe" <<'EOF'
 #!/bin/sh
-echo "Felto: the game started in $(pwd)" | tee -a game-started.log
+echo "Felto: the game started in $(pwd)" >>game-started.log
 EOF
 printf 'Felto micro-client\nversion 1\n' >"$game/readme.txt"
 printf '[launcher]\nserver=127.0.0.1\nversion=1\n' >"$game/data/config.ini"
@@ -75,7 +75,8 @@ lock_file $nginx/nginx.lock;
 error_log $nginx/error.log;
 events { worker_connections 64; }
 http {
-  access_log $nginx/access-$run.log;
+  log_format felto '\$uri "\$http_range" \$status \$body_bytes_sent';
+  access_log $nginx/access-$run.log felto;
   client_body_temp_path $nginx/temp/body;
   proxy_temp_path $nginx/temp/proxy;
   fastcgi_temp_path $nginx/temp/fastcgi;
@@ -103,7 +104,8 @@ EOF
       kill -0 $! 2>/dev/null || { echo "nginx did not start:" >&2; cat "$nginx/error.log" >&2; exit 1; }
       sleep 0.05
     done
-    cd "$home" && HOME=$home timeout 300 "$installer"
+    # --foreground: the installer stays in our process group, so Ctrl-C reaches it too.
+    cd "$home" && HOME=$home timeout --foreground 300 "$installer"
   ' demo "$nginx" "$installer" "$home" 2>"$demo/installer-$run.stderr" || {
     echo "the installer run failed:" >&2
     cat "$demo/installer-$run.stderr" >&2
@@ -127,15 +129,19 @@ show_run() {
   cat "$log"
   section "installed tree ($run)"
   (cd "$home/Felto" && find . -path ./incoming -prune -o -type f -printf '%10s  %P\n' | sort -k2)
-  check_installed && echo "every game file is installed as published"
+  if ! check_installed; then
+    echo "the installer did not install the game (its message: $(grep -a '^\[' "$demo/installer-$run.stderr" | tail -n 1))" >&2
+    exit 1
+  fi
+  echo "every game file is installed as published"
   for _ in $(seq 100); do # the game runs on its own; give it a bounded moment
     [ -s "$home/Felto/game-started.log" ] && break
     sleep 0.05
   done
   [ -s "$home/Felto/game-started.log" ] && tail -n 1 "$home/Felto/game-started.log"
   echo "log: $(grep -c '文件不存在' "$log" || true) files missing, $(grep -c 'MD5不一致' "$log" || true) files differing"
-  echo "objects fetched from nginx (each over one or more requests):"
-  grep -o 'GET /microclient/objects/[^ ]*' "$nginx/access-$run.log" | sort | uniq -c || echo "  none"
+  echo "objects fetched from nginx (requests per object):"
+  grep -o '^/microclient/objects/[^ ]*' "$nginx/access-$run.log" | sort | uniq -c || echo "  none"
 }
 
 section "publish"
@@ -154,9 +160,11 @@ show_run update
 
 log=$home/Felto/FeltoInstaller.log
 changed=$(($(grep -c '文件不存在' "$log" || true) + $(grep -c 'MD5不一致' "$log" || true)))
-fetched=$(grep -o 'GET /microclient/objects/[^ ]*' "$nginx/access-update.log" | sort -u | wc -l)
+fetched=$(grep -o '^/microclient/objects/[^ ]*' "$nginx/access-update.log" | sort -u | wc -l)
 section "result"
 echo "the update found $changed changed file(s) and fetched $fetched object(s)"
-check_installed >/dev/null
-[ "$changed" -eq 1 ] && [ "$fetched" -eq 1 ]
+if [ "$changed" -ne 1 ] || [ "$fetched" -ne 1 ]; then
+  echo "the update should have changed and fetched exactly one file" >&2
+  exit 1
+fi
 echo "demo finished; everything is in $demo"

@@ -133,21 +133,31 @@ void HashTrees(std::vector<Tree*>& trees, bool quiet) {
     }
 }
 
-std::vector<ManifestLine> StoreObjects(const PublishOptions& options, const Tree& tree,
-                                       ObjectStore& store, Progress& progress) {
-    std::vector<ManifestLine> lines;
+// The manifest lines of each tree, every object they name stored.
+std::vector<std::vector<ManifestLine>>
+StoreObjects(const PublishOptions& options, const std::vector<Tree*>& trees, ObjectStore& store) {
+    std::size_t totalFiles = 0, doneFiles = 0;
     std::uintmax_t totalBytes = 0, doneBytes = 0;
-    for (const Digest& digest : tree.digests)
-        totalBytes += digest.size;
-    for (std::size_t i = 0; i < tree.files.size(); ++i) {
-        progress.Update("storing", i, tree.files.size(), doneBytes, totalBytes);
-        const SourceFile& file = tree.files[i];
-        const Digest& digest = tree.digests[i];
-        const std::string url = ShouldPack(options, file.relPath, digest.size)
-                                    ? store.PackedObject(file.path, digest)
-                                    : store.PlainObject(file.path, digest);
-        lines.push_back({url, file.relPath, digest.md5});
-        doneBytes += digest.size;
+    for (const Tree* tree : trees) {
+        totalFiles += tree->files.size();
+        for (const Digest& digest : tree->digests)
+            totalBytes += digest.size;
+    }
+    Progress progress(!options.quiet);
+    std::vector<std::vector<ManifestLine>> lines;
+    for (const Tree* tree : trees) {
+        lines.emplace_back();
+        for (std::size_t i = 0; i < tree->files.size(); ++i) {
+            progress.Update("storing", doneFiles, totalFiles, doneBytes, totalBytes);
+            const SourceFile& file = tree->files[i];
+            const Digest& digest = tree->digests[i];
+            const std::string url = ShouldPack(options, file.relPath, digest.size)
+                                        ? store.PackedObject(file.path, digest)
+                                        : store.PlainObject(file.path, digest);
+            lines.back().push_back({url, file.relPath, digest.md5});
+            ++doneFiles;
+            doneBytes += digest.size;
+        }
     }
     return lines;
 }
@@ -211,16 +221,13 @@ ExitStatus Publish(const PublishOptions& options) {
         distinct.push_back(&trees[1]);
     HashTrees(distinct, options.quiet);
 
+    const std::vector<std::vector<ManifestLine>> lines = StoreObjects(options, distinct, store);
+    const std::vector<ManifestLine>* manifestLines[2] = {&lines[0], &lines[twoTrees ? 1 : 0]};
     std::string text[2];
-    std::size_t lineCount[2] = {0, 0};
-    {
-        Progress progress(!options.quiet);
-        for (int i = 0; i < 2; ++i) {
-            const Tree& tree = twoTrees ? trees[i] : trees[0];
-            std::vector<ManifestLine> lines = StoreObjects(options, tree, store, progress);
-            lineCount[i] = lines.size();
-            text[i] = ManifestText(lines);
-        }
+    std::size_t lineCount[2];
+    for (int i = 0; i < 2; ++i) {
+        text[i] = ManifestText(*manifestLines[i]);
+        lineCount[i] = manifestLines[i]->size();
     }
 
     store.SavePackedIndex(packedIndex);
