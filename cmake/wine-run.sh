@@ -22,7 +22,7 @@ pe_machine() {
     local offset
     offset=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
     [ -n "$offset" ] || return 1
-    od -An -tx2 -j$((offset + 4)) -N2 "$1" 2>/dev/null | tr -d ' '
+    od -An -tu2 -j$((offset + 4)) -N2 "$1" 2>/dev/null | tr -d ' '
 }
 
 find_tool() {
@@ -53,7 +53,7 @@ if [ -z "$wineserver" ]; then
 fi
 
 case $(pe_machine "$exe") in
-14c)
+332) # 0x14c
     loader=$wine32
     if ! runnable "$loader"; then
         echo "wine-run: this machine cannot run 32-bit Windows programs (no 32-bit Wine, or a" \
@@ -61,7 +61,7 @@ case $(pe_machine "$exe") in
         exit 1
     fi
     ;;
-8664)
+34404) # 0x8664
     loader=$wine64
     if ! runnable "$loader"; then
         echo "wine-run: no 64-bit Wine (package wine64) for $exe" >&2
@@ -74,18 +74,35 @@ case $(pe_machine "$exe") in
     ;;
 esac
 
-unset DISPLAY WAYLAND_DISPLAY WINELOADER WINEARCH
-export WINEDEBUG=-all
-# No Mono or Gecko: nothing here needs them, and their installers would ask.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPREFIX=$prefix
+unset DISPLAY WAYLAND_DISPLAY WINELOADER WINEARCH WINEPREFIX
+# Handed to the Wine commands only, so that this script and its helpers never count as processes
+# of the prefix. No Mono or Gecko: nothing here needs them, and their installers would ask. The
+# prefix links the user's folders (Desktop, Documents...) into the home folder: a home of its own
+# keeps whatever a test writes there inside the build.
+home=$prefix-home
+in_prefix=(env WINEPREFIX="$prefix" HOME="$home" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=")
 
-mkdir -p "$(dirname "$prefix")"
+mkdir -p "$(dirname "$prefix")" "$home"
 # One run at a time per prefix: stopping the Wine processes of one run must not hit another's.
 exec 9>"$prefix.lock"
 flock 9
 
-stop_wine() { "$wineserver" -k >/dev/null 2>&1 || true; }
+# Processes, of any kind, started for this prefix.
+prefix_processes() {
+    grep -lsxzF "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null |
+        sed 's|/proc/\([0-9]*\)/environ|\1|' || true
+}
+# wineserver -k returns before its clients are gone: wait for them, a bounded time.
+stop_wine() {
+    "${in_prefix[@]}" "$wineserver" -k >/dev/null 2>&1 || true
+    local i left
+    for i in $(seq 100); do
+        left=$(prefix_processes)
+        [ -z "$left" ] && return 0
+        sleep 0.1
+    done
+    kill -9 $left 2>/dev/null || true
+}
 # Left over by a run that was killed.
 stop_wine
 
@@ -96,19 +113,19 @@ if [ ! -f "$prefix/.felto-ready" ]; then
     # display and without standard input.
     boot=$wine64
     runnable "$boot" || boot=$wine32
-    if ! "$boot" wineboot -i </dev/null >/dev/null 2>&1; then
+    if ! "${in_prefix[@]}" "$boot" wineboot -i </dev/null >/dev/null 2>&1; then
         echo "wine-run: wineboot failed for $prefix" >&2
         stop_wine
         exit 1
     fi
     # The registry is written when the server ends.
-    "$wineserver" -w >/dev/null 2>&1 || true
+    timeout 120 "${in_prefix[@]}" "$wineserver" -w >/dev/null 2>&1 || true
     touch "$prefix/.felto-ready"
     echo "wine-run: made the Wine prefix $prefix in $(($(date +%s) - started)) s" >&2
 fi
 
 trap stop_wine EXIT
 trap 'exit 143' TERM INT
-"$loader" "$exe" "$@"
+"${in_prefix[@]}" "$loader" "$exe" "$@"
 status=$?
 exit $status

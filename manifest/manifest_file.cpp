@@ -141,11 +141,6 @@ void CutAtZero(std::string& line) {
         line.resize(zero);
 }
 
-[[noreturn]] void CloseAndFail(std::FILE* file, int code) {
-    std::fclose(file);
-    FailWith(code);
-}
-
 } // namespace
 
 FileEntry MakeFileEntry(std::string urlPath) {
@@ -179,28 +174,22 @@ bool IsSafeRelativePath(const std::string& path) {
     }
 }
 
-void ReadManifest() {
-    InstallerState& state = GetInstallerState();
-    // The pending list points into the file list, which is about to be refilled.
-    state.pendingEntries.clear();
-    state.fileEntries.clear();
-
-    std::FILE* file = nullptr;
-    if (state.manifestEntry)
-        file = platform::OpenShared(state.manifestEntry->strTargetPath, "rb");
+int ReadManifestFile(const std::string& path, std::vector<FileEntry>& entries) {
+    entries.clear();
+    std::FILE* file = platform::OpenShared(path, "rb");
     if (!file)
-        FailWith(107);
+        return 107;
     int first = std::getc(file);
     if (first == EOF) {
-        if (std::ferror(file))
-            CloseAndFail(file, 106);
+        int code = std::ferror(file) ? 106 : 0;
         std::fclose(file);
-        return;
+        return code;
     }
     std::ungetc(first, file);
 
     LineReader reader(file);
     std::string line;
+    int code = 0;
     for (;;) {
         LineEnd end = reader.Next(line);
         CutAtZero(line);
@@ -209,7 +198,8 @@ void ReadManifest() {
             // under a shortened path or digest, so the manifest cannot be used.
             if (!line.empty() && line[0] == '#')
                 continue;
-            CloseAndFail(file, 105);
+            code = 105;
+            break;
         }
         if (line.empty())
             break;
@@ -217,24 +207,41 @@ void ReadManifest() {
             ManifestLine fields;
             // The manifest comes over the network: nothing it lists may be written outside the
             // install folder or outside the incoming folder.
-            if (!SplitLine(line, fields) || !IsSafeRelativePath(fields.relativePath))
-                CloseAndFail(file, 105);
+            if (!SplitLine(line, fields) || !IsSafeRelativePath(fields.relativePath)) {
+                code = 105;
+                break;
+            }
             FileEntry entry = MakeFileEntry(fields.url);
-            if (!IsSafeObjectName(entry.strName))
-                CloseAndFail(file, 105);
+            if (!IsSafeObjectName(entry.strName)) {
+                code = 105;
+                break;
+            }
             entry.strTargetPath = strInstallDir + "/" + fields.relativePath;
             entry.strManifestMd5 = fields.md5;
             entry.checkFun = CheckObjectMd5;
-            state.fileEntries.push_back(entry);
+            entries.push_back(entry);
         }
         if (end == LineEnd::EndOfFile)
             break;
     }
     // A read error looks like the end of the file to the line reader; the entries after it
     // would be lost without a word.
-    if (std::ferror(file))
-        CloseAndFail(file, 106);
+    if (code == 0 && std::ferror(file))
+        code = 106;
     std::fclose(file);
+    return code;
+}
+
+void ReadManifest() {
+    InstallerState& state = GetInstallerState();
+    // The pending list points into the file list, which is about to be refilled.
+    state.pendingEntries.clear();
+    state.fileEntries.clear();
+    if (!state.manifestEntry)
+        FailWith(107);
+    int code = ReadManifestFile(state.manifestEntry->strTargetPath, state.fileEntries);
+    if (code != 0)
+        FailWith(code);
 }
 
 bool CheckSizeHeader(FileEntry& entry) {

@@ -165,6 +165,8 @@ std::FILE* GetFilePointer(const std::string& path) {
 }
 
 bool FileCombine(const HttpSegment& segment, std::FILE* output) {
+    if (Length(segment) == 0)
+        return true; // nothing was fetched, so there is no part file
     std::FILE* part = platform::OpenShared(segment.partFileName, "rb");
     if (!part) {
         WriteLogErrno(

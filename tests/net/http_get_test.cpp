@@ -261,6 +261,13 @@ TEST_F(HttpDownloadTest, ThreadCountSplitsOnlySmallFiles) {
     EXPECT_TRUE(ReadFile(destination) == bytes);
     EXPECT_EQ(RangeStarts("/objects/four"), (std::vector<std::int64_t>{0, 0, 250, 500, 750}));
 
+    // Fewer bytes than connections: the empty segments fetch nothing and join nothing.
+    destination = Serve("tiny", "ab");
+    ASSERT_TRUE(
+        HttpDownload("http://127.0.0.1/objects/tiny", destination, fileSize_, received_, 4));
+    EXPECT_EQ(ReadFile(destination), "ab");
+    EXPECT_EQ(RangeStarts("/objects/tiny"), (std::vector<std::int64_t>{0, 0}));
+
     bytes = MakeBytes(409601, 15);
     destination = Serve("big", bytes);
     ASSERT_TRUE(HttpDownload("http://127.0.0.1/objects/big", destination, fileSize_, received_, 8));

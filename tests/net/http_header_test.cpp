@@ -1,11 +1,15 @@
 #include "net/deal_socket.h"
 #include "net/http_header.h"
 #include "tests/net/engine_fixture.h"
+#include "tests/support/child_process.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -118,18 +122,35 @@ TEST_F(SocketPair, SendToAClosedPeerFailsWithoutKillingTheProcess) {
     fds_[0] = -1; // SendString closed it
 }
 
-TEST_F(SocketPair, SendDeliversEveryByteOfALargeText) {
+// A signal that arrives while a send waits for room makes the send return part of the text;
+// the rest must still go out.
+TEST_F(SocketPair, InterruptedSendGoesOnWithTheRest) {
+    struct sigaction wake {
+    }, saved{};
+    wake.sa_handler = [](int) {};
+    sigemptyset(&wake.sa_mask);
+    wake.sa_flags = 0; // no restart: the blocked send returns what it has sent
+    ASSERT_EQ(sigaction(SIGUSR1, &wake, &saved), 0);
+
     std::string text = MakeBytes(8 << 20, 3); // far more than the socket buffers hold
-    std::string received;
-    std::thread reader([&] {
-        char buffer[65536];
-        for (ssize_t n; (n = ::read(fds_[1], buffer, sizeof buffer)) > 0;)
-            received.append(buffer, n);
+    bool ok = false;
+    std::thread sender([&] {
+        ok = SendString(Engine(), text);
+        ::shutdown(fds_[0], SHUT_WR);
     });
-    bool ok = SendString(Engine(), text);
-    ::shutdown(fds_[0], SHUT_WR);
-    reader.join();
+    int queued = 0;
+    bool sending =
+        WaitUntil(10000, [&] { return ::ioctl(fds_[1], FIONREAD, &queued) == 0 && queued > 0; });
+    EXPECT_TRUE(sending);
+    pthread_kill(sender.native_handle(), SIGUSR1);
+    std::string received;
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(fds_[1], buffer, sizeof buffer)) > 0;)
+        received.append(buffer, n);
+    sender.join();
+    sigaction(SIGUSR1, &saved, nullptr);
     EXPECT_TRUE(ok);
+    EXPECT_EQ(received.size(), text.size());
     EXPECT_TRUE(received == text);
 }
 

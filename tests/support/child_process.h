@@ -34,6 +34,7 @@ class RunningChild {
 
   private:
     int pid_ = -1;
+    std::vector<std::string> argv_;
     int errFd_ = -1;
     std::string err_;
     bool done_ = false;

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -29,6 +30,30 @@ std::vector<std::string> MergedEnvironment(const std::map<std::string, std::stri
     for (const auto& [k, v] : all)
         out.push_back(k + "=" + v);
     return out;
+}
+
+// In a sanitized build the programs a test starts are sanitized too; whatever the test expects of
+// them, a report in their output is a fault found.
+void ExpectNoSanitizerReport(const std::vector<std::string>& argv, const std::string& stdErr) {
+    static const char* const kReports[] = {
+        "ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
+        "FATAL: ThreadSanitizer", "SUMMARY: UndefinedBehaviorSanitizer", ": runtime error: "};
+    for (const char* report : kReports) {
+        if (stdErr.find(report) != std::string::npos) {
+            ADD_FAILURE() << argv[0] << " reported \"" << report << "\":\n" << stdErr;
+            return;
+        }
+    }
+}
+
+void DrainInto(int fd, std::string& text) {
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
 }
 
 } // namespace
@@ -67,6 +92,7 @@ RunningChild::RunningChild(const std::vector<std::string>& argv, const ChildOpti
         throw std::runtime_error(std::string("cannot start ") + argv[0] + ": " + strerror(rc));
     }
     pid_ = pid;
+    argv_ = argv;
     errFd_ = pipeFds[0];
     ::fcntl(errFd_, F_SETFL, O_NONBLOCK);
 }
@@ -80,14 +106,8 @@ RunningChild::~RunningChild() {
 
 bool RunningChild::Wait(int timeoutMs, ChildResult& result) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    char buffer[4096];
     for (;;) {
-        for (;;) {
-            ssize_t n = ::read(errFd_, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            err_.append(buffer, n);
-        }
+        DrainInto(errFd_, err_);
         int status = 0;
         pid_t r = done_ ? pid_ : ::waitpid(pid_, &status, WNOHANG);
         if (r == pid_) {
@@ -95,13 +115,9 @@ bool RunningChild::Wait(int timeoutMs, ChildResult& result) {
                 done_ = true;
                 result.finished = WIFEXITED(status);
                 result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            // Whatever is still in the pipe.
-            for (;;) {
-                ssize_t n = ::read(errFd_, buffer, sizeof buffer);
-                if (n <= 0)
-                    break;
-                err_.append(buffer, n);
+                // Whatever is still in the pipe.
+                DrainInto(errFd_, err_);
+                ExpectNoSanitizerReport(argv_, err_);
             }
             result.stdErr = err_;
             return true;
@@ -126,6 +142,8 @@ void RunningChild::Kill() {
     int status;
     ::waitpid(pid_, &status, 0);
     done_ = true;
+    DrainInto(errFd_, err_);
+    ExpectNoSanitizerReport(argv_, err_);
 }
 
 ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options) {

@@ -1,0 +1,185 @@
+// The Windows program's first steps under Wine: the default folder on drive D:, the log in code
+// page 936 with CR LF line ends, the single-instance mutex, and the folder dialog when there is
+// no drive D:.
+
+#include "tests/support/wine_prefix_posix.h"
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <filesystem>
+#include <netinet/in.h>
+#include <poll.h>
+#include <regex>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Takes the installer's first connection on 127.0.0.1:80 of the test's own network and does not
+// answer it: the installer then waits inside its first download until the test lets it go.
+class SilentServer {
+  public:
+    ~SilentServer() { Close(); }
+
+    bool Listen(int port) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int yes = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        return listener_ >= 0 &&
+               ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+               ::listen(listener_, 4) == 0;
+    }
+
+    // The request head of the first connection, or empty when none came within the limit.
+    std::string HoldFirstRequest(int timeoutMs) {
+        pollfd waiting{listener_, POLLIN, 0};
+        if (::poll(&waiting, 1, timeoutMs) != 1)
+            return std::string();
+        held_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        std::string head;
+        char buffer[1024];
+        while (held_ >= 0 && head.find("\r\n\r\n") == std::string::npos) {
+            pollfd reading{held_, POLLIN, 0};
+            if (::poll(&reading, 1, timeoutMs) != 1)
+                break;
+            ssize_t n = ::recv(held_, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            head.append(buffer, n);
+        }
+        return head;
+    }
+
+    // Drops the held connection and stops listening: every later connect is refused.
+    void Close() {
+        if (held_ >= 0)
+            ::close(held_);
+        if (listener_ >= 0)
+            ::close(listener_);
+        held_ = listener_ = -1;
+    }
+
+  private:
+    int listener_ = -1;
+    int held_ = -1;
+};
+
+std::vector<std::string> Entries(const std::string& log) {
+    std::vector<std::string> entries;
+    for (std::size_t start = 0; start < log.size();) {
+        std::size_t end = log.find("\r\n\r\n", start);
+        if (end == std::string::npos) {
+            entries.push_back(log.substr(start));
+            break;
+        }
+        entries.push_back(log.substr(start, end - start));
+        start = end + 4;
+    }
+    return entries;
+}
+
+int Count(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+// The Subsystem field of a program's PE optional header (2: windowed, 3: console).
+int PeSubsystem(const std::string& program) {
+    std::string bytes = ReadFile(program);
+    if (bytes.size() < 0x40)
+        return -1;
+    std::uint32_t header = 0;
+    std::memcpy(&header, bytes.data() + 0x3c, sizeof header);
+    std::size_t at = header + 24 + 68;
+    if (at + 2 > bytes.size())
+        return -1;
+    return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
+}
+
+class FirstRunTest : public WineTest {};
+
+TEST_F(FirstRunTest, InstallerIsAWindowedProgram) {
+    // No console window may open when the player starts it.
+    EXPECT_EQ(PeSubsystem(Installer()), 2);
+}
+
+TEST_F(FirstRunTest, SecondCopyIsRefusedWhileTheFirstRunsAndTheLogIsCodePage936) {
+    SilentServer server;
+    ASSERT_TRUE(server.Listen(80));
+    RunningChild first(Wine().Command(Installer()), Wine().Options(0));
+
+    std::string request = server.HoldFirstRequest(90000);
+    ASSERT_NE(request, "") << "the first copy never asked for its manifest";
+    std::string felto = Wine().DriveD() + "/Felto";
+    EXPECT_TRUE(FileExists(felto + "/FeltoInstaller.log"));
+    EXPECT_TRUE(std::filesystem::is_directory(felto + "/incoming"));
+
+    ChildResult second = RunChild(Wine().Command(Installer()), Wine().Options(90000));
+    ASSERT_TRUE(second.finished) << "the second copy did not end";
+    EXPECT_EQ(second.exitStatus, 0);
+    // The second copy must not start the running copy's log afresh: its refusal goes to
+    // standard error only.
+    EXPECT_GE(Count(second.stdErr, "error,code:102, ext err:0"), 1) << second.stdErr;
+    ChildResult still;
+    EXPECT_FALSE(first.Wait(0, still)) << "the first copy ended while the second ran";
+
+    // Let the first copy's downloads fail: it reports code 101 and ends.
+    server.Close();
+    ChildResult firstResult;
+    ASSERT_TRUE(first.Wait(90000, firstResult)) << "the first copy did not end";
+    EXPECT_EQ(firstResult.exitStatus, 0);
+
+    std::string log = ReadFile(felto + "/FeltoInstaller.log");
+    for (std::size_t at = log.find('\n'); at != std::string::npos; at = log.find('\n', at + 1))
+        ASSERT_TRUE(at > 0 && log[at - 1] == '\r') << "bare line end at byte " << at;
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log.substr(log.size() - 4), "\r\n\r\n");
+    std::vector<std::string> entries = Entries(log);
+    std::regex entryForm("\\d{4}-[1-9]\\d?-[1-9]\\d?,\\d\\d:\\d\\d:\\d\\d [^\\r\\n]*");
+    for (const std::string& entry : entries)
+        EXPECT_TRUE(std::regex_match(entry, entryForm)) << "malformed entry: " << entry;
+
+    // The first entries are the first copy's own: nothing of the second reached the file.
+    ASSERT_GE(entries.size(), 2u);
+    std::smatch probe;
+    ASSERT_TRUE(std::regex_search(entries[0], probe, std::regex(" 64bit:([01]), system info:")))
+        << entries[0];
+    bool is64 = probe[1] == "1";
+    std::string manifest = is64 ? "launcher_manifest_x64.js" : "launcher_manifest.js";
+    EXPECT_NE(entries[0].find("system info:Microsoft "), std::string::npos) << entries[0];
+    EXPECT_NE(entries[1].find(" microclient/download/" + manifest), std::string::npos)
+        << entries[1];
+    EXPECT_NE(request.find("/microclient/download/" + manifest + " HTTP/1.1\r\n"),
+              std::string::npos)
+        << request;
+    EXPECT_EQ(Count(log, "error,code:102"), 0);
+
+    // Two repeats, each announced in Chinese, then the failure report.
+    std::string retry = ToCp936("下载重试，") + "D:\\Felto/" + manifest + "," + manifest;
+    EXPECT_EQ(Count(log, retry), 2) << log;
+    EXPECT_EQ(Count(log, "error,code:101, ext err:0"), 1) << log;
+    EXPECT_NE(entries.back().find("error,code:101, ext err:0"), std::string::npos);
+}
+
+TEST_F(FirstRunTest, WithoutDriveDAndNoFolderChosenTheRunEndsWithoutInstalling) {
+    std::filesystem::remove(Wine().DriveD());
+    TempDir start;
+    ChildOptions options = Wine().Options(90000);
+    options.workingDir = start.path();
+    ChildResult run = RunChild(Wine().Command(Installer()), options);
+    ASSERT_TRUE(run.finished) << "the installer did not end once the dialog closed";
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_NE(run.stdErr.find("no install folder was chosen"), std::string::npos) << run.stdErr;
+    // Headless, the folder dialog closes at once without a choice; no log file is left in the
+    // folder the program was started in.
+    EXPECT_TRUE(std::filesystem::is_empty(start.path()));
+    EXPECT_FALSE(FileExists(Wine().DriveD()));
+}
+
+} // namespace

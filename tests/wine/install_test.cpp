@@ -1,0 +1,164 @@
+// The Windows program installs for real under Wine, from nginx on 127.0.0.1:80 of the test's own
+// network: downloads over Winsock, the archiver started with WinExec, CopyFileA into place, the
+// shell-link shortcut on the desktop and the game started with ShellExecuteA.
+
+#include "tests/support/nginx_server.h"
+#include "tests/support/server_tree.h"
+#include "tests/support/wine_prefix_posix.h"
+
+#include <filesystem>
+
+namespace {
+
+constexpr int kRunTimeoutMs = 180000;
+
+int Count(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+// The text as the shell link stores it: ANSI in the link's file location, UTF-16 in its strings.
+bool HoldsText(const std::string& bytes, const std::string& text) {
+    std::string wide;
+    for (char c : text) {
+        wide += c;
+        wide += '\0';
+    }
+    return bytes.find(text) != std::string::npos || bytes.find(wide) != std::string::npos;
+}
+
+class WineInstallTest : public WineTest {
+  protected:
+    void SetUp() override {
+        WineTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        std::filesystem::create_directories(www_.path());
+        archiver_ = ReadFile(StandIn("7z.exe"));
+        game_ = ReadFile(StandIn("Felto.exe"));
+        ASSERT_FALSE(archiver_.empty() || game_.empty());
+    }
+
+    void StartServer() {
+        ASSERT_TRUE(server_.Start(www_.path(), 80)) << "nginx did not start" << server_.ErrorLog();
+    }
+
+    // The archiver comes first: a packed entry needs it in place when its turn comes.
+    std::vector<GameFile> Basics(bool withGame) const {
+        std::vector<GameFile> files = {{"plantform/x86/7z.exe", archiver_, false},
+                                       {"plantform/x64/7z.exe", archiver_, false}};
+        if (withGame)
+            files.push_back({"Felto.exe", game_, false});
+        return files;
+    }
+
+    ChildResult RunInstaller() {
+        return RunChild(Wine().Command(Installer()), Wine().Options(kRunTimeoutMs));
+    }
+
+    std::string Felto() { return Wine().DriveD() + "/Felto"; }
+    std::string Log() { return ReadFile(Felto() + "/FeltoInstaller.log"); }
+    int ObjectRequests() { return Count(server_.AccessLog(), "/microclient/objects/"); }
+
+    TempDir www_;
+    ServerTree tree_{www_.path()};
+    NginxServer server_;
+    std::string archiver_, game_;
+};
+
+TEST_F(WineInstallTest, FreshInstallPlacesEveryFileMakesTheShortcutAndStartsTheGame) {
+    std::vector<GameFile> files = Basics(true);
+    files.push_back({"data/config.txt", "fullscreen=1\r\n", false});
+    // Above 409,600 bytes: fetched over three connections; packed: unpacked by the archiver.
+    files.push_back({"data/assets.pak", MakeBytes(600000, 11), true});
+    files.push_back({"data/sub folder/music.ogg", MakeBytes(450000, 12), false});
+    tree_.Publish(files);
+    StartServer();
+
+    ChildResult run = RunInstaller();
+    ASSERT_TRUE(run.finished) << "the installer did not end";
+    EXPECT_EQ(run.exitStatus, 0);
+    std::string log = Log();
+    EXPECT_EQ(Count(log, "error,code:"), 0) << log;
+    for (const GameFile& file : files) {
+        std::string installed = Felto() + "/" + file.path;
+        ASSERT_TRUE(FileExists(installed)) << file.path << "\n" << log;
+        EXPECT_TRUE(ReadFile(installed) == file.bytes) << file.path << " differs";
+    }
+    EXPECT_EQ(Count(log, ToCp936("解压文件")), 1) << log;
+    EXPECT_EQ(Count(log, "_StartLauncher"), 1) << log;
+    EXPECT_EQ(Count(log, "\n"), Count(log, "\r\n")) << "bare line ends in the log";
+
+    std::string shortcut = Wine().Desktop() + "/Felto.lnk";
+    ASSERT_TRUE(FileExists(shortcut)) << "no shortcut on " << Wine().Desktop();
+    std::string link = ReadFile(shortcut);
+    // A shell link: header size 0x4C, then the link class {00021401-0000-0000-C000-...46}.
+    ASSERT_GE(link.size(), 20u);
+    EXPECT_EQ(link.substr(0, 8), std::string("\x4c\0\0\0\x01\x14\x02\0", 8));
+    EXPECT_TRUE(HoldsText(link, "D:\\Felto\\Felto.exe"));
+    EXPECT_TRUE(HoldsText(link, "D:\\Felto"));
+
+    // The game is started and not waited for; it leaves its mark in its working folder.
+    std::string mark = Felto() + "/game-started.mark";
+    ASSERT_TRUE(WaitUntil(60000, [&] { return FileExists(mark) && !ReadFile(mark).empty(); }))
+        << "the game was not started";
+    EXPECT_NE(ReadFile(mark).find("started in D:\\Felto\r\n"), std::string::npos) << ReadFile(mark);
+
+    // A second run finds everything in place: nothing is fetched, the shortcut is replaced and
+    // stays the only one.
+    int fetched = ObjectRequests();
+    EXPECT_GT(fetched, 0);
+    std::filesystem::remove(mark);
+    ChildResult again = RunInstaller();
+    ASSERT_TRUE(again.finished);
+    EXPECT_EQ(again.exitStatus, 0);
+    EXPECT_EQ(ObjectRequests(), fetched);
+    EXPECT_EQ(Count(Log(), ToCp936("解压文件")), 0) << Log();
+    EXPECT_EQ(Count(Log(), "_StartLauncher"), 1) << Log();
+    int links = 0;
+    for (const auto& item : std::filesystem::directory_iterator(Wine().Desktop()))
+        links += item.path().extension() == ".lnk";
+    EXPECT_EQ(links, 1);
+    EXPECT_TRUE(WaitUntil(60000, [&] { return FileExists(mark); }));
+}
+
+TEST_F(WineInstallTest, MissingGameIsReportedWithTheShellsErrorAfterTheShortcutIsWritten) {
+    std::vector<GameFile> files = Basics(false);
+    files.push_back({"data/config.txt", "fullscreen=0\r\n", false});
+    tree_.Publish(files);
+    StartServer();
+
+    ChildResult run = RunInstaller();
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitStatus, 0);
+    std::string log = Log();
+    EXPECT_EQ(Count(log, "_StartLauncher"), 1) << log;
+    // ShellExecuteA's own result for a missing file (ERROR_FILE_NOT_FOUND) is the extra number.
+    EXPECT_EQ(Count(log, "error,code:109, ext err:2"), 1) << log;
+    EXPECT_TRUE(FileExists(Wine().Desktop() + "/Felto.lnk"));
+}
+
+TEST_F(WineInstallTest, MissingArchiverIsReportedWithWinExecsResult) {
+    // A packed entry, and no archiver anywhere in the install folder.
+    tree_.Publish({{"Felto.exe", game_, false}, {"data/assets.pak", MakeBytes(2000, 13), true}});
+    StartServer();
+
+    ChildResult run = RunInstaller();
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitStatus, 0);
+    std::string log = Log();
+    // WinExec's result for a missing program (ERROR_FILE_NOT_FOUND) is the extra number, and
+    // the command line that failed is logged before the report.
+    std::size_t command = log.find("/plantform/");
+    std::size_t report = log.find("error,code:21, ext err:2");
+    ASSERT_NE(command, std::string::npos) << log;
+    ASSERT_NE(report, std::string::npos) << log;
+    EXPECT_LT(command, report);
+    EXPECT_NE(log.find(" x "), std::string::npos) << log;
+    EXPECT_FALSE(FileExists(Felto() + "/data/assets.pak"));
+    EXPECT_FALSE(FileExists(Wine().Desktop() + "/Felto.lnk"));
+}
+
+} // namespace
