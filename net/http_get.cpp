@@ -86,19 +86,6 @@ bool ReceiveSegment(HttpSegment& segment, platform::Socket socket, std::FILE* fi
     return true;
 }
 
-// rename() does not replace an existing file everywhere, so an old destination is removed first
-// when it is in the way.
-bool ReplaceFile(const std::string& from, const std::string& to) {
-    if (std::rename(from.c_str(), to.c_str()) == 0)
-        return true;
-    int error = errno;
-    if (platform::QueryPath(to) == platform::PathKind::File && platform::RemoveFile(to) &&
-        std::rename(from.c_str(), to.c_str()) == 0)
-        return true;
-    errno = error;
-    return false;
-}
-
 // Part 0 already holds the first bytes of the file, so the other parts are appended to it and it
 // is renamed to the destination once whole: the destination is never half written, and the
 // largest copy is saved.
@@ -123,7 +110,7 @@ bool JoinParts(const std::vector<HttpSegment>& segments, const std::string& strW
         platform::ResizeFile(first.partFileName, Length(first));
         return false;
     }
-    if (!ReplaceFile(first.partFileName, strWriteFileName)) {
+    if (!platform::MoveFileOver(first.partFileName, strWriteFileName)) {
         WriteLogErrno(
             FormatString("fopen_s faild, strWriteFileName : %s", strWriteFileName.c_str()));
         return false;

@@ -95,6 +95,10 @@ bool CopyFileOver(const std::string& from, const std::string& to) {
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || Fail(); }
 
+bool MoveFileOver(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 || Fail();
+}
+
 int LastError() { return t_lastError; }
 
 std::string SystemErrorText(int code) { return std::strerror(code); }

@@ -49,6 +49,12 @@ bool RemoveFile(const std::string& path) {
     return DeleteFileA(path.c_str()) != 0 || Fail();
 }
 
+bool MoveFileOver(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
+           Fail();
+}
+
 int LastError() {
     return t_lastError;
 }

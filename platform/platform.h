@@ -23,6 +23,9 @@ bool MakeFolder(const std::string& path);
 bool CopyFileOver(const std::string& from, const std::string& to);
 // DeleteFileA.
 bool RemoveFile(const std::string& path);
+// MoveFileExA(MOVEFILE_REPLACE_EXISTING) / rename: puts a finished file in place of another in
+// one step, so the target is always either the old file or the new one.
+bool MoveFileOver(const std::string& from, const std::string& to);
 // GetLastError() / errno of the last failed file call on this thread.
 int LastError();
 // FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM) / strerror: the system's text for an error number.
