@@ -83,9 +83,13 @@ void CheckEntries(const std::string& bytes, int code, const std::vector<FileEntr
         FUZZ_CHECK(entry.strIncomingPath == root + "incoming/" + entry.strName,
                    entry.strIncomingPath);
         FUZZ_CHECK(entry.strObjectMd5 == entry.strName, entry.strObjectMd5);
-        FUZZ_CHECK(!entry.strManifestMd5.empty(), bytes);
-        for (const std::string* field : {&entry.strUrl, &entry.strTargetPath,
-                                         &entry.strManifestMd5})
+        // The digest also names the file the install is copied from, in the incoming folder.
+        FUZZ_CHECK(!entry.strManifestMd5.empty() && entry.strManifestMd5 != "." &&
+                       entry.strManifestMd5 != ".." &&
+                       entry.strManifestMd5.find_first_of("/\\") == std::string::npos,
+                   entry.strManifestMd5);
+        for (const std::string* field :
+             {&entry.strUrl, &entry.strTargetPath, &entry.strManifestMd5})
             FUZZ_CHECK(!HasLineBreakOrZero(*field) && field->find('\t') == std::string::npos,
                        *field);
         FUZZ_CHECK(entry.checkFun == CheckObjectMd5, bytes);

@@ -32,8 +32,8 @@ void CheckHelpers(const std::string& text, std::size_t n) {
     TrimRight(both);
     FUZZ_CHECK(both == ReferenceTrim(text), text);
     FUZZ_CHECK(left.empty() || !IsWhite(left.front()), text);
-    FUZZ_CHECK(text.size() >= left.size() && text.compare(text.size() - left.size(),
-                                                          left.size(), left) == 0,
+    FUZZ_CHECK(text.size() >= left.size() &&
+                   text.compare(text.size() - left.size(), left.size(), left) == 0,
                text);
     FUZZ_CHECK(right.empty() || !IsWhite(right.back()), text);
     FUZZ_CHECK(text.compare(0, right.size(), right) == 0, text);

@@ -111,9 +111,10 @@ bool IsParentName(const std::string& part) {
     return dots >= 2;
 }
 
-// The name a download is stored under in the incoming folder: one plain component.
-bool IsSafeObjectName(const std::string& name) {
-    return !name.empty() && name != "." && name.find('\\') == std::string::npos &&
+// A name for a file in the incoming folder: one plain component. Downloads are stored under the
+// object's name and found, once unpacked, under the manifest's digest.
+bool IsSafeIncomingName(const std::string& name) {
+    return !name.empty() && name != "." && name.find_first_of("/\\") == std::string::npos &&
            IsSafeRelativePath(name);
 }
 
@@ -212,7 +213,7 @@ int ReadManifestFile(const std::string& path, std::vector<FileEntry>& entries) {
                 break;
             }
             FileEntry entry = MakeFileEntry(fields.url);
-            if (!IsSafeObjectName(entry.strName)) {
+            if (!IsSafeIncomingName(entry.strName) || !IsSafeIncomingName(fields.md5)) {
                 code = 105;
                 break;
             }

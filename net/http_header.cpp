@@ -4,6 +4,7 @@
 #include "net/url.h"
 #include "support/log.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -63,12 +64,15 @@ std::int64_t GetContentLength(const char* header) {
 ResponseHead ParseResponseHead(const char* header) {
     ResponseHead head;
     std::string text = header;
-    if (text.compare(0, 5, "HTTP/") == 0) {
-        std::size_t blank = text.find(' ');
-        if (blank != std::string::npos && blank + 3 < text.size() &&
-            std::isdigit(static_cast<unsigned char>(text[blank + 1])))
-            head.status = std::atoi(text.substr(blank + 1, 3).c_str());
-    }
+    // The status is the three digits after the first blank of the status line: a blank further
+    // down belongs to a header field, and digits found there are no status.
+    std::string statusLine = text.substr(0, text.find("\r\n"));
+    std::size_t blank = statusLine.find(' ');
+    if (statusLine.compare(0, 5, "HTTP/") == 0 && blank != std::string::npos &&
+        blank + 4 <= statusLine.size() &&
+        std::all_of(statusLine.begin() + blank + 1, statusLine.begin() + blank + 4,
+                    [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }))
+        head.status = std::atoi(statusLine.substr(blank + 1, 3).c_str());
     std::string value;
     if (FindField(text, "Content-Length", value))
         head.hasContentLength = ParseByteCount(value, head.contentLength);

@@ -26,4 +26,12 @@ export FELTO_WIN_BUILD_DIR="$PWD/$win_tests"
 status=0
 ctest --test-dir build/native --output-on-failure -j"$jobs" || status=1
 ctest --test-dir "$win_tests" --output-on-failure || status=1
+
+# Hardening. The fault matrix ran with the native suite (tests/faults): its rows as one table.
+# Then every fuzz target for a minute, and the native suite under AddressSanitizer with
+# UndefinedBehaviorSanitizer and under ThreadSanitizer.
+grep -h -m1 -E '^fault +\| expected' build/native/Testing/Temporary/LastTest.log || true
+grep -h -E '\| (ok|FAILED)$' build/native/Testing/Temporary/LastTest.log || true
+scripts/fuzz.sh 60 || status=1
+scripts/sanitize.sh address thread || status=1
 exit $status

@@ -223,6 +223,10 @@ TEST_F(ManifestTest, PathsThatLeaveTheirFolderAreRefused) {
         "u/..\ta.dat\t" + digest,
         "u/\ta.dat\t" + digest,
         "u/..\\..\\evil\ta.dat\t" + digest,
+        // The digest names the unpacked file in the incoming folder.
+        "u/a\ta.dat\t../../../etc/passwd",
+        "u/a\ta.dat\t..\\..\\x",
+        "u/a\ta.dat\tx/y",
     };
     for (const std::string& line : lines) {
         WriteManifest("#0\n" + line + "\n");

@@ -52,6 +52,11 @@ TEST(ParseResponseHeadTest, StatusLengthAndRange) {
                              "Content-Length: -5\r\n\r\n");
     EXPECT_FALSE(head.hasContentLength);
     EXPECT_EQ(ParseResponseHead("garbage\r\n\r\n").status, 0);
+
+    // The status is read from the status line only: a status line without one is no success,
+    // whatever digits a later field carries.
+    EXPECT_EQ(ParseResponseHead("HTTP/1.1\r\nServer: 200 OK\r\n\r\n").status, 0);
+    EXPECT_EQ(ParseResponseHead("HTTP/1.1 20x OK\r\n\r\n").status, 0);
 }
 
 // A connected pair of sockets: the engine reads one end, the test writes the other.

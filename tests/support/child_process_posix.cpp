@@ -35,9 +35,12 @@ std::vector<std::string> MergedEnvironment(const std::map<std::string, std::stri
 // In a sanitized build the programs a test starts are sanitized too; whatever the test expects of
 // them, a report in their output is a fault found.
 void ExpectNoSanitizerReport(const std::vector<std::string>& argv, const std::string& stdErr) {
-    static const char* const kReports[] = {
-        "ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
-        "FATAL: ThreadSanitizer", "SUMMARY: UndefinedBehaviorSanitizer", ": runtime error: "};
+    static const char* const kReports[] = {"ERROR: AddressSanitizer",
+                                           "ERROR: LeakSanitizer",
+                                           "WARNING: ThreadSanitizer",
+                                           "FATAL: ThreadSanitizer",
+                                           "SUMMARY: UndefinedBehaviorSanitizer",
+                                           ": runtime error: "};
     for (const char* report : kReports) {
         if (stdErr.find(report) != std::string::npos) {
             ADD_FAILURE() << argv[0] << " reported \"" << report << "\":\n" << stdErr;

@@ -2,8 +2,8 @@
 // A small HTTP/1.1 server on 127.0.0.1 for tests: serves files from memory with byte ranges
 // (like nginx: 206 with Content-Range for "Range: bytes=N-", 200 for an empty file, 416 past the
 // end), records every raw request, and misbehaves on demand. One request per connection.
-// Start() binds an ephemeral port; the destructor stops it within a bounded time, stalled
-// connections included.
+// Start() binds a free port or the one it is given; the destructor stops it within a bounded time,
+// stalled connections included.
 
 #include <condition_variable>
 #include <cstdint>
@@ -47,8 +47,9 @@ class HttpTestServer {
     HttpTestServer(const HttpTestServer&) = delete;
     HttpTestServer& operator=(const HttpTestServer&) = delete;
 
-    // Binds 127.0.0.1 on a free port and starts serving; false when that fails.
-    bool Start();
+    // Binds 127.0.0.1 on `port` (0: a free one, as the engine tests use; 80: the installer's
+    // fixed port, inside a private network) and starts serving; false when that fails.
+    bool Start(int port = 0);
     // Closes every connection and joins every thread; idempotent.
     void Stop();
     int port() const { return port_; }

@@ -75,7 +75,7 @@ HttpTestServer::~HttpTestServer() {
     Stop();
 }
 
-bool HttpTestServer::Start() {
+bool HttpTestServer::Start(int port) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0)
         return false;
@@ -84,7 +84,7 @@ bool HttpTestServer::Start() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
     socklen_t length = sizeof address;
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listenFd_, 64) != 0 ||

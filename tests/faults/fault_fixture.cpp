@@ -1,0 +1,184 @@
+#include "tests/faults/fault_fixture.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kBigSize = 600000; // above 409,600: three segments
+
+std::vector<GameFile> Game(unsigned version) {
+    std::vector<GameFile> files = LauncherBasics();
+    files.push_back({"launcher/config.ini", "[launcher]\r\nserver=felto\r\n", false});
+    files.push_back({"launcher/small.dat", MakeBytes(5000 + version * 1000, version), false});
+    files.push_back(
+        {"launcher/big.pak", MakeBytes(kBigSize + version * 20000, 10 + version), false});
+    files.push_back({"launcher/packed.dll", MakeBytes(30000 + version * 1000, 20 + version), true});
+    return files;
+}
+
+int ReportedCode(const std::string& stdErr) {
+    std::size_t at = stdErr.find("error,code:");
+    return at == std::string::npos ? -1 : std::atoi(stdErr.c_str() + at + 11);
+}
+
+} // namespace
+
+std::string Describe(const Outcome& outcome) {
+    if (!outcome.finished)
+        return "hang (killed)";
+    if (outcome.code == 0)
+        return "complete install";
+    if (outcome.code < 0)
+        return "ended without a report";
+    return "error " + std::to_string(outcome.code);
+}
+
+int CountOf(const std::string& text, const std::string& what) {
+    int count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+void FaultFixture::SetUp() {
+    fs::create_directories(Home());
+    fs::create_directories(tree_.root());
+    before_ = Paths();
+}
+
+void FaultFixture::TearDown() {
+    server_.Stop();
+}
+
+std::vector<GameFile> FaultFixture::OldGame() {
+    return Game(0);
+}
+
+std::vector<GameFile> FaultFixture::NewGame() {
+    return Game(1);
+}
+
+const GameFile& FaultFixture::Find(const std::vector<GameFile>& files, const std::string& relPath) {
+    for (const GameFile& file : files)
+        if (file.path == relPath)
+            return file;
+    throw std::runtime_error("no game file " + relPath);
+}
+
+void FaultFixture::InstallPrevious(const std::vector<GameFile>& files) {
+    previous_ = files;
+    std::string body;
+    for (const GameFile& file : files) {
+        fs::create_directories(fs::path(Installed(file.path)).parent_path());
+        WriteFile(Installed(file.path), file.bytes);
+        body += "x/" + Md5Of(file.bytes) + "\t" + file.path + "\t" + Md5Of(file.bytes) + "\n";
+    }
+    std::string manifest = "#" + std::to_string(body.size()) + "\n" + body;
+    fs::create_directories(Installed("incoming"));
+    WriteFile(Installed("launcher_manifest_x64.js"), manifest);
+    WriteFile(Incoming("launcher_manifest_x64.js"), manifest);
+    before_ = Paths();
+}
+
+void FaultFixture::Publish(const std::vector<GameFile>& files) {
+    published_ = files;
+    entries_ = tree_.Publish(files);
+    LoadTree();
+}
+
+void FaultFixture::PublishManifest(const std::string& body) {
+    tree_.WriteManifest(body);
+    LoadTree();
+}
+
+const PublishedEntry& FaultFixture::Entry(const std::string& relPath) const {
+    for (const PublishedEntry& entry : entries_)
+        if (entry.relPath == relPath)
+            return entry;
+    throw std::runtime_error("nothing published for " + relPath);
+}
+
+void FaultFixture::LoadTree() {
+    for (const auto& item : fs::recursive_directory_iterator(tree_.root())) {
+        if (item.is_regular_file()) {
+            std::string path = item.path().generic_string().substr(tree_.root().size());
+            server_.SetFile(path, ReadFile(item.path().string()));
+        }
+    }
+}
+
+void FaultFixture::StartServer() {
+    ASSERT_TRUE(server_.Start(80)) << "the test server cannot take port 80";
+}
+
+Outcome FaultFixture::RunInstaller(int timeoutMs, const std::vector<std::string>& wrapper) {
+    ChildOptions options;
+    options.env["HOME"] = Home();
+    options.workingDir = Home();
+    options.timeoutMs = timeoutMs;
+    std::vector<std::string> argv = wrapper;
+    argv.push_back(FELTO_INSTALLER_BINARY);
+    auto start = std::chrono::steady_clock::now();
+    ChildResult result = RunChild(argv, options);
+    Outcome outcome;
+    outcome.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    outcome.finished = result.finished;
+    outcome.stdErr = result.stdErr;
+    outcome.log = ReadFile(Installed("FeltoInstaller.log"));
+    outcome.code = ReportedCode(result.stdErr);
+    if (outcome.code < 0 && outcome.log.find("_StartLauncher") != std::string::npos)
+        outcome.code = 0;
+    return outcome;
+}
+
+void FaultFixture::ExpectComplete(const Outcome& outcome) {
+    for (const GameFile& file : published_) {
+        ASSERT_TRUE(FileExists(Installed(file.path))) << file.path << " is missing";
+        EXPECT_TRUE(ReadFile(Installed(file.path)) == file.bytes) << file.path << " differs";
+    }
+    EXPECT_EQ(outcome.log.find("error,code:"), std::string::npos) << outcome.log;
+    EXPECT_TRUE(WaitUntil(10000, [&] { return FileExists(Installed("game-started.mark")); }))
+        << "the game was not started";
+}
+
+void FaultFixture::ExpectIntact(Intact intact) {
+    for (const GameFile& file : previous_) {
+        ASSERT_TRUE(FileExists(Installed(file.path))) << file.path << " was removed";
+        std::string bytes = ReadFile(Installed(file.path));
+        if (bytes == file.bytes)
+            continue;
+        bool isNew = false;
+        if (intact == Intact::OldOrNew) {
+            for (const GameFile& next : published_)
+                isNew = isNew || (next.path == file.path && next.bytes == bytes);
+        }
+        EXPECT_TRUE(isNew) << file.path << " holds bytes of no version (" << bytes.size()
+                           << " bytes)";
+    }
+}
+
+std::set<std::string> FaultFixture::Paths() const {
+    std::set<std::string> paths;
+    for (const auto& item : fs::recursive_directory_iterator(dir_.path())) {
+        std::string path = item.path().generic_string();
+        if (path.compare(0, tree_.root().size(), tree_.root()) != 0)
+            paths.insert(path);
+    }
+    return paths;
+}
+
+void FaultFixture::ExpectNothingOutside() {
+    const std::string inside = InstallDir() + "/";
+    for (const std::string& path : Paths()) {
+        if (before_.count(path) || path == InstallDir() ||
+            path.compare(0, inside.size(), inside) == 0 || path == Home() + "/Desktop" ||
+            path == Home() + "/Desktop/Felto.desktop" || path == Home() + "/.FeltoUpdater.lock")
+            continue;
+        ADD_FAILURE() << "written outside the install folder: " << path;
+    }
+}

@@ -1,0 +1,79 @@
+#pragma once
+// A player's machine with an earlier version of the game installed, a download server on
+// 127.0.0.1:80 that misbehaves on demand, and the real installer run against both.
+
+#include "tests/support/child_process.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/server_tree.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <vector>
+
+// How a run ended, as the player and the folder show it.
+struct Outcome {
+    bool finished = false; // false: it had to be killed at its time limit
+    int code = -1;         // the error code reported; 0 when the install went through
+    double seconds = 0;
+    std::string stdErr;
+    std::string log;
+    std::string skipReason; // set when the fault cannot be made on this machine
+};
+std::string Describe(const Outcome& outcome);
+
+// What is promised of the files installed before a failed run.
+enum class Intact {
+    Exactly,  // every one still has the bytes it had
+    OldOrNew, // every one has the bytes it had or those of the new version, never others
+};
+
+class FaultFixture : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string Home() const { return dir_ / "home"; }
+    std::string InstallDir() const { return Home() + "/Felto"; }
+    std::string Installed(const std::string& relPath) const { return InstallDir() + "/" + relPath; }
+    std::string Incoming(const std::string& name) const {
+        return InstallDir() + "/incoming/" + name;
+    }
+
+    // The two versions of the game: the one on the machine and the one on the server.
+    static std::vector<GameFile> OldGame();
+    static std::vector<GameFile> NewGame();
+    static const GameFile& Find(const std::vector<GameFile>& files, const std::string& relPath);
+
+    // The files as an earlier run leaves them: installed, with the manifest copies.
+    void InstallPrevious(const std::vector<GameFile>& files);
+    // Publishes a version on the server; it becomes the one a complete install must match.
+    void Publish(const std::vector<GameFile>& files);
+    // Replaces the manifest the server sends.
+    void PublishManifest(const std::string& body);
+    const PublishedEntry& Entry(const std::string& relPath) const;
+    std::string ObjectUrl(const std::string& relPath) const { return "/" + Entry(relPath).urlPath; }
+    void StartServer();
+
+    Outcome RunInstaller(int timeoutMs, const std::vector<std::string>& wrapper = {});
+    // Every file of the published version installed with exactly its bytes, and the game started.
+    void ExpectComplete(const Outcome& outcome);
+    void ExpectIntact(Intact intact);
+    // Nothing appeared outside the install folder but the shortcut and the single-instance lock.
+    void ExpectNothingOutside();
+
+    TempDir dir_;
+    ServerTree tree_{dir_ / "www"};
+    HttpTestServer server_;
+    std::vector<GameFile> previous_;
+    std::vector<GameFile> published_;
+    std::vector<PublishedEntry> entries_;
+
+  private:
+    void LoadTree();
+    std::set<std::string> Paths() const;
+    std::set<std::string> before_;
+};
+
+int CountOf(const std::string& text, const std::string& what);
