@@ -4,6 +4,7 @@
 #include "net/engine_settings.h"
 #include "platform/platform.h"
 #include "support/log.h"
+#include "tests/support/fast_engine.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/server_tree.h"
 #include "tests/support/temp_dir.h"
@@ -37,18 +38,10 @@ class VerificationTest : public ::testing::Test {
         SetLogPath(dir_ / "FeltoInstaller.log");
         ResetLogForTesting();
         ASSERT_TRUE(server_.Start());
-        saved_ = GetEngineSettings();
-        EngineSettings fast = saved_;
-        fast.port = server_.port();
-        fast.connectTimeoutMs = 2000;
-        fast.receiveTimeoutMs = 2000;
-        fast.retryPauseMs = 10;
-        fast.afterDownloadPauseMs = 10;
-        OverrideEngineSettingsForTesting(fast);
+        engine_.Use(server_.port(), 2000);
     }
     void TearDown() override {
         server_.Stop();
-        OverrideEngineSettingsForTesting(saved_);
         ResetLogForTesting();
         State().pendingEntries.clear();
         State().fileEntries.clear();
@@ -83,7 +76,7 @@ class VerificationTest : public ::testing::Test {
 
     TempDir dir_;
     HttpTestServer server_;
-    EngineSettings saved_{};
+    FastEngine engine_;
 };
 
 TEST_F(VerificationTest, MatchingFilesLeaveNothingPendingAndLogNothing) {

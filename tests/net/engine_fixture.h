@@ -4,6 +4,7 @@
 
 #include "net/engine_settings.h"
 #include "support/log.h"
+#include "tests/support/fast_engine.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/temp_dir.h"
 
@@ -20,17 +21,10 @@ class EngineTest : public ::testing::Test {
         ResetLogForTesting();
         SetLogPath(dir_ / "FeltoInstaller.log");
         ASSERT_TRUE(server_.Start());
-        saved_ = GetEngineSettings();
-        EngineSettings fast = saved_;
-        fast.port = server_.port();
-        fast.connectTimeoutMs = 2000;
-        fast.receiveTimeoutMs = 5000;
-        fast.retryPauseMs = 10;
-        OverrideEngineSettingsForTesting(fast);
+        engine_.Use(server_.port(), 5000);
     }
     void TearDown() override {
         server_.Stop();
-        OverrideEngineSettingsForTesting(saved_);
         ResetLogForTesting();
         SetLogPath("FeltoInstaller.log");
     }
@@ -58,7 +52,7 @@ class EngineTest : public ::testing::Test {
 
     TempDir dir_;
     HttpTestServer server_;
-    EngineSettings saved_{};
+    FastEngine engine_;
 };
 
 inline int CountOf(const std::string& text, const std::string& what) {
