@@ -168,8 +168,11 @@ TEST_F(WineInstallTest, MissingArchiverIsReportedWithWinExecsResult) {
 TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
     const std::string installer = buildDir_ + "/FeltoInstallerTestKey.exe";
     ASSERT_TRUE(FileExists(installer)) << installer;
-    auto run = [&] {
-        ChildResult result = RunChild(Wine().Command(installer), Wine().Options(kRunTimeoutMs));
+    auto run = [&](const std::string& dllOverrides = "") {
+        ChildOptions options = Wine().Options(kRunTimeoutMs);
+        if (!dllOverrides.empty())
+            options.env["WINEDLLOVERRIDES"] += ";" + dllOverrides;
+        ChildResult result = RunChild(Wine().Command(installer), options);
         EXPECT_TRUE(result.finished);
         return Log();
     };
@@ -223,6 +226,13 @@ TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
     EXPECT_EQ(Count(log, "error,code:106, ext err:1"), 1) << log;
     EXPECT_EQ(Count(log, "no signature on the server: microclient/download/launcher_manifest"), 1)
         << log;
+    EXPECT_TRUE(installed() == good) << "the install folder changed";
+
+    // A system without bcrypt.dll (Windows XP): the program starts, cannot check, and refuses.
+    SignManifests(www_.path());
+    log = run("bcrypt=");
+    EXPECT_EQ(Count(log, "error,code:106, ext err:1"), 1) << log;
+    EXPECT_EQ(Count(log, "this system cannot check the signature of launcher_manifest"), 1) << log;
     EXPECT_TRUE(installed() == good) << "the install folder changed";
 }
 
