@@ -39,8 +39,7 @@ void Unpack(const FileEntry& entry) {
         WriteLog("获取操作系统版本信息失败!");
         is64 = false;
     }
-    std::string archiver =
-        strInstallDir + (is64 ? "/plantform/x64/7z.exe" : "/plantform/x86/7z.exe");
+    std::string archiver = strInstallDir + (is64 ? "/plantform/x64/7z.exe" : "/plantform/x86/7z.exe");
     // Quoted, so an install folder with a blank (C:\Program Files\Felto) works. The output folder
     // ends without a backslash inside the quotes, where it would escape the closing quote.
     std::string commandLine = FormatString("\"%s\" x \"-o%s/incoming\" \"%s\" -y", archiver.c_str(),
@@ -73,8 +72,8 @@ void WaitForSource(const FileEntry& entry, const std::string& source) {
             break;
         if (look >= kSourceLooks)
             FailWith(21);
-        WriteLog(FormatString("解压未完成，文件不存在, file = %s, origial file = %s",
-                              source.c_str(), entry.strTargetPath.c_str()));
+        WriteLog(FormatString("解压未完成，文件不存在, file = %s, origial file = %s", source.c_str(),
+                              entry.strTargetPath.c_str()));
         platform::SleepMs(kSourceLookPauseMs);
     }
     for (int look = 0; !SameDigest(FileMd5(source), entry.strManifestMd5); ++look) {
