@@ -4,6 +4,7 @@
 #include "app/installer_state.h"
 #include "app/manifest_fetch.h"
 #include "app/messages.h"
+#include "app/release_signature.h"
 #include "manifest/manifest_file.h"
 #include "manifest/md5.h"
 #include "manifest/verification.h"
@@ -130,6 +131,7 @@ unsigned InstallWorker(void*) {
     WaitUntilFinished(*state.manifestEntry);
     if (!state.manifestEntry->bOk.load())
         FailWith(101);
+    VerifyManifestSignature();
     if (!platform::CopyFileOver(state.manifestEntry->strIncomingPath,
                                 state.manifestEntry->strTargetPath))
         FailWith(104);

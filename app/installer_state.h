@@ -20,6 +20,7 @@ class InstallerState {
     InstallerState& operator=(const InstallerState&) = delete;
 
     std::unique_ptr<FileEntry> manifestEntry;
+    std::unique_ptr<FileEntry> signatureEntry; // the manifest's signature, when a key is built in
     std::vector<FileEntry> fileEntries;
     std::vector<FileEntry*> pendingEntries; // point into fileEntries, which no longer changes
     void* hMutex = nullptr;

@@ -29,6 +29,10 @@ void StartManifestDownload() {
     FileEntry& entry = *state.manifestEntry;
     entry.checkFun = CheckSizeHeader;
 
+    StartFreshDownload(entry);
+}
+
+void StartFreshDownload(FileEntry& entry) {
     if (platform::QueryPath(entry.strIncomingPath) == platform::PathKind::File &&
         std::remove(entry.strIncomingPath.c_str()) != 0) {
         WriteLogErrno("call remove faild!");

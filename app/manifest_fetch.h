@@ -7,3 +7,9 @@ bool ProbeOperatingSystem();
 // Builds the manifest's entry, clears an old download of it and starts its download worker.
 // Ends the run with code 103 when the old download cannot be removed.
 void StartManifestDownload();
+
+struct FileEntry;
+// Starts the download of a file whose name stays while its content changes (the manifest, its
+// signature): an earlier download of it and its part files are removed first. Ends the run with
+// code 103 when the old download cannot be removed.
+void StartFreshDownload(FileEntry& entry);

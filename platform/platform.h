@@ -153,4 +153,14 @@ struct OsVersionRecord {
 // False when the version cannot be read (GetVersionExA fails).
 bool ReadOsVersion(OsVersionRecord& record);
 
+// ---- Signatures (signature_*.cpp) ----
+
+enum class SignatureCheck { Valid, Invalid, Unavailable };
+// ECDSA P-256 with SHA-256 over `message`. `publicPoint` is the uncompressed point (0x04, X, Y:
+// 65 bytes), `rawSignature` r and s as 32 big-endian bytes each. Windows: CNG (bcrypt.dll,
+// loaded when first needed); POSIX: OpenSSL's libcrypto. Unavailable when the system cannot
+// check at all (no bcrypt.dll, no P-256 support).
+SignatureCheck VerifyP256Signature(const std::string& publicPoint, const std::string& message,
+                                   const std::string& rawSignature);
+
 } // namespace platform

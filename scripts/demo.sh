@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The whole road on one machine: builds the installer and felto-publish, makes a small sample
-# game, publishes it, serves it with nginx on 127.0.0.1:80 inside a private network namespace,
-# installs it into a demo home, then changes one file, republishes and updates.
+# The whole road on one machine: builds the installer (with a demo release key) and
+# felto-publish, makes a small sample game, publishes it signed, serves it with nginx on
+# 127.0.0.1:80 inside a private network namespace, installs it into a demo home, then changes one
+# file, republishes and updates, and last shows a manifest changed on the way being refused.
 # Everything lands in demo-home/ (game, served tree, nginx files, the player's home).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +10,16 @@ root=$PWD
 export PATH="$PATH:/usr/sbin:/sbin"
 
 scripts/install-deps.sh
-cmake -S . -B build/demo -DFELTO_SERVER_URL=http://127.0.0.1 -DFELTO_BUILD_TESTS=OFF >/dev/null
+# The studio's release key pair (a demo key, kept with the demo build): the installer is built
+# with the public key and takes only manifests signed with the private one.
+keys=$root/build/demo-key
+if [ ! -s "$keys/release-public.pem" ]; then
+  mkdir -p "$keys"
+  openssl ecparam -name prime256v1 -genkey -noout -out "$keys/release-private.pem"
+  openssl ec -in "$keys/release-private.pem" -pubout -out "$keys/release-public.pem" 2>/dev/null
+fi
+cmake -S . -B build/demo -DFELTO_SERVER_URL=http://127.0.0.1 -DFELTO_BUILD_TESTS=OFF \
+  -DFELTO_RELEASE_KEY="$keys/release-public.pem" >/dev/null
 cmake --build build/demo -j"$(nproc)"
 installer=$root/build/demo/FeltoInstaller
 publisher=$root/build/demo/tools/felto-publish/felto-publish
@@ -145,8 +155,9 @@ show_run() {
 }
 
 section "publish"
-"$publisher" --input "$game" --output "$www" --pack '*.pak'
+"$publisher" --input "$game" --output "$www" --pack '*.pak' --sign-key "$keys/release-private.pem"
 cat "$www/microclient/download/launcher_manifest_x64.js"
+ls -l "$www/microclient/download"
 
 section "first install (home: $home)"
 serve_and_install first
@@ -154,7 +165,7 @@ show_run first
 
 section "update: data/config.ini changes, republish"
 printf '[launcher]\nserver=127.0.0.1\nversion=2\n' >"$game/data/config.ini"
-"$publisher" --input "$game" --output "$www" --pack '*.pak'
+"$publisher" --input "$game" --output "$www" --pack '*.pak' --sign-key "$keys/release-private.pem"
 serve_and_install update
 show_run update
 
@@ -167,4 +178,23 @@ if [ "$changed" -ne 1 ] || [ "$fetched" -ne 1 ]; then
   echo "the update should have changed and fetched exactly one file" >&2
   exit 1
 fi
+section "a manifest changed on the way is refused"
+# What someone between the server and the player might do: point an entry at other bytes and fix
+# the size header, keeping the studio's signature.
+manifest=$www/microclient/download/launcher_manifest_x64.js
+cp "$manifest" "$demo/manifest.signed"
+tail -n +2 "$demo/manifest.signed" |
+  sed -E 's#(\tdata/config\.ini\t)[0-9a-f]{32}#\1ffffffffffffffffffffffffffffffff#' >"$demo/body"
+{ printf '#%d\n' "$(wc -c <"$demo/body")"; cat "$demo/body"; } >"$manifest"
+diff "$demo/manifest.signed" "$manifest" || true
+serve_and_install tampered
+log=$home/Felto/FeltoInstaller.log
+grep -a -E 'signature|error,code' "$log"
+if ! grep -q 'error,code:106, ext err:1' "$log" || ! grep -q 'the signature does not match' "$log"; then
+  echo "the changed manifest should have been refused" >&2
+  exit 1
+fi
+check_installed && echo "refused with code 106; the installed game is still the signed update"
+cp "$demo/manifest.signed" "$manifest"
+
 echo "demo finished; everything is in $demo"

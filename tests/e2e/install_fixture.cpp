@@ -32,7 +32,7 @@ InstallerRun InstallFixture::RunInstaller(int timeoutMs) {
     options.workingDir = Home();
     options.timeoutMs = timeoutMs;
     InstallerRun run;
-    run.process = RunChild({FELTO_INSTALLER_BINARY}, options);
+    run.process = RunChild({installer_}, options);
     run.log = ReadFile(InstallDir() + "/FeltoInstaller.log");
     return run;
 }

@@ -33,6 +33,7 @@ class InstallFixture : public ::testing::Test {
     // Every file of the tree installed with exactly its bytes.
     void ExpectInstalled(const std::vector<GameFile>& files);
 
+    std::string installer_ = FELTO_INSTALLER_BINARY; // the program RunInstaller runs
     TempDir dir_;
     ServerTree tree_{dir_ / "www"};
     std::unique_ptr<NginxServer> server_;

@@ -1,6 +1,7 @@
 // The real installer against nginx serving what felto-publish laid out.
 
 #include "tests/publish/publish_helpers.h"
+#include "tests/support/manifest_signing.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/server_tree.h"
 #include "tests/support/temp_dir.h"
@@ -30,17 +31,19 @@ class InstallPublished : public ::testing::Test {
         fs::create_directories(home);
     }
 
-    void Publish() {
-        ChildResult run = RunPublisher({"--input", game, "--output", www, "--pack", "*.pak"});
+    void Publish(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args = {"--input", game, "--output", www, "--pack", "*.pak"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        ChildResult run = RunPublisher(args);
         ASSERT_EQ(run.exitStatus, 0) << run.stdErr;
     }
 
-    std::string RunInstaller() {
+    std::string RunInstaller(const char* installer = FELTO_INSTALLER_BINARY) {
         ChildOptions options;
         options.env["HOME"] = home;
         options.workingDir = home;
         options.timeoutMs = 120000;
-        ChildResult run = RunChild({FELTO_INSTALLER_BINARY}, options);
+        ChildResult run = RunChild({installer}, options);
         EXPECT_TRUE(run.finished) << run.stdErr;
         EXPECT_NE(run.stdErr.find("安装成功"), std::string::npos) << run.stdErr;
         return ReadFile(home + "/Felto/FeltoInstaller.log");
@@ -85,6 +88,16 @@ TEST_F(InstallPublished, InstallsEverythingThenFetchesOnlyTheChangedFile) {
     EXPECT_EQ(Count(requests, "/microclient/objects/"), Count(requests, "/" + changed.url))
         << "objects other than the changed one were fetched:\n"
         << requests;
+}
+
+TEST_F(InstallPublished, ASignedPublishInstallsWithTheKeyBuiltIn) {
+    Publish({"--sign-key", TestPrivateKeyPath()});
+    NginxServer server;
+    ASSERT_TRUE(server.Start(www, 80)) << server.ErrorLog();
+    const std::string log = RunInstaller(FELTO_TEST_KEY_INSTALLER_BINARY);
+    ExpectGameInstalled();
+    EXPECT_EQ(Count(log, "signature ok: launcher_manifest_x64.js"), 1) << log;
+    EXPECT_EQ(Count(log, "error,code:"), 0) << log;
 }
 
 } // namespace

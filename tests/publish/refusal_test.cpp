@@ -1,6 +1,7 @@
 // What the installer could not install is refused before anything is written.
 
 #include "tests/publish/publish_helpers.h"
+#include "tests/support/manifest_signing.h"
 #include "tests/support/temp_dir.h"
 
 #include <filesystem>
@@ -16,8 +17,9 @@ struct BadInput {
     const char* name;
     // Spoils the game folder; `outside` is a sibling folder holding secret.txt.
     std::function<void(const std::string& game, const std::string& outside)> spoil;
-    const char* reason;         // part of the message
-    const char* output = "www"; // below the test's folder
+    const char* reason;            // part of the message
+    const char* output = "www";    // below the test's folder
+    const char* signKey = nullptr; // --sign-key, below the test's folder
 };
 
 // Test names stay readable and the same from run to run.
@@ -35,7 +37,10 @@ TEST_P(PublishRefusal, NamesTheProblemAndWritesNothing) {
     GetParam().spoil(game, outside);
     const std::string output = temp / GetParam().output;
 
-    ChildResult run = RunPublisher({"--input", game, "--output", output});
+    std::vector<std::string> args = {"--input", game, "--output", output};
+    if (GetParam().signKey)
+        args.insert(args.end(), {"--sign-key", temp / GetParam().signKey});
+    ChildResult run = RunPublisher(args);
     EXPECT_EQ(run.exitStatus, 3) << run.stdErr;
     EXPECT_NE(run.stdErr.find("refused"), std::string::npos) << run.stdErr;
     EXPECT_NE(run.stdErr.find(GetParam().reason), std::string::npos) << run.stdErr;
@@ -106,7 +111,13 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  "pipe: neither a file nor a folder"},
         BadInput{"OutputInsideTheGame", [](const std::string&, const std::string&) {},
-                 "inside the game folder", "game/www"}),
+                 "inside the game folder", "game/www"},
+        BadInput{"SignKeyMissing", [](const std::string&, const std::string&) {},
+                 "outside/key.pem: cannot read", "www", "outside/key.pem"},
+        BadInput{"SignKeyThatIsAPublicKey",
+                 [](const std::string&,
+                    const std::string& o) { PutFile(o, "key.pem", ReadFile(TestPublicKeyPath())); },
+                 "key.pem: not an ECDSA P-256 private key", "www", "outside/key.pem"}),
     [](const ::testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
 
 TEST(PublishRefusalOfARepublish, LeavesThePublishedTreeAsItWas) {
@@ -138,6 +149,7 @@ TEST(PublishCommandLine, MistakesAreReportedWithTheUsage) {
         {"--input", game, "--output", output, "--pack", ""},
         {"--input", game, "--output", output, "--frobnicate"},
         {"--input", game, "--output"},
+        {"--input", game, "--output", output, "--sign-key"},
     };
     for (const auto& args : mistakes) {
         ChildResult run = RunPublisher(args);

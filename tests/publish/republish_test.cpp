@@ -2,6 +2,7 @@
 
 #include "manifest/md5.h"
 #include "tests/publish/publish_helpers.h"
+#include "tests/support/manifest_signing.h"
 #include "tests/support/temp_dir.h"
 
 #include <filesystem>
@@ -163,6 +164,43 @@ TEST_F(Republish, LeftoversOfAnInterruptedRunAreCleared) {
     EXPECT_FALSE(FileExists(objectLeftover));
     EXPECT_FALSE(FileExists(manifestLeftover));
     ExpectEveryListedObjectPresent(output);
+}
+
+TEST_F(Republish, SignaturesVerifyWithOpensslAndStayWhileTheirManifestsDo) {
+    ASSERT_EQ(Publish().exitStatus, 0);
+    const std::string sig = ManifestPath(output) + ".sig",
+                      sigX64 = ManifestPath(output, true) + ".sig";
+    EXPECT_FALSE(FileExists(sig) || FileExists(sigX64)) << "signed without --sign-key";
+
+    auto publishSigned = [&] {
+        ChildResult run = RunPublisher({"--input", game, "--output", output, "--pack", "*.pak",
+                                        "--sign-key", TestPrivateKeyPath()});
+        EXPECT_EQ(run.exitStatus, 0) << run.stdErr;
+        return run.stdErr;
+    };
+    std::string said = publishSigned();
+    EXPECT_NE(said.find("launcher_manifest.js (5 files) unchanged, signed"), std::string::npos)
+        << said;
+    EXPECT_TRUE(OpensslVerifies(ManifestPath(output), sig));
+    EXPECT_TRUE(OpensslVerifies(ManifestPath(output, true), sigX64));
+    // Both manifests hold the same bytes: the name in what is signed tells them apart.
+    ASSERT_EQ(ReadFile(ManifestPath(output)), ReadFile(ManifestPath(output, true)));
+    EXPECT_FALSE(OpensslVerifies(ManifestPath(output), sigX64));
+
+    const std::string signature = ReadFile(sig);
+    const ino_t inode = Inode(sig);
+    said = publishSigned();
+    EXPECT_EQ(said.find(", signed"), std::string::npos) << said;
+    EXPECT_EQ(ReadFile(sig), signature);
+    EXPECT_EQ(Inode(sig), inode);
+
+    PutFile(game, "readme.txt", "second words");
+    said = publishSigned();
+    EXPECT_NE(said.find("launcher_manifest_x64.js (5 files) written, signed"), std::string::npos)
+        << said;
+    EXPECT_NE(ReadFile(sig), signature);
+    EXPECT_TRUE(OpensslVerifies(ManifestPath(output), sig));
+    EXPECT_TRUE(OpensslVerifies(ManifestPath(output, true), sigX64));
 }
 
 } // namespace

@@ -2,11 +2,13 @@
 // network: downloads over Winsock, the archiver started with WinExec, CopyFileA into place, the
 // shell-link shortcut on the desktop and the game started with ShellExecuteA.
 
+#include "tests/support/manifest_signing.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/server_tree.h"
 #include "tests/support/wine_prefix_posix.h"
 
 #include <filesystem>
+#include <map>
 
 namespace {
 
@@ -159,6 +161,79 @@ TEST_F(WineInstallTest, MissingArchiverIsReportedWithWinExecsResult) {
     EXPECT_NE(log.find(" x "), std::string::npos) << log;
     EXPECT_FALSE(FileExists(Felto() + "/data/assets.pak"));
     EXPECT_FALSE(FileExists(Wine().Desktop() + "/Felto.lnk"));
+}
+
+// The installer built with the tests' release key: CNG (bcrypt.dll, loaded at run time) checks
+// the manifest's signature before anything is copied.
+TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
+    const std::string installer = buildDir_ + "/FeltoInstallerTestKey.exe";
+    ASSERT_TRUE(FileExists(installer)) << installer;
+    auto run = [&](const std::string& dllOverrides = "") {
+        ChildOptions options = Wine().Options(kRunTimeoutMs);
+        if (!dllOverrides.empty())
+            options.env["WINEDLLOVERRIDES"] += ";" + dllOverrides;
+        ChildResult result = RunChild(Wine().Command(installer), options);
+        EXPECT_TRUE(result.finished);
+        return Log();
+    };
+    // The player's files: everything but the download folder, the log and the game's mark.
+    auto installed = [&] {
+        std::map<std::string, std::string> tree;
+        for (const auto& item : std::filesystem::recursive_directory_iterator(Felto())) {
+            std::string relPath = std::filesystem::relative(item.path(), Felto()).generic_string();
+            if (item.is_regular_file() && relPath.rfind("incoming/", 0) != 0 &&
+                relPath != "FeltoInstaller.log" && relPath != "game-started.mark")
+                tree[relPath] = ReadFile(item.path());
+        }
+        return tree;
+    };
+    const std::string download = www_.path() + "/microclient/download/";
+    std::vector<GameFile> files = Basics(true);
+    files.push_back({"data/config.txt", "version=1\r\n", false});
+    tree_.Publish(files);
+    SignManifests(www_.path());
+    StartServer();
+
+    std::string log = run();
+    EXPECT_EQ(Count(log, "error,code:"), 0) << log;
+    EXPECT_EQ(Count(log, " signature ok: launcher_manifest"), 1) << log;
+    const auto good = installed();
+    ASSERT_EQ(good.count("data/config.txt"), 1u) << log;
+    EXPECT_EQ(good.at("data/config.txt"), "version=1\r\n");
+
+    // Version 2 beside version 1's signatures; then each manifest with the other's signature;
+    // then no signatures at all.
+    files.back().bytes = "version=2\r\n";
+    tree_.Publish(files);
+    log = run();
+    EXPECT_EQ(Count(log, "error,code:106, ext err:1"), 1) << log;
+    EXPECT_EQ(Count(log, "the signature does not match: launcher_manifest"), 1) << log;
+    EXPECT_TRUE(installed() == good) << "the install folder changed";
+
+    SignManifests(www_.path());
+    std::filesystem::rename(download + "launcher_manifest.js.sig", download + "swap");
+    std::filesystem::rename(download + "launcher_manifest_x64.js.sig",
+                            download + "launcher_manifest.js.sig");
+    std::filesystem::rename(download + "swap", download + "launcher_manifest_x64.js.sig");
+    log = run();
+    EXPECT_EQ(Count(log, "error,code:106, ext err:1"), 1) << log;
+    EXPECT_EQ(Count(log, "the signature does not match: launcher_manifest"), 1) << log;
+    EXPECT_TRUE(installed() == good) << "the install folder changed";
+
+    std::filesystem::remove(download + "launcher_manifest.js.sig");
+    std::filesystem::remove(download + "launcher_manifest_x64.js.sig");
+    log = run();
+    EXPECT_EQ(Count(log, "error,code:106, ext err:1"), 1) << log;
+    EXPECT_EQ(Count(log, "no signature on the server: microclient/download/launcher_manifest"), 1)
+        << log;
+    EXPECT_TRUE(installed() == good) << "the install folder changed";
+
+    // A system without bcrypt.dll (Windows XP): the program starts, cannot check, and refuses.
+    SignManifests(www_.path());
+    log = run("bcrypt=");
+    EXPECT_EQ(Count(log, "error,code:106, ext err:1"), 1) << log;
+    EXPECT_EQ(Count(log, "this system cannot check the signature of launcher_manifest"), 1) << log;
+    EXPECT_TRUE(installed() == good) << "the install folder changed";
 }
 
 } // namespace

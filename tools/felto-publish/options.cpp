@@ -22,7 +22,8 @@ bool ParseByteCount(const std::string& text, std::uintmax_t& value) {
 
 const char* UsageText() {
     return "usage: felto-publish --input DIR [--input-x64 DIR] --output DIR\n"
-           "                     [--pack GLOB]... [--pack-over BYTES] [--7z PROGRAM] [--quiet]\n"
+           "                     [--pack GLOB]... [--pack-over BYTES] [--7z PROGRAM]\n"
+           "                     [--sign-key FILE] [--quiet]\n"
            "\n"
            "Turns a game folder into the tree a static HTTP server serves to the installer:\n"
            "  OUTPUT/microclient/download/launcher_manifest.js      (32-bit, from --input)\n"
@@ -33,6 +34,9 @@ const char* UsageText() {
            "                     matches the file name, one with '/' the whole relative path\n"
            "  --pack-over BYTES  deliver files larger than BYTES as 7-Zip archives\n"
            "  --7z PROGRAM       the archiver to pack with (default: 7z)\n"
+           "  --sign-key FILE    sign both manifests with this ECDSA P-256 private key (PEM):\n"
+           "                     writes <manifest>.sig beside each, for installers built with\n"
+           "                     FELTO_RELEASE_KEY\n"
            "  --quiet            no progress line\n"
            "Files under plantform/ (the installer's archiver) are listed first and never packed.\n"
            "Exit status: 0 published, 1 failed, 2 bad command line, 3 input refused (nothing\n"
@@ -54,8 +58,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions&
             options.quiet = true;
             continue;
         }
-        static const char* const kValueOptions[] = {"--input", "--input-x64", "--output",
-                                                    "--pack",  "--pack-over", "--7z"};
+        static const char* const kValueOptions[] = {
+            "--input", "--input-x64", "--output", "--pack", "--pack-over", "--7z", "--sign-key"};
         bool known = false;
         for (const char* option : kValueOptions)
             known = known || name == option;
@@ -91,6 +95,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions&
                 return ParseResult::Error;
             }
             options.packOver = bytes;
+        } else if (name == "--sign-key") {
+            options.signKey = value;
         } else {
             options.archiver = value;
         }

@@ -16,6 +16,7 @@ struct PublishOptions {
     std::vector<std::string> packGlobs;
     std::optional<std::uintmax_t> packOver; // pack files larger than this many bytes
     std::string archiver = "7z";
+    std::filesystem::path signKey; // PEM private key; empty: the manifests are not signed
     bool quiet = false;
 };
 

@@ -6,6 +6,7 @@
 #include "object_store.h"
 #include "progress.h"
 #include "scan.h"
+#include "signing.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -192,6 +193,14 @@ ExitStatus Publish(const PublishOptions& options) {
                                    ": inside the game folder, which would publish itself");
         }
     }
+    std::optional<SigningKey> signingKey;
+    if (!options.signKey.empty()) {
+        try {
+            signingKey = SigningKey::ReadPrivate(options.signKey);
+        } catch (const PublishError& e) {
+            problems.push_back(e.what());
+        }
+    }
     if (!problems.empty())
         return Refuse(problems);
 
@@ -232,14 +241,20 @@ ExitStatus Publish(const PublishOptions& options) {
 
     store.SavePackedIndex(packedIndex);
 
-    // Last, once every object they name is in place.
+    // Last, once every object they name is in place; a manifest's signature before it, so a
+    // reader never finds a manifest without its signature.
     std::string written;
     for (int i = 0; i < 2; ++i) {
         const bool changed = !hadEarlier[i] || earlier[i] != text[i];
+        const bool signedNow = signingKey && WriteSignature(*signingKey, downloadDir,
+                                                            kManifestNames[i], text[i], changed);
         if (changed)
             WriteFileAtomically(downloadDir / kManifestNames[i], text[i]);
+        if (signingKey)
+            CheckWrittenSignature(*signingKey, downloadDir, kManifestNames[i]);
         written += std::string(i ? ", " : "") + kManifestNames[i] + " (" +
-                   std::to_string(lineCount[i]) + " files) " + (changed ? "written" : "unchanged");
+                   std::to_string(lineCount[i]) + " files) " + (changed ? "written" : "unchanged") +
+                   (signedNow ? ", signed" : "");
     }
 
     std::uintmax_t bytes = 0;

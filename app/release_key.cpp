@@ -1,0 +1,12 @@
+// Compiled into each installer program on its own, so that one build can make installers with
+// different keys (the tests' installer carries a test key).
+
+#include "app/release_key.h"
+
+#ifndef FELTO_RELEASE_KEY_BASE64
+#define FELTO_RELEASE_KEY_BASE64 ""
+#endif
+
+const char* ReleaseKey() {
+    return FELTO_RELEASE_KEY_BASE64;
+}

@@ -1,0 +1,28 @@
+# The studio's release key: an ECDSA P-256 public key in PEM form, as `openssl ec -pubout`
+# writes it. It is read here, at configure time, so that a wrong file stops the build instead of
+# every player's run, and is built into the program like the server's URL.
+
+# Builds `target` with the key in the PEM file `pem`; an empty `pem` builds it without a key (no
+# signature is asked for or checked).
+function(felto_use_release_key target pem)
+  set(body "")
+  if(NOT pem STREQUAL "")
+    if(NOT EXISTS "${pem}")
+      message(FATAL_ERROR "FELTO_RELEASE_KEY: ${pem} does not exist")
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${pem}")
+    file(READ "${pem}" text)
+    if(text MATCHES "-----BEGIN PUBLIC KEY-----([A-Za-z0-9+/=\r\n]*)-----END PUBLIC KEY-----")
+      string(REGEX REPLACE "[\r\n]" "" body "${CMAKE_MATCH_1}")
+    endif()
+    # The DER form of every P-256 public key is 91 bytes and starts with the same 27: its base64
+    # text is 124 characters and starts with the same 36.
+    string(LENGTH "${body}" length)
+    if(NOT length EQUAL 124 OR NOT body MATCHES "^MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE")
+      message(FATAL_ERROR "FELTO_RELEASE_KEY: ${pem} is not an ECDSA P-256 public key in PEM "
+        "form (make it with: openssl ec -in private.pem -pubout -out public.pem)")
+    endif()
+  endif()
+  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/app/release_key.cpp)
+  target_compile_definitions(${target} PRIVATE FELTO_RELEASE_KEY_BASE64="${body}")
+endfunction()

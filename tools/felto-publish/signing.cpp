@@ -1,0 +1,132 @@
+#include "signing.h"
+
+#include "file_io.h"
+#include "manifest/manifest_signature.h"
+
+#include <cstdio>
+#include <cstring>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+namespace fs = std::filesystem;
+
+namespace publish {
+
+namespace {
+
+struct ContextFree {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+using Context = std::unique_ptr<EVP_MD_CTX, ContextFree>;
+
+std::string OpensslError() {
+    unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0)
+        return "unknown libcrypto error";
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    return text;
+}
+
+bool IsP256(EVP_PKEY* key) {
+    char group[64] = {};
+    std::size_t length = 0;
+    return EVP_PKEY_get_base_id(key) == EVP_PKEY_EC &&
+           EVP_PKEY_get_group_name(key, group, sizeof group, &length) == 1 &&
+           std::strcmp(group, "prime256v1") == 0;
+}
+
+std::shared_ptr<EVP_PKEY> ReadKey(const fs::path& pem, bool privatePart) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(pem.c_str(), "r"), std::fclose);
+    if (!file)
+        throw PublishError(pem.string() + ": cannot read: " + std::strerror(errno));
+    EVP_PKEY* key = privatePart ? PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr)
+                                : PEM_read_PUBKEY(file.get(), nullptr, nullptr, nullptr);
+    if (!key && !privatePart) {
+        // A private key file holds the public key too.
+        ERR_clear_error();
+        std::rewind(file.get());
+        key = PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr);
+    }
+    std::shared_ptr<EVP_PKEY> owned(key, EVP_PKEY_free);
+    if (!owned || !IsP256(key)) {
+        ERR_clear_error();
+        throw PublishError(
+            pem.string() +
+            (privatePart ? ": not an ECDSA P-256 private key" : ": not an ECDSA P-256 key") +
+            " in PEM form");
+    }
+    return owned;
+}
+
+} // namespace
+
+SigningKey SigningKey::ReadPrivate(const fs::path& pem) {
+    return SigningKey(ReadKey(pem, true));
+}
+
+SigningKey SigningKey::ReadPublic(const fs::path& pem) {
+    return SigningKey(ReadKey(pem, false));
+}
+
+std::string SigningKey::Sign(const std::string& manifestName,
+                             const std::string& manifestBytes) const {
+    const std::string message = SignedMessage(manifestName, manifestBytes);
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(message.data());
+    Context context(EVP_MD_CTX_new());
+    std::size_t length = 0;
+    if (!context ||
+        EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key_.get()) != 1 ||
+        EVP_DigestSign(context.get(), nullptr, &length, data, message.size()) != 1)
+        throw PublishError("cannot sign " + manifestName + ": " + OpensslError());
+    std::string signature(length, '\0');
+    if (EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(&signature[0]), &length,
+                       data, message.size()) != 1)
+        throw PublishError("cannot sign " + manifestName + ": " + OpensslError());
+    signature.resize(length);
+    return signature;
+}
+
+bool SigningKey::Verifies(const std::string& manifestName, const std::string& manifestBytes,
+                          const std::string& signature) const {
+    const std::string message = SignedMessage(manifestName, manifestBytes);
+    Context context(EVP_MD_CTX_new());
+    bool good =
+        context &&
+        EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key_.get()) == 1 &&
+        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                         signature.size(), reinterpret_cast<const unsigned char*>(message.data()),
+                         message.size()) == 1;
+    ERR_clear_error();
+    return good;
+}
+
+std::string SignatureName(const std::string& manifestName) {
+    return manifestName + ".sig";
+}
+
+bool WriteSignature(const SigningKey& key, const fs::path& downloadDir,
+                    const std::string& manifestName, const std::string& manifestText,
+                    bool manifestChanged) {
+    const fs::path path = downloadDir / SignatureName(manifestName);
+    std::string earlier;
+    if (!manifestChanged && ReadWholeFile(path, earlier) &&
+        key.Verifies(manifestName, manifestText, earlier))
+        return false;
+    WriteFileAtomically(path, key.Sign(manifestName, manifestText));
+    return true;
+}
+
+void CheckWrittenSignature(const SigningKey& key, const fs::path& downloadDir,
+                           const std::string& manifestName) {
+    std::string manifest, signature;
+    const fs::path signaturePath = downloadDir / SignatureName(manifestName);
+    if (!ReadWholeFile(downloadDir / manifestName, manifest) ||
+        !ReadWholeFile(signaturePath, signature) ||
+        !key.Verifies(manifestName, manifest, signature))
+        throw PublishError(signaturePath.string() + ": the signature written does not verify");
+}
+
+} // namespace publish

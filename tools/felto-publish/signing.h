@@ -1,0 +1,49 @@
+#pragma once
+// Release signatures with libcrypto: "<manifest name>.sig" beside each manifest, ECDSA P-256 with
+// SHA-256 over the manifest's name, one LF and its bytes, DER-encoded as `openssl dgst -sha256
+// -sign` writes it. An installer built with the matching public key takes nothing else.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+typedef struct evp_pkey_st EVP_PKEY;
+
+namespace publish {
+
+class SigningKey {
+  public:
+    // The studio's private key (PEM, as `openssl ecparam -genkey` or `openssl genpkey` write it).
+    // Throws PublishError when the file cannot be read or holds no P-256 private key.
+    static SigningKey ReadPrivate(const std::filesystem::path& pem);
+    // A key to check with: the public key (PEM, `openssl ec -pubout`) or the private key.
+    static SigningKey ReadPublic(const std::filesystem::path& pem);
+
+    // The DER signature of a manifest; throws PublishError when libcrypto fails.
+    std::string Sign(const std::string& manifestName, const std::string& manifestBytes) const;
+    // True when `signature` is this key's signature of the manifest under that name.
+    bool Verifies(const std::string& manifestName, const std::string& manifestBytes,
+                  const std::string& signature) const;
+
+  private:
+    explicit SigningKey(std::shared_ptr<EVP_PKEY> key) : key_(std::move(key)) {}
+    std::shared_ptr<EVP_PKEY> key_;
+};
+
+// The signature file's name for a manifest's name.
+std::string SignatureName(const std::string& manifestName);
+
+// Writes the signature of the manifest text that is about to be (or already is) in
+// downloadDir/<manifestName>. An existing signature that already signs this text is kept when
+// the manifest does not change, so a republish that changes nothing writes nothing. Returns true
+// when it wrote.
+bool WriteSignature(const SigningKey& key, const std::filesystem::path& downloadDir,
+                    const std::string& manifestName, const std::string& manifestText,
+                    bool manifestChanged);
+
+// Reads back the manifest and its signature as a server will serve them and throws PublishError
+// unless the signature verifies.
+void CheckWrittenSignature(const SigningKey& key, const std::filesystem::path& downloadDir,
+                           const std::string& manifestName);
+
+} // namespace publish
