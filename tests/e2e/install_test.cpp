@@ -134,6 +134,26 @@ TEST_F(InstallFixture, AHandMadeManifestInstallsWhatItMeans) {
     EXPECT_EQ(CountLines(again.log, "文件不存在"), 0) << again.log;
 }
 
+// Only the 32-bit manifest and the 32-bit archiver are published: a run that took the system
+// for 64-bit would find nothing to install, or no archiver.
+TEST_F(InstallFixture, ASystemThatCannotBeDescribedGetsThe32BitFiles) {
+    std::vector<GameFile> files = LauncherBasics();
+    files.erase(files.begin() + 1); // plantform/x64/7z.exe
+    files.push_back({"launcher/packed.dll", MakeBytes(20000, 6), true});
+    Tree().Publish(files);
+    std::filesystem::remove(ServerRoot() + "/microclient/download/launcher_manifest_x64.js");
+    StartServer();
+
+    InstallerRun run = RunInstaller(120000, {FELTO_WITHOUT_UNAME});
+    ASSERT_TRUE(run.process.finished);
+    EXPECT_EQ(CountLines(run.log, "error,code:"), 0) << run.log;
+    ExpectInstalled(files);
+    EXPECT_NE(run.log.find("获取操作系统版本信息失败!\n\n"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find(" 64bit:0, system info:\n\n"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find(" microclient/download/launcher_manifest.js\n"), std::string::npos);
+    EXPECT_FALSE(FileExists(Installed("plantform/x64/7z.exe")));
+}
+
 TEST_F(InstallFixture, AnUpdatedGameFileIsTheOnlyOneFetched) {
     auto files = SampleGame();
     Tree().Publish(files);
