@@ -416,6 +416,8 @@ TEST_F(SizeHeaderTest, MissingOrUnusableHeadersFail) {
 
 TEST(ObjectMd5, TheObjectMustHaveTheDigestItIsNamedBy) {
     TempDir dir;
+    SetLogPath(dir / "FeltoInstaller.log"); // a failed check logs
+    ResetLogForTesting();
     FileEntry entry;
     entry.strIncomingPath = dir / "obj";
     entry.strObjectMd5 = kDigestA;
@@ -427,6 +429,7 @@ TEST(ObjectMd5, TheObjectMustHaveTheDigestItIsNamedBy) {
     entry.strObjectMd5 = "0CC175B9C0F1B6A831C399E269772661";
     WriteFile(entry.strIncomingPath, "a");
     EXPECT_TRUE(CheckObjectMd5(entry));
+    ResetLogForTesting();
 }
 
 TEST(ObjectMd5, AFailedCheckLogsBothDigests) {
