@@ -432,22 +432,4 @@ TEST(ObjectMd5, TheObjectMustHaveTheDigestItIsNamedBy) {
     ResetLogForTesting();
 }
 
-TEST(ObjectMd5, AFailedCheckLogsBothDigests) {
-    TempDir dir;
-    SetLogPath(dir / "FeltoInstaller.log");
-    ResetLogForTesting();
-    FileEntry entry;
-    entry.strIncomingPath = dir / "obj";
-    entry.strObjectMd5 = kDigestA;
-    WriteFile(entry.strIncomingPath, "b");
-    EXPECT_FALSE(CheckObjectMd5(entry));
-    std::fflush(GetLogStream());
-    std::string log = ReadFile(dir / "FeltoInstaller.log");
-    ResetLogForTesting();
-    EXPECT_NE(log.find(std::string("MD5 of the download differs, expected:") + kDigestA +
-                       ", received:" + kDigestB),
-              std::string::npos)
-        << log;
-}
-
 } // namespace
