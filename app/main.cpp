@@ -4,6 +4,7 @@
 #include "app/install_worker.h"
 #include "app/installer_state.h"
 #include "app/messages.h"
+#include "app/single_instance.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -12,7 +13,8 @@
 
 int main(int, char**) {
     const std::string defaultDir = platform::DefaultInstallDir();
-    if (MakeDirectories(defaultDir.c_str())) {
+    int makeError = 0;
+    if (MakeDirectories(defaultDir.c_str(), makeError)) {
         strInstallDir = defaultDir;
     } else {
         std::string chosen;
@@ -23,17 +25,14 @@ int main(int, char**) {
     if (strInstallDir.empty()) {
         // Installing at the root of the drive is never what the player wanted: end the run.
         UseStandardErrorForLog();
+        WriteLog(FormatString("cannot make the install folder %s: %s", defaultDir.c_str(),
+                              platform::SystemErrorText(makeError).c_str()));
         WriteLog("no install folder was chosen, nothing installed");
         std::exit(0);
     }
 
     // The lock comes before the log: a second copy must not start the running copy's log afresh.
-    InstallerState& state = GetInstallerState();
-    state.hMutex = platform::AcquireInstanceLock();
-    if (!state.hMutex) {
-        UseStandardErrorForLog();
-        FailWith(102);
-    }
+    TakeSingleInstanceLock();
     SetLogPath(strInstallDir + "/FeltoInstaller.log");
 
     if (!platform::StartDetachedThread(InstallWorker, nullptr)) {

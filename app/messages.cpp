@@ -48,8 +48,10 @@ const char* ErrorMessage(int code) {
 }
 
 void ReportError(int code, int extra) {
-    WriteEntry(GetLogStream(), MakeLogEntry("error,code:%d, ext err:%d\n", code, extra));
-    WriteEntry(stderr, MakeLogEntry("error,code:%d, ext err:%d\n", code, extra));
+    std::FILE* log = GetLogStream();
+    WriteEntry(log, MakeLogEntry("error,code:%d, ext err:%d\n", code, extra));
+    if (log != stderr)
+        WriteEntry(stderr, MakeLogEntry("error,code:%d, ext err:%d\n", code, extra));
     platform::ShowMessage(FormatString("%s(%d)", ErrorMessage(code), code), "提示");
 }
 

@@ -2,11 +2,15 @@
 
 #include "app/installer_state.h"
 #include "app/messages.h"
+#include "manifest/digest_text.h"
 #include "manifest/md5.h"
 #include "platform/platform.h"
+#include "support/log.h"
+#include "support/paths.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 
 namespace {
 
@@ -91,26 +95,6 @@ bool SplitLine(const std::string& line, ManifestLine& fields) {
     return true;
 }
 
-bool IsSeparator(char c) {
-    return c == '/' || c == '\\';
-}
-
-bool IsAsciiLetter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-// "..", and the names Windows trims to it ("...", ".. "): only dots and blanks, two dots or more.
-bool IsParentName(const std::string& part) {
-    std::size_t dots = 0;
-    for (char c : part) {
-        if (c == '.')
-            ++dots;
-        else if (c != ' ')
-            return false;
-    }
-    return dots >= 2;
-}
-
 // A name for a file in the incoming folder: one plain component. Downloads are stored under the
 // object's name and found, once unpacked, under the manifest's digest.
 bool IsSafeIncomingName(const std::string& name) {
@@ -155,25 +139,29 @@ FileEntry MakeFileEntry(std::string urlPath) {
     return entry;
 }
 
-bool IsSafeRelativePath(const std::string& path) {
-    if (path.empty() || IsSeparator(path[0]))
-        return false;
-    if (path.size() >= 2 && path[1] == ':' && IsAsciiLetter(path[0]))
-        return false;
-    // Split at single bytes: in a double-byte code page this can only find more separators than
-    // the system does, never fewer, so a ".." the system would see is always found.
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t end = start;
-        while (end < path.size() && !IsSeparator(path[end]))
-            ++end;
-        if (IsParentName(path.substr(start, end - start)))
-            return false;
-        if (end == path.size())
-            return true;
-        start = end + 1;
-    }
+namespace {
+
+// Why a manifest line cannot be installed as it stands; nullptr when it can.
+const char* RefusalOf(const ManifestLine& fields, const FileEntry& entry,
+                      const std::string& manifestName,
+                      std::map<std::string, std::string>& digestOfPath) {
+    // The manifest comes over the network: nothing it lists may be written outside the install
+    // folder or outside the incoming folder.
+    if (!IsSafeRelativePath(fields.relativePath))
+        return "the install path leaves the folder or names a device";
+    std::string key = InstallPathKey(fields.relativePath);
+    if (key.empty() || IsReservedPath(fields.relativePath, manifestName))
+        return "the install path is the installer's own";
+    if (!IsSafeIncomingName(entry.strName) || !IsSafeIncomingName(fields.md5))
+        return "the object name or the digest is no plain file name";
+    // One file cannot have two contents: every run would install the other one.
+    auto seen = digestOfPath.emplace(key, entry.strManifestMd5);
+    if (!seen.second && seen.first->second != entry.strManifestMd5)
+        return "the install path is listed twice with different digests";
+    return nullptr;
 }
+
+} // namespace
 
 int ReadManifestFile(const std::string& path, std::vector<FileEntry>& entries) {
     entries.clear();
@@ -188,6 +176,8 @@ int ReadManifestFile(const std::string& path, std::vector<FileEntry>& entries) {
     }
     std::ungetc(first, file);
 
+    const std::string manifestName = PathComponents(path).back();
+    std::map<std::string, std::string> digestOfPath;
     LineReader reader(file);
     std::string line;
     int code = 0;
@@ -199,6 +189,8 @@ int ReadManifestFile(const std::string& path, std::vector<FileEntry>& entries) {
             // under a shortened path or digest, so the manifest cannot be used.
             if (!line.empty() && line[0] == '#')
                 continue;
+            WriteLog(FormatString("manifest line longer than %d characters: %s", kManifestLineLimit,
+                                  line.c_str()));
             code = 105;
             break;
         }
@@ -206,20 +198,27 @@ int ReadManifestFile(const std::string& path, std::vector<FileEntry>& entries) {
             break;
         if (line[0] != '#') {
             ManifestLine fields;
-            // The manifest comes over the network: nothing it lists may be written outside the
-            // install folder or outside the incoming folder.
-            if (!SplitLine(line, fields) || !IsSafeRelativePath(fields.relativePath)) {
+            if (!SplitLine(line, fields)) {
+                WriteLog(FormatString("manifest line without three fields: %s", line.c_str()));
                 code = 105;
                 break;
             }
             FileEntry entry = MakeFileEntry(fields.url);
-            if (!IsSafeIncomingName(entry.strName) || !IsSafeIncomingName(fields.md5)) {
+            // Digests are compared as lower-case text everywhere: the object's name is also its
+            // file name in the incoming folder, where an unpacked file is found by its digest.
+            if (NormalDigest(entry.strName) != entry.strName) {
+                entry.strName = NormalDigest(entry.strName);
+                entry.strObjectMd5 = entry.strName;
+                entry.strIncomingPath = strInstallDir + "/incoming/" + entry.strName;
+            }
+            entry.strTargetPath = strInstallDir + "/" + fields.relativePath;
+            entry.strManifestMd5 = NormalDigest(fields.md5);
+            entry.checkFun = CheckObjectMd5;
+            if (const char* refusal = RefusalOf(fields, entry, manifestName, digestOfPath)) {
+                WriteLog(FormatString("manifest line refused, %s: %s", refusal, line.c_str()));
                 code = 105;
                 break;
             }
-            entry.strTargetPath = strInstallDir + "/" + fields.relativePath;
-            entry.strManifestMd5 = fields.md5;
-            entry.checkFun = CheckObjectMd5;
             entries.push_back(entry);
         }
         if (end == LineEnd::EndOfFile)
@@ -245,10 +244,23 @@ void ReadManifest() {
         FailWith(code);
 }
 
+namespace {
+
+// The first bytes of a line in hexadecimal, for a log line about what stands there.
+std::string LeadingBytes(const std::string& line) {
+    std::string text;
+    for (std::size_t i = 0; i < line.size() && i < 4; ++i)
+        text += FormatString(i ? " %02X" : "%02X", static_cast<unsigned char>(line[i]));
+    return text;
+}
+
+} // namespace
+
 bool CheckSizeHeader(FileEntry& entry) {
     std::FILE* file = platform::OpenShared(entry.strIncomingPath, "rb");
     if (!file)
         return false;
+    const char* name = entry.strName.c_str();
     LineReader reader(file);
     std::string header;
     LineEnd end = reader.Next(header);
@@ -257,6 +269,13 @@ bool CheckSizeHeader(FileEntry& entry) {
     // from its middle.
     if (end == LineEnd::TooLong || header.empty()) {
         std::fclose(file);
+        if (header.find('\r') != std::string::npos)
+            WriteLog(FormatString("size header of %s: lines end in CR alone", name));
+        else if (header.empty())
+            WriteLog(FormatString("size header of %s: the first line is empty", name));
+        else
+            WriteLog(FormatString("size header of %s: the first line is longer than %d characters",
+                                  name, kManifestLineLimit));
         return false;
     }
     std::int64_t announced = ParseCount(header.substr(1));
@@ -271,9 +290,29 @@ bool CheckSizeHeader(FileEntry& entry) {
     }
     bool readFailed = std::ferror(file) != 0;
     std::fclose(file);
-    return !readFailed && announced == body;
+    if (readFailed) {
+        WriteLog(FormatString("size header of %s: the file cannot be read", name));
+        return false;
+    }
+    if (announced == body)
+        return true;
+    // The count alone rarely tells why: a byte-order mark or another character where "#"
+    // belongs, or CR line ends, explain a count that cannot be read.
+    if (header[0] != '#')
+        WriteLog(FormatString("size header of %s: %s where # should be", name,
+                              LeadingBytes(header).c_str()));
+    else if (header.find('\r') != std::string::npos)
+        WriteLog(FormatString("size header of %s: lines end in CR alone", name));
+    WriteLog(FormatString("size header of %s: announces %lld bytes, the body has %lld", name,
+                          static_cast<long long>(announced), static_cast<long long>(body)));
+    return false;
 }
 
 bool CheckObjectMd5(FileEntry& entry) {
-    return FileMd5(entry.strIncomingPath) == entry.strObjectMd5;
+    std::string received = FileMd5(entry.strIncomingPath);
+    if (SameDigest(received, entry.strObjectMd5))
+        return true;
+    WriteLog(FormatString("MD5 of the download differs, expected:%s, received:%s",
+                          entry.strObjectMd5.c_str(), received.c_str()));
+    return false;
 }

@@ -3,6 +3,7 @@
 // "<url path>\t<relative path>\t<md5>", "#" comments at column 0, an empty line ends the list.
 
 #include "app/file_entry.h"
+#include "manifest/install_path.h"
 
 #include <string>
 #include <vector>
@@ -22,5 +23,3 @@ void ReadManifest();
 bool CheckSizeHeader(FileEntry& entry);
 // A listed object's check: its MD5 is the last component of its URL path.
 bool CheckObjectMd5(FileEntry& entry);
-// A relative install path that stays inside the install folder.
-bool IsSafeRelativePath(const std::string& path);

@@ -1,11 +1,15 @@
 #include "manifest/verification.h"
 
 #include "app/installer_state.h"
+#include "manifest/digest_text.h"
+#include "manifest/install_path.h"
 #include "manifest/md5.h"
 #include "net/download_worker.h"
 #include "net/engine_settings.h"
 #include "platform/platform.h"
 #include "support/log.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -13,6 +17,13 @@ constexpr unsigned kPollMs = 50;
 
 bool IsFile(const std::string& path) {
     return platform::QueryPath(path) == platform::PathKind::File;
+}
+
+bool IsArchiverEntry(const FileEntry& entry) {
+    std::size_t folder = strInstallDir.size() + 1;
+    return entry.strTargetPath.size() > folder &&
+           entry.strTargetPath.compare(0, strInstallDir.size(), strInstallDir) == 0 &&
+           IsArchiverPath(entry.strTargetPath.substr(folder));
 }
 
 } // namespace
@@ -26,12 +37,16 @@ void VerifyInstalledFiles() {
             continue;
         }
         std::string local = FileMd5(entry.strTargetPath);
-        if (local != entry.strManifestMd5) {
+        if (!SameDigest(local, entry.strManifestMd5)) {
             WriteLog(FormatString("MD5不一致,local:%s,manifest:%s", local.c_str(),
                                   entry.strManifestMd5.c_str()));
             state.pendingEntries.push_back(&entry);
         }
     }
+    // A packed entry is unpacked by the archiver that the manifest itself delivers: the
+    // archiver's own entries are installed first, wherever the manifest lists them.
+    std::stable_partition(state.pendingEntries.begin(), state.pendingEntries.end(),
+                          [](const FileEntry* entry) { return IsArchiverEntry(*entry); });
 }
 
 void DownloadPendingFiles() {
@@ -40,7 +55,7 @@ void DownloadPendingFiles() {
     // fetched; the object's name is its digest, so a matching copy is the object.
     for (FileEntry* entry : state.pendingEntries) {
         if (IsFile(entry->strIncomingPath) &&
-            FileMd5(entry->strIncomingPath) == entry->strObjectMd5)
+            SameDigest(FileMd5(entry->strIncomingPath), entry->strObjectMd5))
             entry->Finish(true);
     }
     // One download at a time: the engine keeps process-wide values.

@@ -1,7 +1,6 @@
 #include "net/http_header.h"
 
 #include "net/deal_socket.h"
-#include "net/url.h"
 #include "support/log.h"
 
 #include <algorithm>
@@ -48,18 +47,6 @@ bool ParseByteCount(const std::string& text, std::int64_t& number) {
 }
 
 } // namespace
-
-std::int64_t GetContentLength(const char* header) {
-    std::string s = header;
-    std::size_t field = s.find("Content-Length:");
-    if (field == std::string::npos)
-        return 0;
-    TailFrom(s, field + 15);
-    std::size_t lineEnd = s.find("\r\n");
-    if (lineEnd != std::string::npos)
-        s = Left(s, lineEnd);
-    return std::strtoll(s.c_str(), nullptr, 10);
-}
 
 ResponseHead ParseResponseHead(const char* header) {
     ResponseHead head;

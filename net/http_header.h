@@ -25,5 +25,3 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
                     std::int64_t& contentLength);
 // Status line, Content-Length and Content-Range; field names in any letter case.
 ResponseHead ParseResponseHead(const char* header);
-// The first "Content-Length:" exactly as written, anywhere in the text; 0 when absent.
-std::int64_t GetContentLength(const char* header);

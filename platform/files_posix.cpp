@@ -16,21 +16,31 @@ bool Fail() {
     t_lastError = errno;
     return false;
 }
+
+// Paths come from Windows habits and manifests written for Windows: "\" separates folders
+// there, so it does here too, and making folders agrees with copying files into them.
+std::string Native(const std::string& path) {
+    std::string native = path;
+    for (char& c : native)
+        if (c == '\\')
+            c = '/';
+    return native;
+}
 } // namespace
 
 PathKind QueryPath(const std::string& path) {
     struct stat info;
-    if (path.empty() || ::stat(path.c_str(), &info) != 0)
+    if (path.empty() || ::stat(Native(path).c_str(), &info) != 0)
         return PathKind::Missing;
     return S_ISDIR(info.st_mode) ? PathKind::Directory : PathKind::File;
 }
 
 bool MakeFolder(const std::string& path) {
-    return ::mkdir(path.c_str(), 0755) == 0 || Fail();
+    return ::mkdir(Native(path).c_str(), 0755) == 0 || Fail();
 }
 
 bool CopyFileOver(const std::string& from, const std::string& to) {
-    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    int in = ::open(Native(from).c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return Fail();
     struct stat info;
@@ -42,7 +52,8 @@ bool CopyFileOver(const std::string& from, const std::string& to) {
     }
     // Written beside the target and renamed over it, so a failed copy never leaves a half file
     // where the installed one was.
-    std::string temp = to + ".felto-copy";
+    std::string target = Native(to);
+    std::string temp = target + ".felto-copy";
     int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 0777);
     if (out < 0) {
         int error = errno;
@@ -81,7 +92,7 @@ bool CopyFileOver(const std::string& from, const std::string& to) {
         ok = false;
         error = errno;
     }
-    if (ok && ::rename(temp.c_str(), to.c_str()) != 0) {
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
         ok = false;
         error = errno;
     }
@@ -93,10 +104,12 @@ bool CopyFileOver(const std::string& from, const std::string& to) {
     return true;
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || Fail(); }
+bool RemoveFile(const std::string& path) {
+    return ::unlink(Native(path).c_str()) == 0 || Fail();
+}
 
 bool MoveFileOver(const std::string& from, const std::string& to) {
-    return ::rename(from.c_str(), to.c_str()) == 0 || Fail();
+    return ::rename(Native(from).c_str(), Native(to).c_str()) == 0 || Fail();
 }
 
 int LastError() { return t_lastError; }
@@ -105,18 +118,18 @@ std::string SystemErrorText(int code) { return std::strerror(code); }
 
 bool FileSize(const std::string& path, std::int64_t& size) {
     struct stat info;
-    if (::stat(path.c_str(), &info) != 0)
+    if (::stat(Native(path).c_str(), &info) != 0)
         return Fail();
     size = info.st_size;
     return true;
 }
 
 bool ResizeFile(const std::string& path, std::int64_t size) {
-    return ::truncate(path.c_str(), size) == 0 || Fail();
+    return ::truncate(Native(path).c_str(), size) == 0 || Fail();
 }
 
 std::FILE* OpenShared(const std::string& path, const char* mode) {
-    std::FILE* file = std::fopen(path.c_str(), mode);
+    std::FILE* file = std::fopen(Native(path).c_str(), mode);
     if (file)
         ::fcntl(fileno(file), F_SETFD, FD_CLOEXEC);
     return file;

@@ -6,17 +6,20 @@ namespace platform {
 
 // Only the existence of the name matters: the mutex is never owned, and the name lives as long
 // as any process holds a handle to it, so a crashed installer frees it with its handles.
-void* AcquireInstanceLock() {
+InstanceLock AcquireInstanceLock(const std::string&, void*& handle, int& error) {
+    handle = nullptr;
     // A stale error from earlier calls must not read as "another copy runs".
     SetLastError(0);
     HANDLE mutex = CreateMutexA(nullptr, FALSE, "FeltoUpdater");
+    error = static_cast<int>(GetLastError());
     if (!mutex)
-        return nullptr;
-    if (GetLastError() != 0) {
+        return InstanceLock::HeldElsewhere;
+    if (error != 0) {
         CloseHandle(mutex);
-        return nullptr;
+        return InstanceLock::HeldElsewhere;
     }
-    return mutex;
+    handle = mutex;
+    return InstanceLock::Taken;
 }
 
 void ReleaseInstanceLock(void* handle) {

@@ -12,6 +12,7 @@
 namespace platform {
 
 // ---- Files and folders (files_*.cpp) ----
+// Paths may mix "\" and "/" on every system: the POSIX backend reads "\" as "/".
 
 enum class PathKind { Missing, File, Directory };
 
@@ -48,12 +49,23 @@ std::string DefaultInstallDir();
 
 // ---- Single instance (instance_*.cpp) ----
 
-// CreateMutexA(NULL, FALSE, "FeltoUpdater") + GetLastError(): a handle while this process is the
-// only installer running, null when another holds the name (or the call failed). On POSIX an
-// flock on a lock file, dropped by the system when the process dies.
-void* AcquireInstanceLock();
+enum class InstanceLock { Taken, HeldElsewhere, CannotCreate };
+// The lock file's name in the install folder where the system needs one (POSIX).
+constexpr const char* kInstanceLockFileName = ".FeltoUpdater.lock";
+// CreateMutexA(NULL, FALSE, "FeltoUpdater") + GetLastError(): Taken, with the handle, while this
+// process is the only installer running; HeldElsewhere when the name exists or the call failed.
+// On POSIX an flock on kInstanceLockFileName in `installDir`, so every path to one folder meets
+// the same lock, dropped by the system when the process dies; CannotCreate, with the error
+// number, when that file cannot be opened or locked for another reason than another holder.
+InstanceLock AcquireInstanceLock(const std::string& installDir, void*& handle, int& error);
 // ReleaseMutex + CloseHandle.
 void ReleaseInstanceLock(void* handle);
+
+// ---- Texts (text_*.cpp) ----
+
+// IsDBCSLeadByteEx(936, byte): the first byte of a two-byte character, whose second byte may be
+// "\" without being a separator. Never on POSIX, whose texts are UTF-8.
+bool IsLeadByte(unsigned char byte);
 
 // ---- User interface (ui_*.cpp) ----
 

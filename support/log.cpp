@@ -15,6 +15,7 @@ std::string& LogPath() {
 }
 
 std::FILE* g_logStream = nullptr;
+LocalClock g_clock = nullptr;
 
 } // namespace
 
@@ -35,12 +36,15 @@ void WriteEntry(std::FILE* stream, const std::string& entry) {
 std::string GetTimeStamp() {
     std::tm now{};
     int error = 0;
-    if (!platform::LocalTimeNow(now, error)) {
+    if (!(g_clock ? g_clock(now, error) : platform::LocalTimeNow(now, error))) {
         const char* fallback = "0000-00-00,00:00:00";
         std::string message = FormatString("get now error, errno:%d,see:%s", error, kErrnoHelp);
-        std::string entry = FormatString("%s %s\n", fallback, message.c_str());
-        WriteEntry(GetLogStream(), entry);
-        WriteEntry(stderr, entry);
+        // Like every entry: the message's own line end, then the entry's.
+        std::string entry = FormatString("%s %s\n\n", fallback, message.c_str());
+        std::FILE* log = GetLogStream();
+        WriteEntry(log, entry);
+        if (log != stderr)
+            WriteEntry(stderr, entry);
         return fallback;
     }
     return FormatString("%d-%d-%d,%02d:%02d:%02d", now.tm_year + 1900, now.tm_mon + 1,
@@ -73,8 +77,8 @@ std::FILE* GetLogStream() {
             g_logStream = file;
         } else {
             int error = errno;
-            WriteLog(FormatString("create logfile handle faild! errno:%d, see:%s", error,
-                                  kErrnoHelp));
+            WriteLog(
+                FormatString("create logfile handle faild! errno:%d, see:%s", error, kErrnoHelp));
         }
     } else {
         WriteLogErrno("call remove faild!");
@@ -83,23 +87,35 @@ std::FILE* GetLogStream() {
     return g_logStream;
 }
 
+// The copy for standard error is built afresh (a later time, the error number read again); a
+// log that is standard error itself gets the entry once.
 void WriteLog(const char* text) {
-    WriteEntry(GetLogStream(), MakeLogEntry("%s\n", text));
-    WriteEntry(stderr, MakeLogEntry("%s\n", text));
+    std::FILE* log = GetLogStream();
+    WriteEntry(log, MakeLogEntry("%s\n", text));
+    if (log != stderr)
+        WriteEntry(stderr, MakeLogEntry("%s\n", text));
 }
 
 void WriteLogErrno(const char* text) {
     int error = errno;
-    WriteEntry(GetLogStream(), MakeLogEntry("%s ,Error: %d\n", text, error));
+    std::FILE* log = GetLogStream();
+    WriteEntry(log, MakeLogEntry("%s ,Error: %d\n", text, error));
     error = errno;
-    WriteEntry(stderr, MakeLogEntry("%s ,Error: %d\n", text, error));
+    if (log != stderr)
+        WriteEntry(stderr, MakeLogEntry("%s ,Error: %d\n", text, error));
 }
 
 void WriteLogSocketError(const char* text) {
     int error = platform::LastSocketError();
-    WriteEntry(GetLogStream(), MakeLogEntry("%s ,Error: %d\n", text, error));
+    std::FILE* log = GetLogStream();
+    WriteEntry(log, MakeLogEntry("%s ,Error: %d\n", text, error));
     error = platform::LastSocketError();
-    WriteEntry(stderr, MakeLogEntry("%s ,Error: %d\n", text, error));
+    if (log != stderr)
+        WriteEntry(stderr, MakeLogEntry("%s ,Error: %d\n", text, error));
+}
+
+void SetClockForTesting(LocalClock clock) {
+    g_clock = clock;
 }
 
 void ResetLogForTesting() {

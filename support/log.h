@@ -5,6 +5,7 @@
 #include "support/format.h"
 
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 // Where the log goes once it is opened. Until set it is "FeltoInstaller.log" in the current
@@ -31,3 +32,6 @@ void WriteEntry(std::FILE* stream, const std::string& entry);
 
 // Test support: forget the open log so that the next entry opens it again.
 void ResetLogForTesting();
+// Test support: the clock the timestamps are read from; nullptr for the system's.
+using LocalClock = bool (*)(std::tm& out, int& error);
+void SetClockForTesting(LocalClock clock);

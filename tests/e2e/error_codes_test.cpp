@@ -31,12 +31,19 @@ TEST_F(InstallFixture, NoServerEndsWith101AfterThreeAttempts) {
     EXPECT_NE(run.log.find("Connecting to the server failed."), std::string::npos);
 }
 
-TEST_F(InstallFixture, ManifestWithWrongSizeHeaderEndsWith101) {
+TEST_F(InstallFixture, ManifestWithWrongSizeHeaderEndsWith101AndSaysWhy) {
     auto entries = Tree().Publish(SmallGame());
     std::string body = ManifestLine(entries[0]);
     Tree().WriteRawManifest("#" + std::to_string(body.size() + 1) + "\n" + body);
     StartServer();
-    ExpectReported(RunInstaller(), 101);
+    InstallerRun run = RunInstaller();
+    ExpectReported(run, 101);
+    // Once for each of the three attempts.
+    EXPECT_EQ(CountLines(run.log, "size header of launcher_manifest_x64.js: announces " +
+                                      std::to_string(body.size() + 1) + " bytes, the body has " +
+                                      std::to_string(body.size())),
+              3)
+        << run.log;
 }
 
 TEST_F(InstallFixture, MalformedManifestEndsWith105) {
@@ -53,6 +60,32 @@ TEST_F(InstallFixture, ManifestPathLeavingTheFolderIsRefusedAndNothingIsWritten)
     StartServer();
     ExpectReported(RunInstaller(), 105);
     EXPECT_FALSE(FileExists(Home() + "/outside.dat"));
+}
+
+TEST_F(InstallFixture, ManifestEntriesOnTheInstallersOwnFilesAreRefused) {
+    auto entries = Tree().Publish(SmallGame());
+    StartServer();
+    for (const char* path : {"FeltoInstaller.log", "launcher_manifest_x64.js", "incoming\\x.dat",
+                             ".FeltoUpdater.lock", "launcher/COM1.dat", "a.dat:zone"}) {
+        SCOPED_TRACE(path);
+        PublishedEntry evil = entries[3];
+        evil.relPath = path;
+        Tree().WriteManifest(ManifestLine(entries[0]) + ManifestLine(evil));
+        InstallerRun run = RunInstaller();
+        ExpectReported(run, 105);
+        // The run's own log is still the run's own.
+        EXPECT_NE(run.log.find("manifest line refused"), std::string::npos) << run.log;
+    }
+}
+
+TEST_F(InstallFixture, OnePathWithTwoDigestsEndsWith105) {
+    auto entries = Tree().Publish(SmallGame());
+    PublishedEntry other = entries[4];
+    other.relPath = "Launcher\\A.dat"; // entries[3] is launcher/a.dat
+    Tree().WriteManifest(ManifestLine(entries[3]) + ManifestLine(other));
+    StartServer();
+    ExpectReported(RunInstaller(), 105);
+    EXPECT_FALSE(FileExists(Installed("launcher/a.dat")));
 }
 
 TEST_F(InstallFixture, MissingObjectEndsWith108AndNamesIt) {
@@ -125,6 +158,31 @@ TEST_F(InstallFixture, DownloadFolderThatCannotBeMadeEndsWith100) {
     EXPECT_EQ(ReadFile(InstallDir() + "/incoming"), "a file where the folder belongs");
 }
 
+TEST_F(InstallFixture, ALockThatCannotBeMadeEndsWith100AndSaysWhy) {
+    std::filesystem::create_directories(InstallDir() + "/.FeltoUpdater.lock/x");
+    InstallerRun run = RunInstaller();
+    ExpectReported(run, 100);
+    EXPECT_EQ(CountLines(run.process.stdErr, "cannot create the single-instance lock in " +
+                                                 InstallDir() + ": Is a directory"),
+              1)
+        << run.process.stdErr;
+    EXPECT_EQ(CountLines(run.process.stdErr, "error,code:"), 1) << run.process.stdErr;
+    EXPECT_FALSE(FileExists(InstallDir() + "/FeltoInstaller.log"));
+}
+
+TEST_F(InstallFixture, AnInstallFolderThatCannotBeMadeIsNamedWithTheReason) {
+    WriteFile(InstallDir(), "a file where the folder belongs");
+    InstallerRun run = RunInstaller();
+    ASSERT_TRUE(run.process.finished);
+    EXPECT_EQ(run.process.exitStatus, 0);
+    const std::string& err = run.process.stdErr;
+    EXPECT_EQ(CountLines(err, "cannot make the install folder " + InstallDir() + ": File exists"),
+              1)
+        << err;
+    EXPECT_EQ(CountLines(err, "no install folder was chosen"), 1) << err;
+    EXPECT_EQ(ReadFile(InstallDir()), "a file where the folder belongs");
+}
+
 TEST_F(InstallFixture, ManifestCopyThatFailsEndsWith104) {
     Tree().Publish(SmallGame());
     StartServer();
@@ -161,6 +219,17 @@ TEST_F(InstallFixture, SecondCopyIsRefusedWith102WhileTheFirstGoesOn) {
     }));
     InstallerRun second = RunInstaller(30000);
     ExpectReported(second, 102);
+    EXPECT_EQ(CountLines(second.process.stdErr, "error,code:102"), 1) << second.process.stdErr;
+    // Another home whose Felto is a link to the same folder meets the same lock.
+    std::string otherHome = dir_ / "other-home";
+    std::filesystem::create_directories(otherHome);
+    std::filesystem::create_directory_symlink(InstallDir(), otherHome + "/Felto");
+    ChildOptions viaLink;
+    viaLink.env["HOME"] = otherHome;
+    viaLink.timeoutMs = 30000;
+    ChildResult linked = RunChild({FELTO_INSTALLER_BINARY}, viaLink);
+    ASSERT_TRUE(linked.finished);
+    EXPECT_EQ(CountLines(linked.stdErr, "error,code:102"), 1) << linked.stdErr;
     // The first copy's log is its own: the second did not start it afresh.
     std::string firstLog = ReadFile(InstallDir() + "/FeltoInstaller.log");
     EXPECT_NE(firstLog.find("64bit:"), std::string::npos) << firstLog;

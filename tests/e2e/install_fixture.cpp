@@ -26,13 +26,15 @@ int InstallFixture::ObjectRequests() {
     return count;
 }
 
-InstallerRun InstallFixture::RunInstaller(int timeoutMs) {
+InstallerRun InstallFixture::RunInstaller(int timeoutMs, const std::vector<std::string>& wrapper) {
     ChildOptions options;
     options.env["HOME"] = Home();
     options.workingDir = Home();
     options.timeoutMs = timeoutMs;
     InstallerRun run;
-    run.process = RunChild({installer_}, options);
+    std::vector<std::string> argv = wrapper;
+    argv.push_back(installer_);
+    run.process = RunChild(argv, options);
     run.log = ReadFile(InstallDir() + "/FeltoInstaller.log");
     return run;
 }

@@ -29,7 +29,8 @@ class InstallFixture : public ::testing::Test {
     void StartServer();
     // Object requests the server saw so far (manifest requests left out).
     int ObjectRequests();
-    InstallerRun RunInstaller(int timeoutMs = 120000);
+    // `wrapper` runs the installer (its path is the wrapper's last argument).
+    InstallerRun RunInstaller(int timeoutMs = 120000, const std::vector<std::string>& wrapper = {});
     // Every file of the tree installed with exactly its bytes.
     void ExpectInstalled(const std::vector<GameFile>& files);
 

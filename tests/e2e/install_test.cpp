@@ -77,6 +77,14 @@ TEST_F(InstallFixture, SecondRunFetchesNothingAndRepairsWhatWasDamaged) {
     EXPECT_EQ(CountLines(third.log, "文件不存在,"), 1) << third.log;
     EXPECT_EQ(ObjectRequests(), firstRunObjects);
 
+    // A packed file whose archive is still in the download folder is unpacked from it again.
+    std::filesystem::remove(Installed("launcher/packed.dll"));
+    std::filesystem::remove(InstallDir() + "/incoming/" + Md5Of(files[6].bytes));
+    InstallerRun fifth = RunInstaller();
+    EXPECT_EQ(fifth.process.exitStatus, 0);
+    ExpectInstalled(files);
+    EXPECT_EQ(ObjectRequests(), firstRunObjects);
+
     // With the download folder gone too, the damaged file is fetched again.
     std::filesystem::remove_all(InstallDir() + "/incoming");
     WriteFile(Installed("launcher/data/small.pak"), "damaged again");
@@ -84,6 +92,66 @@ TEST_F(InstallFixture, SecondRunFetchesNothingAndRepairsWhatWasDamaged) {
     EXPECT_EQ(fourth.process.exitStatus, 0);
     ExpectInstalled(files);
     EXPECT_GT(ObjectRequests(), firstRunObjects);
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A studio's hand-made manifest: the packed file listed before the archiver that unpacks it,
+// Windows separators, digests in capitals, and one file listed twice alike.
+TEST_F(InstallFixture, AHandMadeManifestInstallsWhatItMeans) {
+    std::vector<GameFile> files = {{"launcher/packed.dll", MakeBytes(20000, 5), true},
+                                   {"data/config.ini", "[felto]\r\n", false}};
+    for (const GameFile& basic : LauncherBasics())
+        files.push_back(basic);
+    std::vector<PublishedEntry> entries = Tree().Publish(files);
+    PublishedEntry config = entries[1];
+    // The object under a name in capitals too: the server is asked for it as written.
+    PublishedEntry shouted = config;
+    shouted.urlPath = "microclient/objects/" + Upper(config.objectMd5);
+    shouted.relPath = "data\\config.ini";
+    shouted.fileMd5 = Upper(config.fileMd5);
+    WriteFile(ServerRoot() + "/" + shouted.urlPath, files[1].bytes);
+    std::string body = ManifestLine(entries[0]) + ManifestLine(shouted) + ManifestLine(config);
+    for (std::size_t i = 2; i < entries.size(); ++i)
+        body += ManifestLine(entries[i]);
+    Tree().WriteManifest(body);
+    StartServer();
+
+    InstallerRun run = RunInstaller();
+    ASSERT_TRUE(run.process.finished);
+    EXPECT_EQ(CountLines(run.log, "error,code:"), 0) << run.log;
+    ExpectInstalled(files);
+    EXPECT_FALSE(FileExists(InstallDir() + "/data\\config.ini"));
+    EXPECT_TRUE(WaitUntil(10000, [&] { return FileExists(Installed("game-started.mark")); }));
+
+    // Installed once, matched from then on.
+    InstallerRun again = RunInstaller();
+    EXPECT_EQ(CountLines(again.log, "MD5不一致"), 0) << again.log;
+    EXPECT_EQ(CountLines(again.log, "文件不存在"), 0) << again.log;
+}
+
+// Only the 32-bit manifest and the 32-bit archiver are published: a run that took the system
+// for 64-bit would find nothing to install, or no archiver.
+TEST_F(InstallFixture, ASystemThatCannotBeDescribedGetsThe32BitFiles) {
+    std::vector<GameFile> files = LauncherBasics();
+    files.erase(files.begin() + 1); // plantform/x64/7z.exe
+    files.push_back({"launcher/packed.dll", MakeBytes(20000, 6), true});
+    Tree().Publish(files);
+    std::filesystem::remove(ServerRoot() + "/microclient/download/launcher_manifest_x64.js");
+    StartServer();
+
+    InstallerRun run = RunInstaller(120000, {FELTO_WITHOUT_UNAME});
+    ASSERT_TRUE(run.process.finished);
+    EXPECT_EQ(CountLines(run.log, "error,code:"), 0) << run.log;
+    ExpectInstalled(files);
+    EXPECT_NE(run.log.find("获取操作系统版本信息失败!\n\n"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find(" 64bit:0, system info:\n\n"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find(" microclient/download/launcher_manifest.js\n"), std::string::npos);
+    EXPECT_FALSE(FileExists(Installed("plantform/x64/7z.exe")));
 }
 
 TEST_F(InstallFixture, AnUpdatedGameFileIsTheOnlyOneFetched) {

@@ -60,7 +60,7 @@ class FaultFixture : public ::testing::Test {
     // Every file of the published version installed with exactly its bytes, and the game started.
     void ExpectComplete(const Outcome& outcome);
     void ExpectIntact(Intact intact);
-    // Nothing appeared outside the install folder but the shortcut and the single-instance lock.
+    // Nothing appeared outside the install folder but the shortcut.
     void ExpectNothingOutside();
 
     TempDir dir_;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <unistd.h>
@@ -110,21 +111,17 @@ std::string Archive(const std::string& memberName, const std::string& bytes) {
     return ReadFile(dir / "packed.7z");
 }
 
-// Runs the installer under a read-only view of the install folder: a bind mount in a mount
-// namespace of its own, which stops writes for root as well (permission bits do not).
-std::vector<std::string> ReadOnlyWrapper(const std::string& folder) {
-    const char* script =
-        "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec \"$@\"";
-    return {"unshare", "-m", "--", "/bin/sh", "-c", script, folder};
+// Runs the installer as root without any capability: permission bits then bind it as they bind
+// a player. Root's own files stay root's, so a folder is closed to it by taking away the owner's
+// write bit.
+std::vector<std::string> WithoutPrivileges() {
+    return {"setpriv", "--inh-caps=-all", "--bounding-set=-all", "--"};
 }
 
-bool ReadOnlyMountsWork(const std::string& folder) {
-    std::vector<std::string> probe = ReadOnlyWrapper(folder);
-    probe.insert(probe.end(), {"/bin/sh", "-c", "! touch \"$0/.probe\" 2>/dev/null", folder});
-    ChildOptions options;
-    options.timeoutMs = 10000;
-    ChildResult result = RunChild(probe, options);
-    return result.finished && result.exitStatus == 0 && !FileExists(folder + "/.probe");
+void SetWritable(const std::string& folder, bool writable) {
+    namespace fs = std::filesystem;
+    fs::permissions(folder, fs::perms::owner_write,
+                    writable ? fs::perm_options::add : fs::perm_options::remove);
 }
 
 std::vector<FaultRow> Rows() {
@@ -243,6 +240,11 @@ std::vector<FaultRow> Rows() {
             t.StartServer();
             Outcome outcome = t.Run();
             EXPECT_EQ(CountOf(outcome.log, "下载重试，"), 2) << outcome.log;
+            EXPECT_EQ(CountOf(outcome.log, "MD5 of the download differs, expected:" +
+                                               t.Entry("launcher/small.dat").objectMd5 +
+                                               ", received:" + Md5Of("not what the name promises")),
+                      3)
+                << outcome.log;
             return outcome;
         });
 
@@ -291,18 +293,6 @@ std::vector<FaultRow> Rows() {
             Outcome outcome = t.Run();
             EXPECT_EQ(CountOf(outcome.log, "下载重试，"), 0) << outcome.log;
             return outcome;
-        });
-
-    add("ReadOnlyInstallFolder", "the install folder is mounted read-only", {103, Intact::Exactly},
-        [](FaultMatrix& t) {
-            t.Update();
-            t.StartServer();
-            if (!ReadOnlyMountsWork(t.InstallDir())) {
-                Outcome skipped;
-                skipped.skipReason = "read-only bind mounts are not possible here";
-                return skipped;
-            }
-            return t.Run(kRowLimitMs, ReadOnlyWrapper(t.InstallDir()));
         });
 
     // On Windows a file another program holds open stops the copy (error 21). Here an open file
@@ -393,6 +383,52 @@ std::vector<FaultRow> Rows() {
             }
             EXPECT_GE(killedMidRun, 1);
             return t.Run();
+        });
+
+    add("TwoObjectsMissing", "404 for two listed objects", {108, Intact::Exactly},
+        [](FaultMatrix& t) {
+            t.Update();
+            t.Server().RemoveFile(t.ObjectUrl("launcher/small.dat"));
+            t.Server().RemoveFile(t.ObjectUrl("launcher/big.pak"));
+            t.StartServer();
+            Outcome outcome = t.Run();
+            EXPECT_EQ(CountOf(outcome.log, "下载失败,"), 2) << outcome.log;
+            EXPECT_EQ(CountOf(outcome.stdErr, "下载失败，请重新运行Felto.exe(108)"), 1)
+                << outcome.stdErr;
+            return outcome;
+        });
+
+    add("IncomingNotWritable", "the download folder cannot be written and holds an old manifest",
+        {103, Intact::Exactly}, [](FaultMatrix& t) {
+            t.Update();
+            t.StartServer();
+            SetWritable(t.Installed("incoming"), false);
+            Outcome outcome = t.Run(kRowLimitMs, WithoutPrivileges());
+            SetWritable(t.Installed("incoming"), true);
+            EXPECT_EQ(CountOf(outcome.log, "call remove faild! ,Error: 13"), 1) << outcome.log;
+            EXPECT_TRUE(FileExists(t.Incoming("launcher_manifest_x64.js")));
+            return outcome;
+        });
+
+    // The folder is closed to writing, so the run ends when it copies the manifest there; up to
+    // then it logs on standard error and leaves the last run's log alone.
+    add("OldLogCannotBeDeleted", "the last run's log is in a folder that cannot be written",
+        {104, Intact::Exactly}, [](FaultMatrix& t) {
+            t.Update();
+            t.StartServer();
+            const std::string oldLog = "2026-1-1,00:00:00 the last run\n\n";
+            WriteFile(t.Installed("FeltoInstaller.log"), oldLog);
+            WriteFile(t.Installed(".FeltoUpdater.lock"), ""); // the last run's
+            SetWritable(t.InstallDir(), false);
+            Outcome outcome = t.Run(kRowLimitMs, WithoutPrivileges());
+            SetWritable(t.InstallDir(), true);
+            EXPECT_EQ(outcome.log, oldLog);
+            EXPECT_EQ(CountOf(outcome.stdErr, "call remove faild! ,Error: 13"), 1)
+                << outcome.stdErr;
+            EXPECT_EQ(CountOf(outcome.stdErr, "remove FeltoInstaller.log faild!"), 1)
+                << outcome.stdErr;
+            EXPECT_EQ(CountOf(outcome.stdErr, "64bit:1, system info:"), 1) << outcome.stdErr;
+            return outcome;
         });
 
     return rows;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -241,6 +242,57 @@ TEST_F(ManifestTest, PathsThatLeaveTheirFolderAreRefused) {
     ExpectRunEndsWith("105");
 }
 
+TEST_F(ManifestTest, PathsTheInstallerKeepsDevicesAndContradictionsAreRefused) {
+    const std::string a = "u/" + std::string(kDigestA) + "\t";
+    const std::string b = "u/" + std::string(kDigestB) + "\t";
+    const std::string manifests[] = {
+        // The run's own files and folders.
+        a + "FeltoInstaller.log\t" + kDigestA + "\n",
+        a + "feltoinstaller.LOG\t" + kDigestA + "\n",
+        a + "launcher_manifest.js\t" + kDigestA + "\n",
+        a + "./Launcher_Manifest.js.\t" + kDigestA + "\n",
+        a + "incoming/" + kDigestA + "\t" + kDigestA + "\n",
+        a + "Incoming\\x.dat\t" + kDigestA + "\n",
+        a + ".FeltoUpdater.lock\t" + kDigestA + "\n",
+        a + ".\t" + kDigestA + "\n",
+        // Devices and data streams.
+        a + "bin/CON\t" + kDigestA + "\n",
+        a + "nul.txt\t" + kDigestA + "\n",
+        a + "com1.dat\t" + kDigestA + "\n",
+        a + "a.dat:stream\t" + kDigestA + "\n",
+        "u/aux\ta.dat\t" + std::string(kDigestA) + "\n",
+        // One path, two contents: whatever the separators and the letter case.
+        a + "data/config.ini\t" + kDigestA + "\n" + b + "Data\\Config.ini\t" + kDigestB + "\n",
+    };
+    for (const std::string& body : manifests) {
+        SCOPED_TRACE(body);
+        WriteManifest(Header(body));
+        ExpectRunEndsWith("105");
+    }
+    // The same path with the same digest twice is only said twice.
+    WriteManifest(Header(a + "data/config.ini\t" + kDigestA + "\n" + a + "data\\config.ini\t" +
+                         kDigestA + "\n"));
+    ReadManifest();
+    EXPECT_EQ(Entries().size(), 2u);
+}
+
+TEST_F(ManifestTest, DigestsAreReadInLowerCase) {
+    std::string upperA = kDigestA;
+    for (char& c : upperA)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    WriteManifest(Header("objects/" + upperA + "\ta.dat\t" + upperA + "\n"));
+    ReadManifest();
+    ASSERT_EQ(Entries().size(), 1u);
+    const FileEntry& entry = Entries()[0];
+    // The server is asked for the name as written; everything compared is lower case, so the
+    // object counts as the plain file it is and is found in the incoming folder by its digest.
+    EXPECT_EQ(entry.strUrl, "objects/" + upperA);
+    EXPECT_EQ(entry.strName, kDigestA);
+    EXPECT_EQ(entry.strObjectMd5, kDigestA);
+    EXPECT_EQ(entry.strManifestMd5, kDigestA);
+    EXPECT_EQ(entry.strIncomingPath, dir_.path() + "/incoming/" + kDigestA);
+}
+
 TEST_F(ManifestTest, OpeningFailuresEndTheRun) {
     ExpectRunEndsWith("107");
     // A folder where the manifest should be must not read as an empty list.
@@ -250,26 +302,82 @@ TEST_F(ManifestTest, OpeningFailuresEndTheRun) {
 
 TEST(SafeRelativePath, AcceptsPathsInsideTheFolder) {
     for (const char* path : {"Felto.exe", "bin/game.dat", "bin\\game.dat", "bin//x", "./x", "..a/b",
-                             "a../b", "a/.b", "My Game/x y", "\xb1\xed/x"})
+                             "a../b", "a/.b", "My Game/x y", "\xb1\xed/x", "console.txt", "com10",
+                             "lpt0.dat", "nul_x", "xcon", "com/1"})
         EXPECT_TRUE(IsSafeRelativePath(path)) << path;
 }
 
 TEST(SafeRelativePath, RefusesPathsThatLeaveTheFolder) {
-    for (const char* path : {"", "..", "../x", "a/../../x", "a\\..\\x", "a/..", "/x", "\\x",
-                             "//server/share", "C:\\x", "c:x", "z:", "a/.../b", "a/.. /b"})
+    for (const char* path : {"",
+                             "..",
+                             "../x",
+                             "a/../../x",
+                             "a\\..\\x",
+                             "a/..",
+                             "/x",
+                             "\\x",
+                             "//server/share",
+                             "C:\\x",
+                             "c:x",
+                             "z:",
+                             "a/.../b",
+                             "a/.. /b",
+                             "a:b",
+                             "x/y.dat:zone",
+                             "CON",
+                             "con.txt",
+                             "bin\\Aux .log",
+                             "PRN",
+                             "lpt9",
+                             "COM3.x.y",
+                             "conin$",
+                             "CONOUT$.txt",
+                             "a/nul/b"})
         EXPECT_FALSE(IsSafeRelativePath(path)) << path;
 }
 
 class SizeHeaderTest : public ::testing::Test {
   protected:
+    void SetUp() override {
+        SetLogPath(dir_ / "FeltoInstaller.log");
+        ResetLogForTesting();
+    }
+    void TearDown() override { ResetLogForTesting(); }
     bool Check(const std::string& bytes) {
         WriteFile(dir_ / "m.js", bytes);
         FileEntry entry;
+        entry.strName = "m.js";
         entry.strIncomingPath = dir_ / "m.js";
         return CheckSizeHeader(entry);
     }
+    // What the check logged about the bytes, the log started afresh for them.
+    std::string Why(const std::string& bytes) {
+        ResetLogForTesting();
+        EXPECT_FALSE(Check(bytes));
+        std::fflush(GetLogStream());
+        return ReadFile(dir_ / "FeltoInstaller.log");
+    }
     TempDir dir_;
 };
+
+TEST_F(SizeHeaderTest, AFailedCheckSaysWhatItFound) {
+    const std::string body = "u/a\ta.dat\t" + std::string(kDigestA) + "\n";
+    const std::string count = std::to_string(body.size());
+    std::string log = Why("#" + std::to_string(body.size() + 1) + "\n" + body);
+    EXPECT_NE(log.find("size header of m.js: announces " + std::to_string(body.size() + 1) +
+                       " bytes, the body has " + count),
+              std::string::npos)
+        << log;
+    log = Why("\xEF\xBB\xBF#" + count + "\n" + body);
+    EXPECT_NE(log.find("size header of m.js: EF BB BF 23 where # should be"), std::string::npos)
+        << log;
+    log = Why("#" + count + "\r" + "u/a\ta.dat\t" + kDigestA + "\r");
+    EXPECT_NE(log.find("size header of m.js: lines end in CR alone"), std::string::npos) << log;
+    log = Why("#" + count + "\r" + std::string(600, 'x') + "\r");
+    EXPECT_NE(log.find("size header of m.js: lines end in CR alone"), std::string::npos) << log;
+    log = Why("\n" + body);
+    EXPECT_NE(log.find("size header of m.js: the first line is empty"), std::string::npos) << log;
+}
 
 TEST_F(SizeHeaderTest, CountsTheBytesAfterTheFirstLine) {
     const std::string body = "u/a\ta.dat\t" + std::string(kDigestA) + "\n#x\n";
@@ -308,6 +416,8 @@ TEST_F(SizeHeaderTest, MissingOrUnusableHeadersFail) {
 
 TEST(ObjectMd5, TheObjectMustHaveTheDigestItIsNamedBy) {
     TempDir dir;
+    SetLogPath(dir / "FeltoInstaller.log"); // a failed check logs
+    ResetLogForTesting();
     FileEntry entry;
     entry.strIncomingPath = dir / "obj";
     entry.strObjectMd5 = kDigestA;
@@ -315,9 +425,11 @@ TEST(ObjectMd5, TheObjectMustHaveTheDigestItIsNamedBy) {
     EXPECT_TRUE(CheckObjectMd5(entry));
     WriteFile(entry.strIncomingPath, "a\n");
     EXPECT_FALSE(CheckObjectMd5(entry));
+    // A digest in capitals names the same object.
     entry.strObjectMd5 = "0CC175B9C0F1B6A831C399E269772661";
     WriteFile(entry.strIncomingPath, "a");
-    EXPECT_FALSE(CheckObjectMd5(entry));
+    EXPECT_TRUE(CheckObjectMd5(entry));
+    ResetLogForTesting();
 }
 
 } // namespace

@@ -91,13 +91,13 @@ TEST_F(VerificationTest, MatchingFilesLeaveNothingPendingAndLogNothing) {
     EXPECT_EQ(CountOf(Log(), "MD5不一致"), 0u);
 }
 
-TEST_F(VerificationTest, MissingDifferentAndMisspelledFilesBecomePending) {
+TEST_F(VerificationTest, MissingAndDifferentFilesBecomePendingAndCapitalDigestsMatch) {
     List("missing.dat", "missing");
     List("folder.dat", "folder");
     List("changed.dat", "new content");
     List("good.dat", "good");
     List("upper.dat", "upper");
-    // The digest is right but written in capitals: it never matches, so it is fetched each run.
+    // The digest is right but written in capitals: still the same digest.
     std::string upper = Entry(4).strManifestMd5;
     std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
     Entry(4).strManifestMd5 = upper;
@@ -108,18 +108,33 @@ TEST_F(VerificationTest, MissingDifferentAndMisspelledFilesBecomePending) {
 
     VerifyInstalledFiles();
 
-    std::vector<FileEntry*> expected = {&Entry(0), &Entry(1), &Entry(2), &Entry(4)};
+    std::vector<FileEntry*> expected = {&Entry(0), &Entry(1), &Entry(2)};
     EXPECT_EQ(Pending(), expected);
     std::string log = Log();
     EXPECT_EQ(CountOf(log, "文件不存在,"), 2u);
     EXPECT_EQ(CountOf(log, "文件不存在," + Entry(0).strTargetPath + ",\n"), 1u);
     EXPECT_EQ(CountOf(log, "文件不存在," + Entry(1).strTargetPath + ",\n"), 1u);
-    EXPECT_EQ(CountOf(log, "MD5不一致,"), 2u);
+    EXPECT_EQ(CountOf(log, "MD5不一致,"), 1u);
     EXPECT_EQ(CountOf(log, "MD5不一致,local:" + Md5Of("old content") +
                                ",manifest:" + Entry(2).strManifestMd5 + "\n"),
               1u);
-    EXPECT_EQ(CountOf(log, "MD5不一致,local:" + Md5Of("upper") + ",manifest:" + upper + "\n"), 1u);
     EXPECT_EQ(server_.connectionCount(), 0);
+}
+
+TEST_F(VerificationTest, TheArchiversOwnEntriesComeFirst) {
+    List("launcher/packed.dll", "packed");
+    List("Felto.exe", "game");
+    List("Plantform\\X64\\7z.exe", "archiver 64");
+    List("launcher/other.dll", "other");
+    List("plantform/x86/7z.exe", "archiver 32");
+    List("plantform/x86/7z.exe.bak", "not the archiver");
+    VerifyInstalledFiles();
+    std::vector<FileEntry*> expected = {&Entry(2), &Entry(4), &Entry(0),
+                                        &Entry(1), &Entry(3), &Entry(5)};
+    EXPECT_EQ(Pending(), expected);
+    // The log still follows the manifest.
+    std::string log = Log();
+    EXPECT_LT(log.find(Entry(0).strTargetPath), log.find(Entry(2).strTargetPath)) << log;
 }
 
 TEST_F(VerificationTest, AGoodEarlierDownloadIsReusedAndADamagedOneFetchedAgain) {

@@ -105,6 +105,13 @@ INSTANTIATE_TEST_SUITE_P(
                      PutFile(g, "data/README.txt", "y");
                  },
                  "ignores case"},
+        BadInput{"DeviceName",
+                 [](const std::string& g, const std::string&) { PutFile(g, "sub/Con.txt", "x"); },
+                 "sub/Con.txt: a name Windows keeps for a device"},
+        BadInput{
+            "InstallersOwnFile",
+            [](const std::string& g, const std::string&) { PutFile(g, "incoming/x.dat", "x"); },
+            "incoming/x.dat: a path the installer keeps for its own files"},
         BadInput{"Fifo",
                  [](const std::string& g, const std::string&) {
                      ASSERT_EQ(::mkfifo((g + "/pipe").c_str(), 0644), 0);

@@ -74,6 +74,50 @@ TEST_F(LogTest, LogPathNamingAFolderFallsBackToStandardErrorAndKeepsTheFolder) {
     EXPECT_NE(err.find("still logged"), std::string::npos) << err;
 }
 
+bool BrokenClock(std::tm&, int& error) {
+    error = 22;
+    return false;
+}
+
+TEST_F(LogTest, AClockThatFailsGivesTheFallbackEntryWithTwoLineEnds) {
+    WriteLog("opened");
+    SetClockForTesting(BrokenClock);
+    testing::internal::CaptureStderr();
+    WriteLog("no time");
+    std::string err = testing::internal::GetCapturedStderr();
+    SetClockForTesting(nullptr);
+    const std::string nl = LineEnd();
+    const std::string failure = "0000-00-00,00:00:00 get now error, errno:22,see:";
+    std::string log = Log();
+    std::size_t at = log.find(failure);
+    ASSERT_NE(at, std::string::npos) << log;
+    std::size_t end = log.find(nl, at);
+    EXPECT_EQ(log.compare(end, 2 * nl.size(), nl + nl), 0) << log;
+    EXPECT_NE(log.find("0000-00-00,00:00:00 no time" + nl + nl), std::string::npos) << log;
+    // Standard error has its own copy of both.
+    EXPECT_NE(err.find(failure), std::string::npos) << err;
+    EXPECT_NE(err.find("0000-00-00,00:00:00 no time\n\n"), std::string::npos) << err;
+}
+
+TEST_F(LogTest, ALogOnStandardErrorGetsEachEntryOnce) {
+    ResetLogForTesting();
+    UseStandardErrorForLog();
+    testing::internal::CaptureStderr();
+    WriteLog("said once");
+    errno = 2;
+    WriteLogErrno("also once");
+    SetClockForTesting(BrokenClock);
+    WriteLog("without a clock");
+    SetClockForTesting(nullptr);
+    std::string err = testing::internal::GetCapturedStderr();
+    for (const char* text : {" said once\n", " also once ,Error: 2\n", "get now error, errno:22",
+                             " without a clock\n"}) {
+        std::size_t first = err.find(text);
+        EXPECT_NE(first, std::string::npos) << text << "\n" << err;
+        EXPECT_EQ(first, err.rfind(text)) << text << "\n" << err;
+    }
+}
+
 TEST(FormatTest, LongTextsAreCutAt4095Bytes) {
     std::string big(10000, 'x');
     std::string text = FormatString("%s", big.c_str());
@@ -88,7 +132,8 @@ TEST(FormatTest, LongTextsAreCutAt4095Bytes) {
 }
 
 TEST(FormatTest, TimeStampHasNoLeadingZeroInMonthAndDay) {
-    std::regex stamp("\\d{4}-([1-9]|1[0-2])-([1-9]|[12]\\d|3[01]),([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d");
+    std::regex stamp(
+        "\\d{4}-([1-9]|1[0-2])-([1-9]|[12]\\d|3[01]),([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d");
     std::string now = GetTimeStamp();
     EXPECT_TRUE(std::regex_match(now, stamp)) << now;
 }

@@ -1,5 +1,6 @@
 #include "support/paths.h"
 
+#include "manifest/install_path.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
 
@@ -18,6 +19,37 @@ TEST(ReplaceAllTest, RewritesEveryOccurrence) {
     // A call that could never end leaves the text alone.
     EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
     EXPECT_EQ(ReplaceAll("abc", "b", "bb"), "abc");
+}
+
+bool OnWindows() {
+    return std::string(platform::NativeSeparator()) == "\\";
+}
+
+// "\x81\x5c" is one character in code page 936, which the Windows build's texts are in; the
+// native build's texts are UTF-8, where 0x5C is always "\".
+TEST(ReplaceAllTest, StepsOverTwoByteCharacters) {
+    const std::string name = "a\x81\\\\b\xb1\xed\\c";
+    if (OnWindows()) {
+        EXPECT_EQ(ReplaceAll(name, "\\", "/"), "a\x81\\/b\xb1\xed/c");
+        EXPECT_EQ(PathComponents(name), (std::vector<std::string>{"a\x81\\", "b\xb1\xed", "c"}));
+        // A lead byte at the very end is a character of its own.
+        EXPECT_EQ(ReplaceAll("x\\\x81", "\\", "/"), "x/\x81");
+    } else {
+        EXPECT_EQ(ReplaceAll(name, "\\", "/"), "a\x81//b\xb1\xed/c");
+        EXPECT_EQ(PathComponents(name), (std::vector<std::string>{"a\x81", "", "b\xb1\xed", "c"}));
+    }
+    EXPECT_EQ(PathComponents("/a\\b//"), (std::vector<std::string>{"", "a", "b", "", ""}));
+    EXPECT_EQ(PathComponents(""), (std::vector<std::string>{""}));
+}
+
+TEST(InstallPathKeyTest, OneKeyForEveryNameOfOneFile) {
+    EXPECT_EQ(InstallPathKey("Data\\Config.INI"), "data/config.ini");
+    EXPECT_EQ(InstallPathKey("./data//config.ini. "), "data/config.ini");
+    EXPECT_NE(InstallPathKey("data/config.ini"), InstallPathKey("data/config.in"));
+    // Trail bytes that look like capitals are not letters of their own.
+    EXPECT_EQ(InstallPathKey("\xb1\x41"), OnWindows() ? "\xb1\x41" : "\xb1\x61");
+    EXPECT_TRUE(IsArchiverPath("Plantform\\x64\\7Z.exe"));
+    EXPECT_FALSE(IsArchiverPath("plantform/x86/7z.exe/x"));
 }
 
 TEST(MakeDirectoriesTest, MakesMissingParentsOfARootedPath) {
@@ -43,6 +75,30 @@ TEST(MakeDirectoriesTest, AFileInTheWayFailsAndIsLeftAlone) {
     std::string path = dir / "Felto/incoming";
     EXPECT_EQ(MakeDirectories(path.c_str()), 0);
     EXPECT_EQ(ReadFile(dir / "Felto"), "player data");
+}
+
+TEST(MakeDirectoriesTest, BackslashesSeparateFoldersOnEverySystem) {
+    TempDir dir;
+    std::string path = dir.path() + "\\Felto\\data";
+    EXPECT_NE(MakeDirectories(path.c_str()), 0);
+    EXPECT_EQ(platform::QueryPath(dir / "Felto/data"), PathKind::Directory);
+    // Copying agrees with making the folders: the file lands inside them.
+    WriteFile(dir / "source", "bytes");
+    ASSERT_TRUE(platform::CopyFileOver(dir / "source", path + "\\config.ini"));
+    EXPECT_EQ(ReadFile(dir / "Felto/data/config.ini"), "bytes");
+}
+
+TEST(MakeDirectoriesTest, AFolderThatCannotBeMadeTellsWhy) {
+    TempDir dir;
+    WriteFile(dir / "Felto", "player data");
+    int error = 0;
+    std::string path = dir / "Felto";
+    EXPECT_EQ(MakeDirectories(path.c_str(), error), 0);
+    EXPECT_NE(error, 0);
+    EXPECT_FALSE(platform::SystemErrorText(error).empty());
+    path = dir / "made";
+    EXPECT_NE(MakeDirectories(path.c_str(), error), 0);
+    EXPECT_EQ(error, 0);
 }
 
 TEST(MakeDirectoriesTest, RelativePathMakesOnlyTheLastFolder) {

@@ -50,12 +50,18 @@ TEST(FilesTest, SizesAndResizeBeyondFourGigabytesAreSixtyFourBit) {
 }
 
 TEST(InstanceLockTest, OnlyOneHolderAtATime) {
-    void* first = platform::AcquireInstanceLock();
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(platform::AcquireInstanceLock(), nullptr);
+    TempDir dir;
+    using platform::InstanceLock;
+    void* first = nullptr;
+    void* second = nullptr;
+    int error = 0;
+    ASSERT_EQ(platform::AcquireInstanceLock(dir.path(), first, error), InstanceLock::Taken);
+    EXPECT_EQ(platform::AcquireInstanceLock(dir.path(), second, error),
+              InstanceLock::HeldElsewhere);
+    EXPECT_EQ(second, nullptr);
     platform::ReleaseInstanceLock(first);
-    void* again = platform::AcquireInstanceLock();
-    EXPECT_NE(again, nullptr);
+    void* again = nullptr;
+    EXPECT_EQ(platform::AcquireInstanceLock(dir.path(), again, error), InstanceLock::Taken);
     if (again)
         platform::ReleaseInstanceLock(again);
 }

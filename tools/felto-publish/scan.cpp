@@ -1,5 +1,7 @@
 #include "scan.h"
 
+#include "manifest/install_path.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -91,6 +93,16 @@ class Scanner {
     }
 
     void Add(const std::string& relPath, const fs::path& real, std::uintmax_t size) {
+        // The installer refuses a manifest that lists any of these.
+        if (!IsSafeRelativePath(relPath)) {
+            Problem(relPath, "a name Windows keeps for a device");
+            return;
+        }
+        if (IsReservedPath(relPath, "launcher_manifest.js") ||
+            IsReservedPath(relPath, "launcher_manifest_x64.js")) {
+            Problem(relPath, "a path the installer keeps for its own files");
+            return;
+        }
         if (std::any_of(relPath.begin(), relPath.end(),
                         [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
             result_.warnings.push_back(

@@ -1,0 +1,99 @@
+#include "manifest/install_path.h"
+
+#include "platform/platform.h"
+#include "support/paths.h"
+
+#include <vector>
+
+namespace {
+
+// Lower-case ASCII letters; the second byte of a two-byte character is left as it is.
+std::string FoldCase(const std::string& text) {
+    std::string folded = text;
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        if (platform::IsLeadByte(static_cast<unsigned char>(folded[i])))
+            ++i;
+        else if (folded[i] >= 'A' && folded[i] <= 'Z')
+            folded[i] = static_cast<char>(folded[i] - 'A' + 'a');
+    }
+    return folded;
+}
+
+// "..", and the names Windows trims to it ("...", ".. "): only dots and blanks, two dots or more.
+bool IsParentName(const std::string& part) {
+    std::size_t dots = 0;
+    for (char c : part) {
+        if (c == '.')
+            ++dots;
+        else if (c != ' ')
+            return false;
+    }
+    return dots >= 2;
+}
+
+// Windows opens the device for its name with any extension and with blanks before the dot:
+// "con", "NUL.txt", "COM1 .log".
+bool IsDeviceName(const std::string& part) {
+    std::string stem = FoldCase(part.substr(0, part.find('.')));
+    stem.erase(stem.find_last_not_of(' ') + 1);
+    static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
+    for (const char* device : kDevices)
+        if (stem == device)
+            return true;
+    return stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
+std::string TrimDotsAndBlanks(const std::string& part) {
+    std::size_t end = part.find_last_not_of(". ");
+    return end == std::string::npos ? std::string() : part.substr(0, end + 1);
+}
+
+} // namespace
+
+bool IsSafeRelativePath(const std::string& path) {
+    if (path.empty() || path[0] == '/' || path[0] == '\\' || path.find(':') != std::string::npos)
+        return false;
+    // ".." is looked for between any two separator bytes: in a double-byte code page that finds
+    // more separators than the system does, never fewer, so a ".." seen under any code page is
+    // found. ':' and '/' never occur inside a two-byte character.
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = path.find_first_of("/\\", start);
+        if (IsParentName(path.substr(start, end == std::string::npos ? end : end - start)))
+            return false;
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    for (const std::string& part : PathComponents(path))
+        if (IsDeviceName(part))
+            return false;
+    return true;
+}
+
+std::string InstallPathKey(const std::string& path) {
+    std::string key;
+    for (const std::string& part : PathComponents(path)) {
+        std::string name = TrimDotsAndBlanks(part);
+        if (name.empty())
+            continue;
+        if (!key.empty())
+            key += '/';
+        key += FoldCase(name);
+    }
+    return key;
+}
+
+bool IsReservedPath(const std::string& path, const std::string& manifestName) {
+    std::string key = InstallPathKey(path);
+    std::string first = key.substr(0, key.find('/'));
+    return first == "incoming" || key == "feltoinstaller.log" ||
+           key == InstallPathKey(platform::kInstanceLockFileName) ||
+           key == InstallPathKey(manifestName);
+}
+
+bool IsArchiverPath(const std::string& path) {
+    std::string key = InstallPathKey(path);
+    return key == "plantform/x86/7z.exe" || key == "plantform/x64/7z.exe";
+}

@@ -1,0 +1,21 @@
+#pragma once
+// What a manifest may name as an install path, and when two names mean one file.
+
+#include <string>
+
+// A relative install path that stays inside the install folder and names an ordinary file on
+// every system: no parent folder, no root, no ":" (drive or data stream) and no device name.
+bool IsSafeRelativePath(const std::string& path);
+
+// The name a path has on a Windows file system, where "\" and "/" separate alike, empty and "."
+// parts are dropped, trailing dots and blanks fall away and letter case does not count. Two
+// install paths with one key are one file.
+std::string InstallPathKey(const std::string& path);
+
+// A path the installer keeps for itself in the install folder (its log, its lock file, the
+// manifest copy named `manifestName`, the download folder and what is in it): a manifest entry
+// there would overwrite the run's own files.
+bool IsReservedPath(const std::string& path, const std::string& manifestName);
+
+// One of the archiver's own entries, which packed entries need in place before their turn.
+bool IsArchiverPath(const std::string& path);
