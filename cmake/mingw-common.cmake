@@ -2,11 +2,8 @@
 # target (i686 for the shipped 32-bit program, x86_64 for hosts whose Wine runs only 64-bit).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ${FELTO_MINGW_ARCH})
-# The win32 threading model: its run-time library keeps threads and thread-local data on the
-# kernel's own calls, which every Windows from XP on has. The posix model links winpthreads,
-# which imports GetTickCount64 and so stops the program from loading on XP.
-set(CMAKE_C_COMPILER ${FELTO_MINGW_ARCH}-w64-mingw32-gcc-win32)
-set(CMAKE_CXX_COMPILER ${FELTO_MINGW_ARCH}-w64-mingw32-g++-win32)
+set(CMAKE_C_COMPILER ${FELTO_MINGW_ARCH}-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER ${FELTO_MINGW_ARCH}-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER ${FELTO_MINGW_ARCH}-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${FELTO_MINGW_ARCH}-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
