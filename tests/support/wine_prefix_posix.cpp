@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <iconv.h>
 #include <stdexcept>
 #include <sys/file.h>
@@ -235,6 +236,14 @@ ChildOptions WinePrefix::Options(int timeoutMs) const {
     options.env = WineEnvironment(prefix_, dir_ / "home");
     options.timeoutMs = timeoutMs;
     return options;
+}
+
+void WinePrefix::RelayOnly(const std::string& calls) {
+    // Read by the Wine server when it starts, so only before any program of the prefix runs.
+    std::ofstream reg(prefix_ + "/user.reg", std::ios::app | std::ios::binary);
+    reg << "\n[Software\\\\Wine\\\\Debug] 1700000000\n\"RelayInclude\"=\"" << calls << "\"\n";
+    if (!reg.flush())
+        throw std::runtime_error("cannot write the registry of " + prefix_);
 }
 
 std::vector<int> WinePrefix::WineProcesses() const {

@@ -39,6 +39,10 @@ class WinePrefix {
                                      const std::vector<std::string>& args = {}) const;
     ChildOptions Options(int timeoutMs) const;
 
+    // Limits Wine's relay channel (WINEDEBUG=+relay) to the calls named, "dll.Function;...", so
+    // that a test can read what a program hands to the system.
+    void RelayOnly(const std::string& calls);
+
     // Ends every Wine process of the prefix (wineserver -k) and waits, within a bounded time,
     // until none is left. True when none is left.
     bool StopWine();

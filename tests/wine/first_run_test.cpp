@@ -5,11 +5,14 @@
 #include "tests/support/wine_prefix_posix.h"
 
 #include <arpa/inet.h>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iconv.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <regex>
+#include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -106,6 +109,34 @@ int PeSubsystem(const std::string& program) {
     return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
 }
 
+// A text as Wine's debug channels print a wide string: printable ASCII as it is, every other
+// UTF-16 unit as a backslash and four hexadecimal digits.
+std::string WineDebugText(const std::string& utf8) {
+    iconv_t convert = ::iconv_open("UTF-16LE", "UTF-8");
+    std::string in = utf8;
+    std::string out(in.size() * 4 + 4, '\0');
+    char* inPtr = in.data();
+    char* outPtr = out.data();
+    std::size_t inLeft = in.size(), outLeft = out.size();
+    std::size_t rc = ::iconv(convert, &inPtr, &inLeft, &outPtr, &outLeft);
+    ::iconv_close(convert);
+    if (rc == static_cast<std::size_t>(-1))
+        throw std::runtime_error("not UTF-8: " + utf8);
+    std::string printed;
+    for (std::size_t i = 0; i + 1 < out.size() - outLeft; i += 2) {
+        unsigned unit = static_cast<unsigned char>(out[i]) | static_cast<unsigned char>(out[i + 1])
+                                                                 << 8;
+        char escaped[8];
+        if (unit == '\\' || unit == '"')
+            printed += {'\\', static_cast<char>(unit)};
+        else if (unit >= ' ' && unit < 127)
+            printed += static_cast<char>(unit);
+        else if (std::snprintf(escaped, sizeof escaped, "\\%04x", unit) == 5)
+            printed += escaped;
+    }
+    return printed;
+}
+
 class FirstRunTest : public WineTest {};
 
 TEST_F(FirstRunTest, InstallerIsAWindowedProgram) {
@@ -191,6 +222,30 @@ TEST_F(FirstRunTest, WithoutDriveDTheDialogStartsOnAFolderAndCancelEndsTheRunWit
     EXPECT_TRUE(std::filesystem::is_empty(start.path()));
     EXPECT_FALSE(FileExists(Wine().DriveD()));
     EXPECT_FALSE(FileExists(Wine().DriveC() + "/Felto"));
+}
+
+// The box's text reaches the system as UTF-16 made from code page 936, whatever the system's own
+// code page: the same characters on a Western and on a Chinese system, never through the ANSI
+// call. No display: Wine closes the box at once, after its relay channel has shown the call.
+TEST_F(FirstRunTest, MessageBoxesGetTheChineseTextInUtf16OnWesternAndChineseSystems) {
+    Wine().RelayOnly("user32.MessageBoxA;user32.MessageBoxW");
+    std::string text = " L\"" + WineDebugText("下载失败，请重新运行Felto.exe(101)") + "\",";
+    std::string caption = " L\"" + WineDebugText("提示") + "\",";
+    for (const char* locale : {kEnglish, kChinese}) {
+        ChildOptions options = Wine().Options(kRunTimeoutMs);
+        options.env["WINEDEBUG"] = "+relay";
+        options.env["LC_ALL"] = locale;
+        // No server listens: the run ends with the download failure, code 101.
+        ChildResult run = RunChild(Wine().Command(Installer()), options);
+        ASSERT_TRUE(run.finished) << locale;
+        std::size_t call = run.stdErr.find("Call user32.MessageBoxW(");
+        ASSERT_NE(call, std::string::npos) << locale << "\n" << run.stdErr;
+        std::string line = run.stdErr.substr(call, run.stdErr.find('\n', call) - call);
+        EXPECT_NE(line.find(text), std::string::npos) << locale << ": " << line;
+        EXPECT_NE(line.find(caption), std::string::npos) << locale << ": " << line;
+        EXPECT_EQ(run.stdErr.find("user32.MessageBoxA("), std::string::npos) << locale;
+        EXPECT_TRUE(Wine().StopWine());
+    }
 }
 
 // A folder whose name the system's code page cannot hold ("测试" on a Western system) is refused
