@@ -3,25 +3,19 @@
 #include "platform/platform.h"
 #include "support/paths.h"
 
+#include <algorithm>
+
 namespace {
 
 const char kSeparators[] = "/\\";
-const char kFolderName[] = "Felto";
+const std::string kFolderName = "Felto";
 
+// Windows folder names ignore letter case; only ASCII letters can spell Felto.
 bool IsFeltoName(const std::string& name) {
-    if (name.size() != sizeof kFolderName - 1)
-        return false;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        char c = name[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        char wanted = kFolderName[i];
-        if (wanted >= 'A' && wanted <= 'Z')
-            wanted = static_cast<char>(wanted - 'A' + 'a');
-        if (c != wanted)
-            return false;
-    }
-    return true;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return name.size() == kFolderName.size() &&
+           std::equal(name.begin(), name.end(), kFolderName.begin(),
+                      [&](char a, char b) { return lower(a) == lower(b); });
 }
 
 } // namespace

@@ -57,7 +57,9 @@ VirtualDisplay::VirtualDisplay() {
     name_ = ":" + number.substr(0, number.find('\n'));
 }
 
-VirtualDisplay::~VirtualDisplay() { Stop(); }
+VirtualDisplay::~VirtualDisplay() {
+    Stop();
+}
 
 void VirtualDisplay::Stop() {
     if (pid_ <= 0)
