@@ -1,27 +1,20 @@
 // Entry point: settle the install folder, point the log there, make sure only one installer
 // runs, start the install worker and idle until some thread ends the process.
 
+#include "app/install_folder.h"
 #include "app/install_worker.h"
 #include "app/installer_state.h"
 #include "app/messages.h"
 #include "app/single_instance.h"
 #include "platform/platform.h"
 #include "support/log.h"
-#include "support/paths.h"
 
 #include <cstdlib>
 
 int main(int, char**) {
     const std::string defaultDir = platform::DefaultInstallDir();
     int makeError = 0;
-    if (MakeDirectories(defaultDir.c_str(), makeError)) {
-        strInstallDir = defaultDir;
-    } else {
-        std::string chosen;
-        if (platform::BrowseForFolder("请选择程序的安装目录", defaultDir, chosen))
-            strInstallDir = chosen;
-    }
-
+    strInstallDir = ChooseInstallFolder(makeError);
     if (strInstallDir.empty()) {
         // Installing at the root of the drive is never what the player wanted: end the run.
         UseStandardErrorForLog();

@@ -12,5 +12,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Chinese literals are written in UTF-8 and must reach the ANSI calls in code page 936.
 set(CMAKE_CXX_FLAGS_INIT "-finput-charset=UTF-8 -fexec-charset=CP936")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# What ships is stripped: the debug sections would triple the download.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
+set(CMAKE_EXE_LINKER_FLAGS_MINSIZEREL_INIT "-s")
 # Test programs run under Wine, in a prefix of the build's own (see wine-run.sh).
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)

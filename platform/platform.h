@@ -69,12 +69,22 @@ bool IsLeadByte(unsigned char byte);
 
 // ---- User interface (ui_*.cpp) ----
 
-// MessageBoxA(NULL, text, caption, MB_OK); waits until the player closes it. On POSIX the
-// caption and text go to standard error.
+// MessageBoxW(NULL, text, caption, MB_OK) with both texts turned from code page 936 into UTF-16
+// (MultiByteToWideChar(936, ...)), so that they read the same on a system of any code page;
+// waits until the player closes it. On POSIX the caption and text go to standard error.
 void ShowMessage(const std::string& text, const std::string& caption);
-// SHBrowseForFolderA with the title, starting at `initial`. True with the chosen folder, false
-// when cancelled or when there is no dialog (POSIX).
-bool BrowseForFolder(const std::string& title, const std::string& initial, std::string& folder);
+
+enum class FolderChoice { Chosen, Cancelled, Unusable };
+// SHBrowseForFolderW with the title (code page 936, as ShowMessage), starting at `initial` (a
+// path in the system's code page), then SHGetPathFromIDListW. Chosen with the folder as a path in
+// the system's code page; Unusable when that path cannot be written in the system's code page
+// (the program opens files by byte-string paths, and a stand-in character would name another
+// folder); Cancelled when the player cancelled, picked something that is not a folder of the file
+// system, or there is no dialog (POSIX).
+FolderChoice BrowseForFolder(const std::string& title, const std::string& initial,
+                             std::string& folder);
+// The root of the drive Windows is on ("C:\", from GetWindowsDirectoryA); "/" elsewhere.
+std::string SystemDriveRoot();
 
 // ---- Threads and time (threads_*.cpp) ----
 

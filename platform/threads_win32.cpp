@@ -84,3 +84,31 @@ bool LocalTimeNow(std::tm& out, int& error) {
 }
 
 } // namespace platform
+
+namespace {
+
+// The kernel's GetTickCount64 where it has one (Vista on); XP's 32-bit count elsewhere, which
+// only the run-time's timed waits read, and this program times no wait through them.
+ULONGLONG WINAPI TickCount64() {
+    using TickCount64Fn = ULONGLONG(WINAPI*)();
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    FARPROC found = kernel ? GetProcAddress(kernel, "GetTickCount64") : nullptr;
+    if (found)
+        return reinterpret_cast<TickCount64Fn>(reinterpret_cast<void (*)()>(found))();
+    return GetTickCount();
+}
+
+} // namespace
+
+// The compiler's POSIX-threads run-time (winpthreads, built for Vista) calls GetTickCount64
+// through its import slot; an import of it would keep the program from loading on XP at all.
+// The slot is defined here, so the linker takes it instead of the kernel's import, and it leads
+// to the kernel's function by name at run time. This file is linked into every program: it
+// starts the threads.
+#if defined(__i386__)
+#define FELTO_TICK_COUNT64_SLOT "__imp__GetTickCount64@0"
+#else
+#define FELTO_TICK_COUNT64_SLOT "__imp_GetTickCount64"
+#endif
+extern "C" ULONGLONG(WINAPI* const feltoTickCount64Slot)() __asm__(FELTO_TICK_COUNT64_SLOT);
+extern "C" ULONGLONG(WINAPI* const feltoTickCount64Slot)() = TickCount64;

@@ -8,6 +8,12 @@ void ShowMessage(const std::string& text, const std::string& caption) {
     std::fflush(stderr);
 }
 
-bool BrowseForFolder(const std::string&, const std::string&, std::string&) { return false; }
+FolderChoice BrowseForFolder(const std::string&, const std::string&, std::string&) {
+    return FolderChoice::Cancelled;
+}
+
+std::string SystemDriveRoot() {
+    return "/";
+}
 
 } // namespace platform

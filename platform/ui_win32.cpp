@@ -5,53 +5,111 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include <cstring>
+#include <cwchar>
+#include <vector>
 
 namespace platform {
 
 namespace {
 
-// Puts the default folder in front of the player as soon as the dialog is up; the dialog's own
+// The program's own texts are code page 936 bytes whatever the system's code page is.
+constexpr UINT kTextCodePage = 936;
+
+// NUL-terminated; just the NUL when the text is empty or cannot be turned. A vector, not a
+// wide string: the library's wide strings would add a tenth to the program's size.
+using WideText = std::vector<wchar_t>;
+
+WideText Widen(const std::string& text, UINT codePage) {
+    WideText wide(1, L'\0');
+    if (text.empty())
+        return wide;
+    int length = static_cast<int>(text.size());
+    int needed = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+    if (needed <= 0)
+        return wide;
+    wide.assign(static_cast<std::size_t>(needed) + 1, L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), needed);
+    return wide;
+}
+
+// A system without the tables of code page 936 (XP without East Asian support) cannot turn the
+// texts; read in its own code page they show what the ANSI calls always showed, not nothing.
+WideText TextForPlayer(const std::string& text) {
+    WideText wide = Widen(text, kTextCodePage);
+    return wide.size() == 1 && !text.empty() ? Widen(text, CP_ACP) : wide;
+}
+
+// The path in the system's code page, or false when some character of it has no place there.
+// The way back must give the very same characters: a best-fit or "?" stand-in would name
+// another folder, or none.
+bool ToSystemCodePage(const wchar_t* wide, std::string& path) {
+    int needed = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (needed <= 1)
+        return false;
+    std::string narrow(static_cast<std::size_t>(needed), '\0');
+    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, &narrow[0], needed, nullptr, nullptr) != needed)
+        return false;
+    narrow.resize(static_cast<std::size_t>(needed - 1));
+    WideText back = Widen(narrow, CP_ACP);
+    if (std::wcscmp(back.data(), wide) != 0)
+        return false;
+    path = narrow;
+    return true;
+}
+
+// Puts the start folder in front of the player as soon as the dialog is up; the dialog's own
 // start is the desktop, which is never where the game belongs.
-int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM) {
-    if (message == BFFM_INITIALIZED)
-        SendMessageA(window, BFFM_SETSELECTIONA, 1, reinterpret_cast<LPARAM>("D:\\Felto"));
+int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
+    if (message == BFFM_INITIALIZED && data)
+        SendMessageA(window, BFFM_SETSELECTIONA, 1, data);
     return 0;
 }
 
 } // namespace
 
 void ShowMessage(const std::string& text, const std::string& caption) {
-    MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
+    WideText wideText = TextForPlayer(text);
+    WideText wideCaption = TextForPlayer(caption);
+    MessageBoxW(nullptr, wideText.data(), wideCaption.data(), MB_OK);
 }
 
-bool BrowseForFolder(const std::string& title, const std::string& initial, std::string& folder) {
-    char buffer[MAX_PATH] = {};
-    std::strncpy(buffer, initial.c_str(), sizeof buffer - 1);
+FolderChoice BrowseForFolder(const std::string& title, const std::string& initial,
+                             std::string& folder) {
+    WideText wideTitle = TextForPlayer(title);
+    wchar_t displayName[MAX_PATH] = {};
 
-    BROWSEINFOA info = {};
+    BROWSEINFOW info = {};
     info.hwndOwner = nullptr;
     info.pidlRoot = nullptr;
-    info.pszDisplayName = buffer;
-    info.lpszTitle = title.c_str();
+    info.pszDisplayName = displayName;
+    info.lpszTitle = wideTitle.data();
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE; // 0x51
     info.lpfn = BrowseCallback;
-    info.lParam = reinterpret_cast<LPARAM>(initial.c_str());
+    info.lParam = initial.empty() ? 0 : reinterpret_cast<LPARAM>(initial.c_str());
     info.iImage = 0;
 
     // The new dialog style is built on COM and shows nothing usable without it.
     bool comReady = SUCCEEDED(CoInitialize(nullptr));
-    LPITEMIDLIST item = SHBrowseForFolderA(&info);
-    bool chosen = false;
+    LPITEMIDLIST item = SHBrowseForFolderW(&info);
+    wchar_t path[MAX_PATH] = {};
+    bool havePath = false;
     if (item) {
-        chosen = SHGetPathFromIDListA(item, buffer) != FALSE;
+        havePath = SHGetPathFromIDListW(item, path) != FALSE;
         CoTaskMemFree(item);
     }
     if (comReady)
         CoUninitialize();
-    if (chosen)
-        folder = buffer;
-    return chosen;
+    if (!havePath)
+        return FolderChoice::Cancelled;
+    return ToSystemCodePage(path, folder) ? FolderChoice::Chosen : FolderChoice::Unusable;
+}
+
+std::string SystemDriveRoot() {
+    char windows[MAX_PATH] = {};
+    UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+    if (length >= 2 && length < MAX_PATH && windows[1] == ':')
+        return std::string(windows, 2) + "\\";
+    return "C:\\";
 }
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "tests/support/wine_prefix_posix.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <iconv.h>
 #include <stdexcept>
 #include <sys/file.h>
@@ -236,6 +238,14 @@ ChildOptions WinePrefix::Options(int timeoutMs) const {
     return options;
 }
 
+void WinePrefix::RelayOnly(const std::string& calls) {
+    // Read by the Wine server when it starts, so only before any program of the prefix runs.
+    std::ofstream reg(prefix_ + "/user.reg", std::ios::app | std::ios::binary);
+    reg << "\n[Software\\\\Wine\\\\Debug] 1700000000\n\"RelayInclude\"=\"" << calls << "\"\n";
+    if (!reg.flush())
+        throw std::runtime_error("cannot write the registry of " + prefix_);
+}
+
 std::vector<int> WinePrefix::WineProcesses() const {
     std::vector<int> found;
     std::string wanted = "WINEPREFIX=" + prefix_;
@@ -271,6 +281,40 @@ bool WinePrefix::StopWine() {
         ::kill(pid, SIGKILL);
     WaitUntil(kStopTimeoutMs, [&] { return WineProcesses().empty(); });
     return false;
+}
+
+PlayerSession::PlayerSession(WinePrefix& wine, const std::string& player, const std::string& answer,
+                             const std::string& locale)
+    : wine_(wine), locale_(locale) {
+    std::string record = "Z:" + records_.path() + "/windows.txt";
+    std::replace(record.begin(), record.end(), '/', '\\');
+    player_ = std::make_unique<RunningChild>(wine_.Command(player, {answer, record}), Options(0));
+}
+
+PlayerSession::~PlayerSession() {
+    player_.reset();
+    // Wine's processes hold the display; they go first.
+    wine_.StopWine();
+}
+
+ChildOptions PlayerSession::Options(int timeoutMs) const {
+    ChildOptions options = wine_.Options(timeoutMs);
+    options.env["DISPLAY"] = display_.Name();
+    options.env["LC_ALL"] = locale_;
+    return options;
+}
+
+std::vector<std::string> PlayerSession::Windows() const {
+    std::vector<std::string> lines;
+    std::string record = ReadFile(records_ / "windows.txt");
+    for (std::size_t start = 0; start < record.size();) {
+        std::size_t end = record.find('\n', start);
+        if (end == std::string::npos)
+            end = record.size();
+        lines.push_back(record.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
 }
 
 void WineTest::SetUp() {

@@ -8,6 +8,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/virtual_display_posix.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -28,6 +29,8 @@ class WinePrefix {
 
     // The folder that drive D: shows.
     std::string DriveD() const { return dir_ / "d"; }
+    // The folder that drive C: shows.
+    std::string DriveC() const { return prefix_ + "/drive_c"; }
     // The Wine user's desktop folder, where the installer puts its shortcut.
     std::string Desktop() const;
 
@@ -35,6 +38,10 @@ class WinePrefix {
     std::vector<std::string> Command(const std::string& program,
                                      const std::vector<std::string>& args = {}) const;
     ChildOptions Options(int timeoutMs) const;
+
+    // Limits Wine's relay channel (WINEDEBUG=+relay) to the calls named, "dll.Function;...", so
+    // that a test can read what a program hands to the system.
+    void RelayOnly(const std::string& calls);
 
     // Ends every Wine process of the prefix (wineserver -k) and waits, within a bounded time,
     // until none is left. True when none is left.
@@ -47,6 +54,33 @@ class WinePrefix {
     std::string prefix_;
     std::string loader_;
     std::string wineserver_;
+};
+
+// The installer's windows met as a player meets them: a display of the test's own (Xvfb), a
+// locale (LC_ALL, which sets Wine's code page), and the stand-in player (tests/wine/fake_player.c)
+// answering every window on that display. `answer` is for the first folder dialog: "ok" on the
+// folder it proposes, "cancel", or a Windows path to pick. When the session ends, the player and
+// every Wine process of the prefix are stopped before the display.
+class PlayerSession {
+  public:
+    PlayerSession(WinePrefix& wine, const std::string& player, const std::string& answer,
+                  const std::string& locale);
+    ~PlayerSession();
+    PlayerSession(const PlayerSession&) = delete;
+    PlayerSession& operator=(const PlayerSession&) = delete;
+
+    // For running a program of the prefix on the display, in the locale.
+    ChildOptions Options(int timeoutMs) const;
+    // One line per window answered so far, in UTF-8: "folder dialog|<caption>|<texts>..." or
+    // "message box|<caption>|<texts>...".
+    std::vector<std::string> Windows() const;
+
+  private:
+    WinePrefix& wine_;
+    VirtualDisplay display_;
+    TempDir records_;
+    std::string locale_;
+    std::unique_ptr<RunningChild> player_;
 };
 
 // Base of every Wine test: skips when FELTO_WIN_BUILD_DIR is unset, fails when it is set and

@@ -1,5 +1,6 @@
 #include "support/paths.h"
 
+#include "app/install_folder.h"
 #include "manifest/install_path.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
@@ -106,6 +107,44 @@ TEST(MakeDirectoriesTest, RelativePathMakesOnlyTheLastFolder) {
     // Relative to nothing we control: a parent that does not exist cannot be made.
     EXPECT_EQ(MakeDirectories("felto-no-such-parent-xyz/new/sub"), 0);
     EXPECT_EQ(platform::QueryPath("felto-no-such-parent-xyz"), PathKind::Missing);
+}
+
+TEST(InstallFolderTest, AFolderThePlayerPicksGetsAFeltoFolderInsideUnlessItIsOne) {
+    EXPECT_EQ(InstallFolderUnder("E:\\Games", '\\'), "E:\\Games\\Felto");
+    EXPECT_EQ(InstallFolderUnder("C:\\Users\\player\\Desktop", '\\'),
+              "C:\\Users\\player\\Desktop\\Felto");
+    // A drive root comes with its separator; no second one is added.
+    EXPECT_EQ(InstallFolderUnder("C:\\", '\\'), "C:\\Felto");
+    EXPECT_EQ(InstallFolderUnder("/", '/'), "/Felto");
+    EXPECT_EQ(InstallFolderUnder("/home/player", '/'), "/home/player/Felto");
+    // Already the game's folder, in any letter case.
+    EXPECT_EQ(InstallFolderUnder("E:\\Games\\Felto", '\\'), "E:\\Games\\Felto");
+    EXPECT_EQ(InstallFolderUnder("E:\\Games\\fELTO", '\\'), "E:\\Games\\fELTO");
+    EXPECT_EQ(InstallFolderUnder("E:\\Felto\\", '\\'), "E:\\Felto\\");
+    EXPECT_EQ(InstallFolderUnder("F:/felto", '\\'), "F:/felto");
+    // Names that only contain the word, or a Felto further up, are not the game's folder.
+    EXPECT_EQ(InstallFolderUnder("E:\\MyFelto", '\\'), "E:\\MyFelto\\Felto");
+    EXPECT_EQ(InstallFolderUnder("E:\\Felto2", '\\'), "E:\\Felto2\\Felto");
+    EXPECT_EQ(InstallFolderUnder("E:\\Felto\\Games", '\\'), "E:\\Felto\\Games\\Felto");
+    // A folder named in code page 936 ("游戏") keeps its bytes.
+    EXPECT_EQ(InstallFolderUnder("E:\\\xd3\xce\xcf\xb7", '\\'), "E:\\\xd3\xce\xcf\xb7\\Felto");
+}
+
+TEST(InstallFolderTest, TheDialogStartsAtTheNearestFolderThatExists) {
+    TempDir dir;
+    EXPECT_EQ(NearestExistingFolder(dir.path()), dir.path());
+    EXPECT_EQ(NearestExistingFolder(dir / "Felto"), dir.path());
+    EXPECT_EQ(NearestExistingFolder(dir / "a/b\\c\\"), dir.path());
+    MakeDirectories((dir / "a/b").c_str());
+    EXPECT_EQ(NearestExistingFolder(dir / "a/b/c/d"), dir / "a/b");
+    // A file is no folder to start in.
+    WriteFile(dir / "file", "x");
+    EXPECT_EQ(NearestExistingFolder(dir / "file/Felto"), dir.path());
+    // Nothing above a drive that is not there, or a relative name that is not there.
+    EXPECT_EQ(NearestExistingFolder("Q:\\Felto"), "");
+    EXPECT_EQ(NearestExistingFolder("felto-no-such-folder-xyz"), "");
+    // The fallback start is a folder that exists.
+    EXPECT_EQ(platform::QueryPath(platform::SystemDriveRoot()), PathKind::Directory);
 }
 
 } // namespace

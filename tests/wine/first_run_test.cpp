@@ -1,19 +1,26 @@
 // The Windows program's first steps under Wine: the default folder on drive D:, the log in code
 // page 936 with CR LF line ends, the single-instance mutex, and the folder dialog when there is
-// no drive D:.
+// no drive D:, answered by a stand-in player on a Western and on a Chinese system.
 
 #include "tests/support/wine_prefix_posix.h"
 
 #include <arpa/inet.h>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iconv.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <regex>
+#include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+
+constexpr int kRunTimeoutMs = 120000;
+const char kEnglish[] = "en_US.UTF-8";
+const char kChinese[] = "zh_CN.UTF-8";
 
 // Takes the installer's first connection on 127.0.0.1:80 of the test's own network and does not
 // answer it: the installer then waits inside its first download until the test lets it go.
@@ -102,6 +109,34 @@ int PeSubsystem(const std::string& program) {
     return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
 }
 
+// A text as Wine's debug channels print a wide string: printable ASCII as it is, every other
+// UTF-16 unit as a backslash and four hexadecimal digits.
+std::string WineDebugText(const std::string& utf8) {
+    iconv_t convert = ::iconv_open("UTF-16LE", "UTF-8");
+    std::string in = utf8;
+    std::string out(in.size() * 4 + 4, '\0');
+    char* inPtr = in.data();
+    char* outPtr = out.data();
+    std::size_t inLeft = in.size(), outLeft = out.size();
+    std::size_t rc = ::iconv(convert, &inPtr, &inLeft, &outPtr, &outLeft);
+    ::iconv_close(convert);
+    if (rc == static_cast<std::size_t>(-1))
+        throw std::runtime_error("not UTF-8: " + utf8);
+    std::string printed;
+    for (std::size_t i = 0; i + 1 < out.size() - outLeft; i += 2) {
+        unsigned unit = static_cast<unsigned char>(out[i]) | static_cast<unsigned char>(out[i + 1])
+                                                                 << 8;
+        char escaped[8];
+        if (unit == '\\' || unit == '"')
+            printed += {'\\', static_cast<char>(unit)};
+        else if (unit >= ' ' && unit < 127)
+            printed += static_cast<char>(unit);
+        else if (std::snprintf(escaped, sizeof escaped, "\\%04x", unit) == 5)
+            printed += escaped;
+    }
+    return printed;
+}
+
 class FirstRunTest : public WineTest {};
 
 TEST_F(FirstRunTest, InstallerIsAWindowedProgram) {
@@ -167,19 +202,93 @@ TEST_F(FirstRunTest, SecondCopyIsRefusedWhileTheFirstRunsAndTheLogIsCodePage936)
     EXPECT_NE(entries.back().find("error,code:101, ext err:0"), std::string::npos);
 }
 
-TEST_F(FirstRunTest, WithoutDriveDAndNoFolderChosenTheRunEndsWithoutInstalling) {
+TEST_F(FirstRunTest, WithoutDriveDTheDialogStartsOnAFolderAndCancelEndsTheRunWithoutInstalling) {
     std::filesystem::remove(Wine().DriveD());
     TempDir start;
-    ChildOptions options = Wine().Options(90000);
+    PlayerSession player(Wine(), StandIn("player.exe"), "cancel", kEnglish);
+    ChildOptions options = player.Options(kRunTimeoutMs);
     options.workingDir = start.path();
     ChildResult run = RunChild(Wine().Command(Installer()), options);
     ASSERT_TRUE(run.finished) << "the installer did not end once the dialog closed";
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_NE(run.stdErr.find("no install folder was chosen"), std::string::npos) << run.stdErr;
-    // Headless, the folder dialog closes at once without a choice; no log file is left in the
-    // folder the program was started in.
+
+    // One dialog, its title readable on a system of another code page.
+    std::vector<std::string> windows = player.Windows();
+    ASSERT_EQ(windows.size(), 1u) << run.stdErr;
+    EXPECT_EQ(windows[0].rfind("folder dialog|", 0), 0u) << windows[0];
+    EXPECT_NE(windows[0].find("|请选择程序的安装目录"), std::string::npos) << windows[0];
+    // Nothing is left behind: no log in the folder the program was started in, no folder made.
     EXPECT_TRUE(std::filesystem::is_empty(start.path()));
     EXPECT_FALSE(FileExists(Wine().DriveD()));
+    EXPECT_FALSE(FileExists(Wine().DriveC() + "/Felto"));
+}
+
+// The box's text reaches the system as UTF-16 made from code page 936, whatever the system's own
+// code page: the same characters on a Western and on a Chinese system, never through the ANSI
+// call. No display: Wine closes the box at once, after its relay channel has shown the call.
+TEST_F(FirstRunTest, MessageBoxesGetTheChineseTextInUtf16OnWesternAndChineseSystems) {
+    Wine().RelayOnly("user32.MessageBoxA;user32.MessageBoxW");
+    std::string text = " L\"" + WineDebugText("下载失败，请重新运行Felto.exe(101)") + "\",";
+    std::string caption = " L\"" + WineDebugText("提示") + "\",";
+    for (const char* locale : {kEnglish, kChinese}) {
+        ChildOptions options = Wine().Options(kRunTimeoutMs);
+        options.env["WINEDEBUG"] = "+relay";
+        options.env["LC_ALL"] = locale;
+        // No server listens: the run ends with the download failure, code 101.
+        ChildResult run = RunChild(Wine().Command(Installer()), options);
+        ASSERT_TRUE(run.finished) << locale;
+        std::size_t call = run.stdErr.find("Call user32.MessageBoxW(");
+        ASSERT_NE(call, std::string::npos) << locale << "\n" << run.stdErr;
+        std::string line = run.stdErr.substr(call, run.stdErr.find('\n', call) - call);
+        EXPECT_NE(line.find(text), std::string::npos) << locale << ": " << line;
+        EXPECT_NE(line.find(caption), std::string::npos) << locale << ": " << line;
+        EXPECT_EQ(run.stdErr.find("user32.MessageBoxA("), std::string::npos) << locale;
+        EXPECT_TRUE(Wine().StopWine());
+    }
+}
+
+// A folder whose name the system's code page cannot hold ("测试" on a Western system) is refused
+// with a message and the dialog comes back; on a Chinese system the same folder is used.
+TEST_F(FirstRunTest, AFolderTheCodePageCannotNameIsRefusedAndTheDialogShownAgain) {
+    std::filesystem::remove(Wine().DriveD());
+    std::string chinese = Wine().DriveC() + "/测试";
+    std::filesystem::create_directory(chinese);
+    PlayerSession player(Wine(), StandIn("player.exe"), "C:\\测试", kEnglish);
+    ChildResult run = RunChild(Wine().Command(Installer()), player.Options(kRunTimeoutMs));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitStatus, 0);
+
+    std::vector<std::string> windows = player.Windows();
+    ASSERT_EQ(windows.size(), 3u) << run.stdErr;
+    EXPECT_EQ(windows[0].rfind("folder dialog|", 0), 0u) << windows[0];
+    EXPECT_EQ(windows[1],
+              "message box|提示|所选文件夹的路径含有本系统无法使用的字符，请选择其他文件夹。");
+    // Cancelled the second time: the run ends, and nothing was written under any name.
+    EXPECT_EQ(windows[2].rfind("folder dialog|", 0), 0u) << windows[2];
+    EXPECT_NE(run.stdErr.find("no install folder was chosen"), std::string::npos) << run.stdErr;
+    EXPECT_TRUE(std::filesystem::is_empty(chinese));
+    for (const auto& item : std::filesystem::directory_iterator(Wine().DriveC()))
+        EXPECT_NE(item.path().filename(), "Felto");
+}
+
+TEST_F(FirstRunTest, OnAChineseSystemAFolderNamedInChineseIsUsed) {
+    std::filesystem::remove(Wine().DriveD());
+    std::string chinese = Wine().DriveC() + "/测试";
+    std::filesystem::create_directory(chinese);
+    PlayerSession player(Wine(), StandIn("player.exe"), "C:\\测试", kChinese);
+    ChildResult run = RunChild(Wine().Command(Installer()), player.Options(kRunTimeoutMs));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitStatus, 0);
+
+    // No server answers: the run goes as far as its download, in a Felto folder inside the one
+    // picked, and the failure reads as on every Chinese system.
+    std::string log = ReadFile(chinese + "/Felto/FeltoInstaller.log");
+    EXPECT_EQ(Count(log, "error,code:101, ext err:0"), 1) << run.stdErr;
+    EXPECT_NE(log.find(ToCp936("C:\\测试\\Felto/launcher_manifest")), std::string::npos) << log;
+    std::vector<std::string> windows = player.Windows();
+    ASSERT_EQ(windows.size(), 2u) << run.stdErr;
+    EXPECT_EQ(windows[1], "message box|提示|下载失败，请重新运行Felto.exe(101)");
 }
 
 } // namespace

@@ -128,6 +128,44 @@ TEST_F(WineInstallTest, FreshInstallPlacesEveryFileMakesTheShortcutAndStartsTheG
     EXPECT_TRUE(WaitUntil(60000, [&] { return FileExists(mark); }));
 }
 
+// A player who just clicks OK in the folder dialog gets the game in a folder of its own, and the
+// log, the shortcut and the game's working folder all follow it.
+TEST_F(WineInstallTest, WithoutDriveDOkOnTheProposedFolderInstallsIntoAFeltoFolderThere) {
+    std::vector<GameFile> files = Basics(true);
+    files.push_back({"data/config.txt", "fullscreen=1\r\n", false});
+    tree_.Publish(files);
+    StartServer();
+    std::filesystem::remove(Wine().DriveD());
+
+    PlayerSession player(Wine(), StandIn("player.exe"), "ok", "en_US.UTF-8");
+    ChildResult run = RunChild(Wine().Command(Installer()), player.Options(kRunTimeoutMs));
+    ASSERT_TRUE(run.finished) << "the installer did not end";
+    EXPECT_EQ(run.exitStatus, 0);
+
+    // Without drive D: the dialog proposes the system drive; the game goes into C:\Felto.
+    std::string drive = Wine().DriveC();
+    std::string felto = drive + "/Felto";
+    std::string log = ReadFile(felto + "/FeltoInstaller.log");
+    EXPECT_EQ(Count(log, "error,code:"), 0) << log << run.stdErr;
+    for (const GameFile& file : files)
+        EXPECT_TRUE(ReadFile(felto + "/" + file.path) == file.bytes) << file.path;
+    for (const char* spilled : {"FeltoInstaller.log", "incoming", "Felto.exe", "data"})
+        EXPECT_FALSE(FileExists(drive + "/" + spilled)) << spilled << " landed on the drive";
+
+    std::string link = ReadFile(Wine().Desktop() + "/Felto.lnk");
+    EXPECT_TRUE(HoldsText(link, "C:\\Felto\\Felto.exe"));
+    std::string mark = felto + "/game-started.mark";
+    ASSERT_TRUE(WaitUntil(60000, [&] { return FileExists(mark) && !ReadFile(mark).empty(); }))
+        << "the game was not started";
+    EXPECT_NE(ReadFile(mark).find("started in C:\\Felto\r\n"), std::string::npos) << ReadFile(mark);
+
+    // The player read the success in Chinese on a Western system.
+    std::vector<std::string> windows = player.Windows();
+    ASSERT_EQ(windows.size(), 2u);
+    EXPECT_EQ(windows[0].rfind("folder dialog|", 0), 0u) << windows[0];
+    EXPECT_EQ(windows[1], "message box|提示|安装成功，以后请点击桌面Felto图标进行游戏。");
+}
+
 TEST_F(WineInstallTest, MissingGameIsReportedWithTheShellsErrorAfterTheShortcutIsWritten) {
     std::vector<GameFile> files = Basics(false);
     files.push_back({"data/config.txt", "fullscreen=0\r\n", false});

@@ -1,0 +1,299 @@
+// The Windows program as a file: it imports only functions that Windows XP SP3 has (anything
+// newer is looked up by name at run time), the wide-character user interface and not the ANSI
+// one, and it stays small enough to download at once.
+
+#include "tests/support/wine_prefix_posix.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <stdexcept>
+
+namespace {
+
+constexpr std::size_t kMaxProgramBytes = 512 * 1024;
+
+// Reviewed: every function here exists in the system DLLs of Windows XP SP3 (for the 64-bit
+// build, XP x64). MessageBoxA and SHBrowseForFolderA are left out on purpose: the player's texts
+// go through the wide calls only.
+const std::map<std::string, std::set<std::string>> kAllowed = {
+    {"kernel32.dll",
+     {"__C_specific_handler",
+      "AddVectoredExceptionHandler",
+      "CloseHandle",
+      "CopyFileA",
+      "CreateDirectoryA",
+      "CreateEventA",
+      "CreateMutexA",
+      "CreateSemaphoreA",
+      "CreateSemaphoreW",
+      "CreateThread",
+      "DeleteCriticalSection",
+      "DeleteFileA",
+      "DuplicateHandle",
+      "EnterCriticalSection",
+      "FormatMessageA",
+      "FreeLibrary",
+      "GetCurrentProcess",
+      "GetCurrentProcessId",
+      "GetCurrentThread",
+      "GetCurrentThreadId",
+      "GetDiskFreeSpaceExA",
+      "GetFileAttributesA",
+      "GetHandleInformation",
+      "GetLastError",
+      "GetModuleHandleA",
+      "GetModuleHandleW",
+      "GetProcAddress",
+      "GetProcessAffinityMask",
+      "GetStartupInfoA",
+      "GetSystemInfo",
+      "GetSystemTimeAsFileTime",
+      "GetThreadContext",
+      "GetThreadPriority",
+      "GetTickCount",
+      "GetVersionExA",
+      "GetWindowsDirectoryA",
+      "InitializeCriticalSection",
+      "IsDBCSLeadByteEx",
+      "IsDebuggerPresent",
+      "LeaveCriticalSection",
+      "LoadLibraryA",
+      "LoadLibraryW",
+      "LocalFree",
+      "LocalLock",
+      "LocalUnlock",
+      "MoveFileExA",
+      "MultiByteToWideChar",
+      "OpenProcess",
+      "OutputDebugStringA",
+      "QueryPerformanceCounter",
+      "QueryPerformanceFrequency",
+      "RaiseException",
+      "ReleaseMutex",
+      "ReleaseSemaphore",
+      "RemoveVectoredExceptionHandler",
+      "ResetEvent",
+      "ResumeThread",
+      "RtlAddFunctionTable",
+      "RtlCaptureContext",
+      "RtlLookupFunctionEntry",
+      "RtlUnwindEx",
+      "RtlVirtualUnwind",
+      "SetEvent",
+      "SetLastError",
+      "SetProcessAffinityMask",
+      "SetThreadContext",
+      "SetThreadPriority",
+      "SetUnhandledExceptionFilter",
+      "Sleep",
+      "SuspendThread",
+      "TlsAlloc",
+      "TlsFree",
+      "TlsGetValue",
+      "TlsSetValue",
+      "TryEnterCriticalSection",
+      "VirtualProtect",
+      "VirtualQuery",
+      "WaitForMultipleObjects",
+      "WaitForSingleObject",
+      "WideCharToMultiByte",
+      "WinExec"}},
+    {"msvcrt.dll",
+     {"___lc_codepage_func",
+      "___mb_cur_max_func",
+      "__C_specific_handler",
+      "__doserrno",
+      "__getmainargs",
+      "__initenv",
+      "__iob_func",
+      "__lconv_init",
+      "__mb_cur_max",
+      "__p__acmdln",
+      "__p__commode",
+      "__p__fmode",
+      "__set_app_type",
+      "__setusermatherr",
+      "_acmdln",
+      "_amsg_exit",
+      "_beginthreadex",
+      "_cexit",
+      "_chsize",
+      "_close",
+      "_commode",
+      "_endthreadex",
+      "_errno",
+      "_filelengthi64",
+      "_fileno",
+      "_fmode",
+      "_fsopen",
+      "_initterm",
+      "_iob",
+      "_localtime64",
+      "_onexit",
+      "_read",
+      "_setjmp",
+      "_setjmp3",
+      "_sopen",
+      "_stat64",
+      "_strdup",
+      "_time64",
+      "_ultoa",
+      "abort",
+      "atoi",
+      "calloc",
+      "exit",
+      "fclose",
+      "ferror",
+      "fflush",
+      "fgetpos",
+      "fprintf",
+      "fputc",
+      "fputs",
+      "fread",
+      "free",
+      "fsetpos",
+      "fwrite",
+      "getc",
+      "isalpha",
+      "islower",
+      "isspace",
+      "isupper",
+      "localeconv",
+      "longjmp",
+      "malloc",
+      "memchr",
+      "memcmp",
+      "memcpy",
+      "memmove",
+      "memset",
+      "printf",
+      "realloc",
+      "remove",
+      "setlocale",
+      "signal",
+      "strchr",
+      "strcmp",
+      "strerror",
+      "strlen",
+      "strncmp",
+      "strncpy",
+      "strstr",
+      "tolower",
+      "ungetc",
+      "vfprintf",
+      "wcscmp",
+      "wcslen"}},
+    {"ole32.dll", {"CoCreateInstance", "CoInitialize", "CoTaskMemFree", "CoUninitialize"}},
+    {"shell32.dll",
+     {"SHBrowseForFolderW", "SHGetPathFromIDListA", "SHGetPathFromIDListW",
+      "SHGetSpecialFolderLocation", "ShellExecuteA"}},
+    {"user32.dll", {"GetSystemMetrics", "MessageBoxW", "SendMessageA"}},
+    {"ws2_32.dll",
+     {"WSACleanup", "WSAGetLastError", "WSASetLastError", "WSAStartup", "__WSAFDIsSet",
+      "closesocket", "connect", "gethostbyname", "getsockopt", "htons", "ioctlsocket", "recv",
+      "select", "send", "setsockopt", "socket"}},
+};
+
+std::uint32_t Read32(const std::string& bytes, std::size_t at) {
+    if (at + 4 > bytes.size())
+        throw std::runtime_error("the file ends inside its headers");
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+std::uint16_t Read16(const std::string& bytes, std::size_t at) {
+    if (at + 2 > bytes.size())
+        throw std::runtime_error("the file ends inside its headers");
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                                      static_cast<unsigned char>(bytes[at + 1]) << 8);
+}
+
+// "dll!function" for every function the program imports by name, "dll!#n" by ordinal; DLL
+// names in lower case. Throws on a file that is not a well-formed PE program.
+std::vector<std::string> ReadImports(const std::string& bytes) {
+    std::size_t pe = Read32(bytes, 0x3c);
+    if (bytes.compare(0, 2, "MZ") != 0 || bytes.compare(pe, 4, std::string("PE\0\0", 4)) != 0)
+        throw std::runtime_error("not a PE program");
+    std::size_t sections = Read16(bytes, pe + 6);
+    std::size_t optional = pe + 24;
+    std::size_t sectionTable = optional + Read16(bytes, pe + 20);
+    bool wide = Read16(bytes, optional) == 0x20b; // PE32+: 64-bit thunks
+    std::size_t directories = optional + (wide ? 112 : 96);
+    std::uint32_t importRva = Read32(bytes, directories + 8);
+
+    auto offsetOf = [&](std::uint32_t rva) -> std::size_t {
+        for (std::size_t i = 0; i < sections; ++i) {
+            std::size_t header = sectionTable + 40 * i;
+            std::uint32_t address = Read32(bytes, header + 12);
+            std::uint32_t size = std::max(Read32(bytes, header + 8), Read32(bytes, header + 16));
+            if (rva >= address && rva < address + size)
+                return rva - address + Read32(bytes, header + 20);
+        }
+        throw std::runtime_error("an address outside every section");
+    };
+    auto textAt = [&](std::uint32_t rva) {
+        std::size_t at = offsetOf(rva);
+        std::size_t end = bytes.find('\0', at);
+        if (end == std::string::npos)
+            throw std::runtime_error("a name runs past the end of the file");
+        return bytes.substr(at, end - at);
+    };
+
+    std::vector<std::string> imports;
+    for (std::size_t descriptor = offsetOf(importRva);; descriptor += 20) {
+        std::uint32_t names = Read32(bytes, descriptor);
+        std::uint32_t dllName = Read32(bytes, descriptor + 12);
+        std::uint32_t slots = Read32(bytes, descriptor + 16);
+        if (dllName == 0)
+            break;
+        std::string dll = textAt(dllName);
+        for (char& c : dll)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (std::size_t thunk = offsetOf(names ? names : slots);; thunk += wide ? 8 : 4) {
+            std::uint32_t low = Read32(bytes, thunk);
+            std::uint32_t high = wide ? Read32(bytes, thunk + 4) : 0;
+            if (low == 0 && high == 0)
+                break;
+            bool byOrdinal = wide ? (high & 0x80000000u) != 0 : (low & 0x80000000u) != 0;
+            imports.push_back(dll + "!" +
+                              (byOrdinal ? "#" + std::to_string(low & 0xffff) : textAt(low + 2)));
+        }
+    }
+    return imports;
+}
+
+TEST(ProgramFileTest, ImportsOnlyWhatWindowsXpHasAndStaysSmall) {
+    if (WindowsBuildDir().empty())
+        GTEST_SKIP() << "FELTO_WIN_BUILD_DIR is not set: no Windows build to examine";
+    std::string bytes = ReadFile(WindowsBuildDir() + "/FeltoInstaller.exe");
+    ASSERT_FALSE(bytes.empty()) << "no FeltoInstaller.exe in " << WindowsBuildDir();
+
+    // What ships is stripped; the limit leaves room for growth but not for debug sections.
+    EXPECT_LT(bytes.size(), kMaxProgramBytes)
+        << "FeltoInstaller.exe has " << bytes.size() << " bytes (a Release build is stripped)";
+
+    std::vector<std::string> imports = ReadImports(bytes);
+    std::string unknown;
+    std::set<std::string> dlls;
+    for (const std::string& import : imports) {
+        std::size_t bang = import.find('!');
+        std::string dll = import.substr(0, bang);
+        dlls.insert(dll);
+        auto allowed = kAllowed.find(dll);
+        if (allowed == kAllowed.end() || !allowed->second.count(import.substr(bang + 1)))
+            unknown += " " + import;
+    }
+    EXPECT_EQ(unknown, "") << "imports outside the reviewed list: check that Windows XP SP3 has "
+                              "them (else look them up at run time), then add them to the list";
+    // The parse found the program's real imports, not an empty or cut table.
+    EXPECT_EQ(dlls, (std::set<std::string>{"kernel32.dll", "msvcrt.dll", "ole32.dll", "shell32.dll",
+                                           "user32.dll", "ws2_32.dll"}));
+    EXPECT_GT(imports.size(), 100u);
+}
+
+} // namespace
