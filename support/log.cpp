@@ -15,11 +15,21 @@ std::string& LogPath() {
 }
 
 std::FILE* g_logStream = nullptr;
+bool g_copyToStandardError = true;
+
+void CopyToStandardError(const std::string& entry) {
+    if (g_copyToStandardError)
+        WriteEntry(stderr, entry);
+}
 
 } // namespace
 
 void SetLogPath(const std::string& path) { LogPath() = path; }
 const std::string& GetLogPath() { return LogPath(); }
+
+void StopCopyingLogToStandardError() {
+    g_copyToStandardError = false;
+}
 
 void UseStandardErrorForLog() {
     if (!g_logStream)
@@ -85,21 +95,21 @@ std::FILE* GetLogStream() {
 
 void WriteLog(const char* text) {
     WriteEntry(GetLogStream(), MakeLogEntry("%s\n", text));
-    WriteEntry(stderr, MakeLogEntry("%s\n", text));
+    CopyToStandardError(MakeLogEntry("%s\n", text));
 }
 
 void WriteLogErrno(const char* text) {
     int error = errno;
     WriteEntry(GetLogStream(), MakeLogEntry("%s ,Error: %d\n", text, error));
     error = errno;
-    WriteEntry(stderr, MakeLogEntry("%s ,Error: %d\n", text, error));
+    CopyToStandardError(MakeLogEntry("%s ,Error: %d\n", text, error));
 }
 
 void WriteLogSocketError(const char* text) {
     int error = platform::LastSocketError();
     WriteEntry(GetLogStream(), MakeLogEntry("%s ,Error: %d\n", text, error));
     error = platform::LastSocketError();
-    WriteEntry(stderr, MakeLogEntry("%s ,Error: %d\n", text, error));
+    CopyToStandardError(MakeLogEntry("%s ,Error: %d\n", text, error));
 }
 
 void ResetLogForTesting() {
