@@ -8,13 +8,17 @@
 #include <unistd.h>
 #include <vector>
 
-void EnterPrivateNetwork(int argc, char** argv) {
+namespace {
+
+void Enter(int argc, char** argv, const char* unshareFlags) {
     const char* marker = "FELTO_TEST_PRIVATE_NETWORK";
     if (std::getenv(marker))
         return;
     setenv(marker, "1", 1);
-    std::vector<std::string> words = {"unshare", "-rn", "--", "/bin/sh", "-c",
-                                      "PATH=\"$PATH:/usr/sbin:/sbin\" ip link set lo up && exec \"$0\" \"$@\""};
+    std::vector<std::string> words = {
+        "unshare", unshareFlags,
+        "--",      "/bin/sh",
+        "-c",      "PATH=\"$PATH:/usr/sbin:/sbin\" ip link set lo up && exec \"$0\" \"$@\""};
     for (int i = 0; i < argc; ++i)
         words.push_back(argv[i]);
     std::vector<char*> args;
@@ -24,4 +28,14 @@ void EnterPrivateNetwork(int argc, char** argv) {
     execvp("unshare", args.data());
     std::fprintf(stderr, "cannot enter a private network namespace: %s\n", std::strerror(errno));
     std::exit(2);
+}
+
+} // namespace
+
+void EnterPrivateNetwork(int argc, char** argv) {
+    Enter(argc, argv, "-rn");
+}
+
+void EnterPrivateNetworkKeepingUsers(int argc, char** argv) {
+    Enter(argc, argv, ::geteuid() == 0 ? "-n" : "-rn");
 }
