@@ -27,26 +27,33 @@ std::string ApacheServer::WhyItCannotRun() {
 
 std::vector<std::string> ApacheServer::Configure(const std::string& prefix, const std::string& root,
                                                  int port) {
-    // The configuration a studio's virtual host needs, on top of Debian's defaults.
-    std::string config = "ServerRoot \"" + prefix + "\"\n" + "DefaultRuntimeDir \"" + prefix +
-                         "\"\n" + "PidFile \"" + prefix + "/apache.pid\"\n" +
-                         "Mutex file:" + prefix + " default\n" + "LoadModule mpm_event_module " +
-                         kModules + "/mod_mpm_event.so\n" + "LoadModule authz_core_module " +
-                         kModules + "/mod_authz_core.so\n" +
-                         "User www-data\n"
-                         "Group www-data\n"
-                         "ServerName 127.0.0.1\n"
-                         "Listen 127.0.0.1:" +
-                         std::to_string(port) + "\n" + "ErrorLog \"" + prefix +
-                         "/error.log\"\n"
-                         "LogFormat \"%r \\\"%{Range}i\\\" %>s %B\" felto\n"
-                         "CustomLog \"" +
-                         prefix + "/access.log\" felto\n" + "DocumentRoot \"" + root + "\"\n" +
-                         "<Directory \"" + root + "\">\n" +
-                         "  Options None\n"
-                         "  AllowOverride None\n"
-                         "  Require all granted\n"
-                         "</Directory>\n";
+    // What a studio's virtual host says (see the README), around the test's own files and port.
+    const std::string text = R"(ServerRoot "@PREFIX@"
+DefaultRuntimeDir "@PREFIX@"
+PidFile "@PREFIX@/apache.pid"
+Mutex file:@PREFIX@ default
+LoadModule mpm_event_module @MODULES@/mod_mpm_event.so
+LoadModule authz_core_module @MODULES@/mod_authz_core.so
+LoadModule env_module @MODULES@/mod_env.so
+User www-data
+Group www-data
+ServerName 127.0.0.1
+Listen 127.0.0.1:@PORT@
+ErrorLog "@PREFIX@/error.log"
+LogFormat "%r \"%{Range}i\" %>s %B" felto
+CustomLog "@PREFIX@/access.log" felto
+DocumentRoot "@ROOT@"
+<Directory "@ROOT@">
+    Options None
+    AllowOverride None
+    Require all granted
+</Directory>
+SetEnv no-gzip 1
+)";
+    const std::string config = Fill(text, {{"@PREFIX@", prefix},
+                                           {"@ROOT@", root},
+                                           {"@MODULES@", kModules},
+                                           {"@PORT@", std::to_string(port)}});
     WriteFile(prefix + "/apache2.conf", config);
     return {"/usr/sbin/apache2", "-f", prefix + "/apache2.conf", "-DFOREGROUND"};
 }

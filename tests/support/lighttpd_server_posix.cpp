@@ -6,12 +6,16 @@
 // would not see the requests it has just made.
 std::vector<std::string> LighttpdServer::Configure(const std::string& prefix,
                                                    const std::string& root, int port) {
-    std::string config = "server.document-root = \"" + root + "\"\n" +
-                         "server.bind = \"127.0.0.1\"\n" + "server.port = " + std::to_string(port) +
-                         "\n" + "server.errorlog = \"" + prefix + "/error.log\"\n" +
-                         "server.modules = (\"mod_accesslog\")\n" +
-                         "accesslog.filename = \"|/bin/cat >>" + prefix + "/access.log\"\n" +
-                         "accesslog.format = \"%r \\\"%{Range}i\\\" %>s %b\"\n";
+    const std::string text = R"(server.document-root = "@ROOT@"
+server.bind = "127.0.0.1"
+server.port = @PORT@
+server.errorlog = "@PREFIX@/error.log"
+server.modules = ("mod_accesslog")
+accesslog.filename = "|/bin/cat >>@PREFIX@/access.log"
+accesslog.format = "%r \"%{Range}i\" %>s %b"
+)";
+    const std::string config =
+        Fill(text, {{"@PREFIX@", prefix}, {"@ROOT@", root}, {"@PORT@", std::to_string(port)}});
     WriteFile(prefix + "/lighttpd.conf", config);
     const std::string binary =
         std::filesystem::exists("/usr/sbin/lighttpd") ? "/usr/sbin/lighttpd" : "lighttpd";

@@ -52,6 +52,7 @@ std::vector<std::string> NginxServer::Configure(const std::string& prefix, const
                          "  types { }\n"
                          "  default_type application/octet-stream;\n"
                          "  sendfile on;\n"
+                         "  gzip off;\n"
                          "  server {\n"
                          "    listen 127.0.0.1:" +
                          std::to_string(port) +

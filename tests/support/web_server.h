@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class WebServer {
@@ -29,6 +30,10 @@ class WebServer {
     std::string ErrorLog() const;
 
   protected:
+    using Marks = std::vector<std::pair<std::string, std::string>>;
+    // A configuration template with every mark replaced by its value.
+    static std::string Fill(std::string text, const Marks& marks);
+
     // Writes the configuration into `prefix` (where access.log and error.log go) and returns
     // the command line that runs the server in the foreground.
     virtual std::vector<std::string> Configure(const std::string& prefix, const std::string& root,

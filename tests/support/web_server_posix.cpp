@@ -46,6 +46,15 @@ bool Accepts(int port) {
 
 } // namespace
 
+std::string WebServer::Fill(std::string text, const Marks& marks) {
+    for (const auto& [mark, value] : marks) {
+        for (std::size_t at = text.find(mark); at != std::string::npos;
+             at = text.find(mark, at + value.size()))
+            text.replace(at, mark.size(), value);
+    }
+    return text;
+}
+
 WebServer::~WebServer() {
     Stop();
 }

@@ -175,7 +175,7 @@ std::vector<ListedObject*> ChooseSample(std::vector<ListedObject*> present,
     std::iter_swap(present.begin(), largest);
     std::mt19937 random{std::random_device{}()};
     std::shuffle(present.begin() + 1, present.end(), random);
-    present.resize(*sample + 1);
+    present.resize(*sample);
     return present;
 }
 
@@ -315,7 +315,7 @@ int Check(const CheckOptions& options) {
     if (fetched.largest) {
         const FetchResult& fetch = fetched.largestFetch;
         char speed[96];
-        std::snprintf(speed, sizeof speed, "%" PRId64 " bytes in %.2f s (%s/s)", fetch.bytes,
+        std::snprintf(speed, sizeof speed, "%" PRId64 " bytes in %.3f s (%s/s)", fetch.bytes,
                       fetch.seconds,
                       Megabytes(fetch.seconds > 0 ? fetch.bytes / fetch.seconds : 0).c_str());
         report.Line("info", "largest object " + fetched.largest->url + ": " + speed);
@@ -340,8 +340,10 @@ int CheckCommand(const std::vector<std::string>& args) {
         } else if (arg == "--sample" && hasValue) {
             const std::string& value = args[++i];
             if (value.empty() || value.size() > 9 ||
-                value.find_first_not_of("0123456789") != std::string::npos) {
-                std::fprintf(stderr, "felto-publish check: --sample needs a count, not '%s'\n",
+                value.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoul(value) == 0) {
+                std::fprintf(stderr,
+                             "felto-publish check: --sample needs a count of 1 or more, not '%s'\n",
                              value.c_str());
                 return kBadCommandLine;
             }

@@ -11,7 +11,7 @@ namespace publish {
 
 struct CheckOptions {
     std::string url;                   // http://host[:port][/path]
-    std::optional<std::size_t> sample; // fetch only this many objects at random, and the largest
+    std::optional<std::size_t> sample; // fetch only this many objects, the largest among them
     std::string logPath;               // the engine's own log; a temporary one when empty
     bool quiet = false;                // no progress line
 };

@@ -41,7 +41,7 @@ const char* UsageText() {
            "check asks the server at URL (http://host[:port][/path], the installer's\n"
            "FELTO_SERVER_URL with its port) for both manifests and their objects, exactly as the\n"
            "installer does, and says whether the installer will work against it (exit status 0)\n"
-           "or not (1). --sample N fetches only N objects at random and the largest one.\n"
+           "or not (1). --sample N fetches only N objects: the largest and others at random.\n"
            "prune removes the objects that neither manifest names; --dry-run only lists them.\n"
            "Exit status: 0 published, 1 failed, 2 bad command line, 3 input refused (nothing\n"
            "written).\n";
