@@ -1,9 +1,5 @@
 #include "tests/support/web_server.h"
 
-#include "tests/support/apache_server.h"
-#include "tests/support/lighttpd_server.h"
-#include "tests/support/nginx_server.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -101,32 +97,4 @@ std::string WebServer::AccessLog() const {
 
 std::string WebServer::ErrorLog() const {
     return prefix_ ? ReadFile(prefix_->path() + "/error.log") : std::string();
-}
-
-const char* WebServerName(WebServerKind kind) {
-    switch (kind) {
-    case WebServerKind::Nginx:
-        return "nginx";
-    case WebServerKind::Apache:
-        return "apache";
-    case WebServerKind::Lighttpd:
-        return "lighttpd";
-    }
-    return "?";
-}
-
-std::unique_ptr<WebServer> MakeWebServer(WebServerKind kind) {
-    switch (kind) {
-    case WebServerKind::Nginx:
-        return std::make_unique<NginxServer>();
-    case WebServerKind::Apache:
-        return std::make_unique<ApacheServer>();
-    case WebServerKind::Lighttpd:
-        return std::make_unique<LighttpdServer>();
-    }
-    return nullptr;
-}
-
-std::string WhyWebServerCannotRun(WebServerKind kind) {
-    return kind == WebServerKind::Apache ? ApacheServer::WhyItCannotRun() : std::string();
 }
