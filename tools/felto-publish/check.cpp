@@ -1,10 +1,10 @@
 #include "check.h"
 
 #include "app/installer_state.h"
+#include "check_report.h"
 #include "file_io.h"
 #include "manifest/manifest_file.h"
 #include "manifest_check.h"
-#include "net/deal_socket.h"
 #include "options.h"
 #include "progress.h"
 #include "publish.h"
@@ -24,8 +24,6 @@ namespace publish {
 
 namespace {
 
-// Heads this close to the engine's limit leave no room for a header a CDN may add later.
-constexpr int kHeadMarginWarning = 128;
 // A whole tree gone missing must not bury the summary.
 constexpr int kMaxObjectLines = 20;
 
@@ -45,53 +43,6 @@ struct WorkDir {
 struct ListedObject {
     std::string url;
     std::int64_t bytes = -1; // announced by the server; -1 when it could not be asked
-    bool verified = false;
-};
-
-class Report {
-  public:
-    void Line(const char* verdict, const std::string& text) {
-        std::printf("%-5s %s\n", verdict, text.c_str());
-        std::fflush(stdout);
-        if (std::string(verdict) == "FAIL")
-            failed_ = true;
-    }
-    void Fail(const std::string& text, const std::string& fix) {
-        Line("FAIL", text + "; fix: " + fix);
-    }
-    bool failed() const { return failed_; }
-
-  private:
-    bool failed_ = false;
-};
-
-// What every answer head told, for the head size and Content-Length lines.
-struct HeadStats {
-    int largest = 0;
-    std::string largestUrl;
-    int tooLong = 0;
-    std::string firstTooLong;
-    int answers = 0;
-    int accepted = 0;
-    int withoutLength = 0;
-    std::string firstWithoutLength;
-
-    void Record(const HeadAnswer& answer, const std::string& url) {
-        if (!answer.connected || answer.head.headBytes == 0)
-            return;
-        ++answers;
-        const bool cut = !answer.accepted && answer.head.headBytes >= kHeaderBufferSize &&
-                         answer.head.status != 404;
-        if (cut && tooLong++ == 0)
-            firstTooLong = url;
-        if (!cut && answer.head.headBytes > largest) {
-            largest = answer.head.headBytes;
-            largestUrl = url;
-        }
-        accepted += answer.accepted ? 1 : 0;
-        if (answer.accepted && !answer.head.hasContentLength && withoutLength++ == 0)
-            firstWithoutLength = url;
-    }
 };
 
 std::string Megabytes(double bytes) {
@@ -207,7 +158,6 @@ Fetched FetchObjects(const ServerAddress& server, const std::vector<ListedObject
             problem = "its bytes do not have the digest in its name (players see error 108); "
                       "fix: publish again, and serve the files unchanged";
         if (problem.empty()) {
-            object.verified = true;
             ++fetched.good;
             if (!fetched.largest || object.bytes > fetched.largest->bytes) {
                 fetched.largest = &object;
@@ -246,26 +196,6 @@ void CheckRange(const ServerAddress& server, const ListedObject& object, Report&
                                 "; the installer falls back to one connection per file; fix: "
                                 "let the server honour byte ranges");
     }
-}
-
-void ReportHeads(const HeadStats& heads, Report& report) {
-    if (heads.tooLong > 0) {
-        report.Fail(std::to_string(heads.tooLong) + " answer heads over 1,024 bytes (first: " +
-                        heads.firstTooLong + "); players see error 101 or 108",
-                    "drop response headers (cookies, CDN and proxy headers)");
-    } else if (heads.answers > 0) {
-        const int margin = kHeaderBufferSize - heads.largest;
-        report.Line(margin < kHeadMarginWarning ? "WARN" : "ok",
-                    "answer heads: largest " + std::to_string(heads.largest) + " bytes (" +
-                        heads.largestUrl + "), " + std::to_string(margin) +
-                        " bytes below the installer's limit of 1,024");
-    }
-    if (heads.withoutLength > 0)
-        report.Fail(std::to_string(heads.withoutLength) + " of " + std::to_string(heads.answers) +
-                        " answers without Content-Length (first: " + heads.firstWithoutLength + ")",
-                    "serve the files as they are: no chunked transfer, compression or filter");
-    else if (heads.accepted > 0)
-        report.Line("ok", "Content-Length in all " + std::to_string(heads.accepted) + " answers");
 }
 
 } // namespace
