@@ -112,6 +112,15 @@ TEST_F(Check, ASampleAlwaysHoldsTheLargestObject) {
     EXPECT_EQ(largeSegments, 1);
 }
 
+TEST(CheckCommandLine, RefusesAUrlTheInstallerCannotBeBuiltWith) {
+    for (const char* url : {"https://127.0.0.1", "127.0.0.1", "http://127.0.0.1:0",
+                            "http://127.0.0.1:80x/felto", "http://:80/felto"}) {
+        const ChildResult check = RunPublisherCapturingOutput({"check", url});
+        EXPECT_EQ(check.exitStatus, 2) << url << "\n" << check.stdErr;
+        EXPECT_EQ(check.stdErr.find("checking"), std::string::npos) << url;
+    }
+}
+
 TEST_P(Check, ReportsTheFaultInItsOwnLine) {
     const Fault& fault = GetParam();
     fault.apply(server, small, large);
