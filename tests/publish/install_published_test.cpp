@@ -31,6 +31,7 @@ class InstallPublished : public ::testing::TestWithParam<WebServerKind> {
         PutFile(game, "data/world.dat", MakeBytes(409601 + 200000, 1)); // three connections
         PutFile(game, "data/sounds.pak", MakeBytes(30000, 2) + std::string(100000, 's'));
         PutFile(game, "readme.txt", "version 1\n");
+        PutFile(game, "data/empty.txt", ""); // a Range on an empty file must not be refused
         fs::create_directories(home);
     }
 
@@ -73,13 +74,13 @@ TEST_P(InstallPublished, InstallsEverythingThenFetchesOnlyTheChangedFile) {
     EXPECT_EQ(check.exitStatus, 0) << check.stdErr;
     EXPECT_EQ(Count(check.stdErr, "FAIL"), 0) << check.stdErr;
     EXPECT_EQ(Count(check.stdErr, "WARN"), 0) << check.stdErr;
-    EXPECT_NE(check.stdErr.find("5 of 5 objects present, 5 of 5 fetched with their digest"),
+    EXPECT_NE(check.stdErr.find("6 of 6 objects present, 6 of 6 fetched with their digest"),
               std::string::npos)
         << check.stdErr;
 
     const std::string first = RunInstaller();
     ExpectGameInstalled();
-    EXPECT_EQ(Count(first, "文件不存在,"), 6) << first;
+    EXPECT_EQ(Count(first, "文件不存在,"), 7) << first;
     EXPECT_EQ(Count(first, "error,code:"), 0) << first;
 
     PutFile(game, "readme.txt", "version 2\n");
