@@ -1,5 +1,6 @@
 #include "prune.h"
 
+#include "app/installer_state.h"
 #include "file_io.h"
 #include "manifest_check.h"
 #include "output_lock.h"
@@ -12,8 +13,6 @@ namespace fs = std::filesystem;
 namespace publish {
 
 namespace {
-
-const char* const kManifestNames[2] = {"launcher_manifest.js", "launcher_manifest_x64.js"};
 
 struct Unreferenced {
     fs::path path;
@@ -28,8 +27,9 @@ std::string TreePath(const std::string& urlPath) {
 // The objects the manifests name, or false after saying why the tree is not fit for pruning.
 bool ReferencedObjects(const fs::path& output, std::set<std::string>& referenced) {
     bool good = true;
-    for (const char* name : kManifestNames) {
-        const fs::path path = output / "microclient" / "download" / name;
+    for (const std::string& urlPath : {strManifestUrl, strManifestUrlX64}) {
+        const fs::path path = output / urlPath;
+        const std::string name = path.filename().string();
         std::error_code ec;
         if (!fs::is_regular_file(path, ec)) {
             std::fprintf(stderr, "felto-publish: %s is missing\n", path.c_str());
@@ -46,7 +46,7 @@ bool ReferencedObjects(const fs::path& output, std::set<std::string>& referenced
         for (const FileEntry& entry : verdict.entries) {
             const std::string object = TreePath(entry.strUrl);
             if (!fs::is_regular_file(output / object, ec)) {
-                std::fprintf(stderr, "felto-publish: %s names %s, which is missing\n", name,
+                std::fprintf(stderr, "felto-publish: %s names %s, which is missing\n", name.c_str(),
                              object.c_str());
                 good = false;
             }
