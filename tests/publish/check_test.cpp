@@ -181,6 +181,14 @@ INSTANTIATE_TEST_SUITE_P(
               0,
               "WARN  Range bytes=304800- of $large: answered with status 200; the installer "
               "falls back to one connection per file"},
+        Fault{"RangeRefused",
+              [](HttpTestServer& server, const std::string&, const std::string& large) {
+                  HttpFault fault = On(large);
+                  fault.rangeStart = 304800;
+                  fault.status = 416;
+                  server.AddFault(fault);
+              },
+              1, "FAIL  Range bytes=304800- of $large: answered with status 416"},
         Fault{"NoContentLength",
               [](HttpTestServer& server, const std::string& small, const std::string&) {
                   HttpFault fault = On(small);
