@@ -43,6 +43,8 @@ const char* UsageText() {
            "installer does, and says whether the installer will work against it (exit status 0)\n"
            "or not (1). --sample N fetches only N objects: the largest and others at random.\n"
            "prune removes the objects that neither manifest names; --dry-run only lists them.\n"
+           "It removes nothing (exit status 3) while a manifest, or an object one names, is\n"
+           "missing or damaged.\n"
            "Exit status: 0 published, 1 failed, 2 bad command line, 3 input refused (nothing\n"
            "written).\n";
 }
