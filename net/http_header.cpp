@@ -109,6 +109,8 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
         WriteLog("GetHttpHeader error");
         return false;
     }
+    head = ParseResponseHead(buffer);
+    head.headBytes = count;
     if (std::strstr(buffer, "HTTP/1.1 404 Not Found")) {
         WriteLog("404 error.");
         return false;
@@ -119,7 +121,6 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
                                             : "GetHttpHeader error");
         return false;
     }
-    head = ParseResponseHead(buffer);
     // An error page, a redirect or an unreadable status line is no file data either.
     if (head.status < 200 || head.status > 299) {
         WriteLog(FormatString("HTTP status %d.", head.status));

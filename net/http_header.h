@@ -13,11 +13,12 @@ struct ResponseHead {
     bool hasContentLength = false;
     std::int64_t rangeStart = -1; // first byte named by Content-Range; -1 without one
     bool socketClosed = false;    // a failed send has already closed the socket
+    int headBytes = 0;            // bytes of the head as read, its blank line included
 };
 
 // Sends the seven request texts, reads the response header and refuses error answers. True
 // with the head; false after a log line (on a failed send the socket is already closed, which
-// head.socketClosed tells).
+// head.socketClosed tells). A refused head is still parsed, so callers can say why.
 bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,
                     const std::string& fileName, std::int64_t rangeStart, ResponseHead& head);
 bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,

@@ -16,11 +16,21 @@ std::string& LogPath() {
 
 std::FILE* g_logStream = nullptr;
 LocalClock g_clock = nullptr;
+bool g_copyToStandardError = true;
+
+void CopyToStandardError(const std::string& entry) {
+    if (g_copyToStandardError)
+        WriteEntry(stderr, entry);
+}
 
 } // namespace
 
 void SetLogPath(const std::string& path) { LogPath() = path; }
 const std::string& GetLogPath() { return LogPath(); }
+
+void StopCopyingLogToStandardError() {
+    g_copyToStandardError = false;
+}
 
 void UseStandardErrorForLog() {
     if (!g_logStream)
@@ -93,7 +103,7 @@ void WriteLog(const char* text) {
     std::FILE* log = GetLogStream();
     WriteEntry(log, MakeLogEntry("%s\n", text));
     if (log != stderr)
-        WriteEntry(stderr, MakeLogEntry("%s\n", text));
+        CopyToStandardError(MakeLogEntry("%s\n", text));
 }
 
 void WriteLogErrno(const char* text) {
@@ -102,7 +112,7 @@ void WriteLogErrno(const char* text) {
     WriteEntry(log, MakeLogEntry("%s ,Error: %d\n", text, error));
     error = errno;
     if (log != stderr)
-        WriteEntry(stderr, MakeLogEntry("%s ,Error: %d\n", text, error));
+        CopyToStandardError(MakeLogEntry("%s ,Error: %d\n", text, error));
 }
 
 void WriteLogSocketError(const char* text) {
@@ -111,7 +121,7 @@ void WriteLogSocketError(const char* text) {
     WriteEntry(log, MakeLogEntry("%s ,Error: %d\n", text, error));
     error = platform::LastSocketError();
     if (log != stderr)
-        WriteEntry(stderr, MakeLogEntry("%s ,Error: %d\n", text, error));
+        CopyToStandardError(MakeLogEntry("%s ,Error: %d\n", text, error));
 }
 
 void SetClockForTesting(LocalClock clock) {

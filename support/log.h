@@ -17,6 +17,10 @@ const std::string& GetLogPath();
 // its own to log into.
 void UseStandardErrorForLog();
 
+// Keeps entries out of standard error, for a tool that has its own output there and keeps the
+// engine's story in the log file only.
+void StopCopyingLogToStandardError();
+
 std::string GetTimeStamp();
 std::string MakeLogEntry(const char* format, ...) FELTO_PRINTF(1, 2);
 std::FILE* GetLogStream();

@@ -8,14 +8,30 @@
 
 namespace fs = std::filesystem;
 
-ChildResult RunPublisher(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{FELTO_BINARY_DIR "/tools/felto-publish/felto-publish"};
-    argv.insert(argv.end(), args.begin(), args.end());
+namespace {
+
+const char kPublisher[] = FELTO_BINARY_DIR "/tools/felto-publish/felto-publish";
+
+ChildResult RunToEnd(const std::vector<std::string>& argv) {
     ChildOptions options;
     options.timeoutMs = 120000;
     ChildResult result = RunChild(argv, options);
     EXPECT_TRUE(result.finished) << "felto-publish did not end: " << result.stdErr;
     return result;
+}
+
+} // namespace
+
+ChildResult RunPublisher(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{kPublisher};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunToEnd(argv);
+}
+
+ChildResult RunPublisherCapturingOutput(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" >&2", kPublisher};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunToEnd(argv);
 }
 
 void PutFile(const std::string& root, const std::string& relPath, const std::string& bytes) {

@@ -8,6 +8,8 @@
 #include <vector>
 
 ChildResult RunPublisher(const std::vector<std::string>& args);
+// felto-publish with its standard output in the result's stdErr, after its standard error.
+ChildResult RunPublisherCapturingOutput(const std::vector<std::string>& args);
 
 // A file of the game folder, its folders made as needed.
 void PutFile(const std::string& root, const std::string& relPath, const std::string& bytes);

@@ -6,3 +6,7 @@
 // Call first thing in main. Re-executes the program inside a fresh namespace unless it already
 // is in one; returns only inside the namespace.
 void EnterPrivateNetwork(int argc, char** argv);
+
+// The same, but as real root without a user namespace of its own (unshare -n), so that servers
+// that switch to their own user (Apache) can run; other users get `unshare -rn` as above.
+void EnterPrivateNetworkKeepingUsers(int argc, char** argv);

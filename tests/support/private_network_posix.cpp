@@ -8,13 +8,15 @@
 #include <unistd.h>
 #include <vector>
 
-void EnterPrivateNetwork(int argc, char** argv) {
+namespace {
+
+void Enter(int argc, char** argv, const char* unshareFlags) {
     const char* marker = "FELTO_TEST_PRIVATE_NETWORK";
     if (std::getenv(marker))
         return;
     setenv(marker, "1", 1);
-    std::vector<std::string> words = {"unshare", "-rn", "--", "/bin/sh", "-c",
-                                      "PATH=\"$PATH:/usr/sbin:/sbin\" ip link set lo up && exec \"$0\" \"$@\""};
+    const char* script = "PATH=\"$PATH:/usr/sbin:/sbin\" ip link set lo up && exec \"$0\" \"$@\"";
+    std::vector<std::string> words = {"unshare", unshareFlags, "--", "/bin/sh", "-c", script};
     for (int i = 0; i < argc; ++i)
         words.push_back(argv[i]);
     std::vector<char*> args;
@@ -24,4 +26,17 @@ void EnterPrivateNetwork(int argc, char** argv) {
     execvp("unshare", args.data());
     std::fprintf(stderr, "cannot enter a private network namespace: %s\n", std::strerror(errno));
     std::exit(2);
+}
+
+} // namespace
+
+void EnterPrivateNetwork(int argc, char** argv) {
+    Enter(argc, argv, "-rn");
+}
+
+void EnterPrivateNetworkKeepingUsers(int argc, char** argv) {
+    // Root in a container may be refused a namespace that is not its own user namespace's.
+    const bool realRootNetwork = ::geteuid() == 0 && !std::getenv("FELTO_TEST_PRIVATE_NETWORK") &&
+                                 std::system("unshare -n true >/dev/null 2>&1") == 0;
+    Enter(argc, argv, realRootNetwork ? "-n" : "-rn");
 }

@@ -1,17 +1,30 @@
 // felto-publish: turns a folder of game files into the tree a static HTTP server serves to the
-// installer (launcher manifests and content-addressed objects).
+// installer (launcher manifests and content-addressed objects), checks a server that serves it,
+// and prunes objects no manifest needs any more.
 
+#include "check.h"
 #include "options.h"
+#include "prune.h"
 #include "publish.h"
 
 #include <cstdio>
 #include <exception>
 
 int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::string command = args.empty() ? std::string() : args.front();
     publish::PublishOptions options;
     std::string error;
-    switch (
-        publish::ParseArguments(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    try {
+        if (command == "check")
+            return publish::CheckCommand({args.begin() + 1, args.end()});
+        if (command == "prune")
+            return publish::PruneCommand({args.begin() + 1, args.end()});
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "felto-publish %s: error: %s\n", command.c_str(), e.what());
+        return publish::kFailed;
+    }
+    switch (publish::ParseArguments(args, options, error)) {
     case publish::ParseResult::Help:
         std::fputs(publish::UsageText(), stdout);
         return publish::kPublished;

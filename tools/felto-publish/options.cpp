@@ -24,6 +24,8 @@ const char* UsageText() {
     return "usage: felto-publish --input DIR [--input-x64 DIR] --output DIR\n"
            "                     [--pack GLOB]... [--pack-over BYTES] [--7z PROGRAM]\n"
            "                     [--sign-key FILE] [--quiet]\n"
+           "       felto-publish check URL [--sample N] [--log FILE] [--quiet]\n"
+           "       felto-publish prune [--output] DIR [--dry-run]\n"
            "\n"
            "Turns a game folder into the tree a static HTTP server serves to the installer:\n"
            "  OUTPUT/microclient/download/launcher_manifest.js      (32-bit, from --input)\n"
@@ -39,6 +41,14 @@ const char* UsageText() {
            "                     FELTO_RELEASE_KEY\n"
            "  --quiet            no progress line\n"
            "Files under plantform/ (the installer's archiver) are listed first and never packed.\n"
+           "\n"
+           "check asks the server at URL (http://host[:port][/path], the installer's\n"
+           "FELTO_SERVER_URL with its port) for both manifests and their objects, exactly as the\n"
+           "installer does, and says whether the installer will work against it (exit status 0)\n"
+           "or not (1). --sample N fetches only N objects: the largest and others at random.\n"
+           "prune removes the objects that neither manifest names; --dry-run only lists them.\n"
+           "It removes nothing (exit status 3) while a manifest, or an object one names, is\n"
+           "missing or damaged.\n"
            "Exit status: 0 published, 1 failed, 2 bad command line, 3 input refused (nothing\n"
            "written).\n";
 }

@@ -4,16 +4,14 @@
 #include "manifest/manifest_file.h"
 #include "manifest_text.h"
 #include "object_store.h"
+#include "output_lock.h"
 #include "progress.h"
 #include "scan.h"
 #include "signing.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
 #include <fnmatch.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -82,25 +80,6 @@ bool CheckTree(const fs::path& given, Tree& tree, std::vector<std::string>& prob
     tree.files = std::move(scan.files);
     return problems.size() == before;
 }
-
-// Held for the whole run, so two publishers never interleave their manifests.
-class OutputLock {
-  public:
-    explicit OutputLock(const fs::path& output) {
-        const fs::path path = output / ".felto-publish.lock";
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0)
-            throw PublishError("cannot create " + path.string());
-        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
-            throw PublishError("another felto-publish is writing to " + output.string());
-    }
-    ~OutputLock() { ::close(fd_); }
-    OutputLock(const OutputLock&) = delete;
-    OutputLock& operator=(const OutputLock&) = delete;
-
-  private:
-    int fd_ = -1;
-};
 
 // Temporary files of a run that did not finish; safe to remove while we hold the lock.
 void RemoveLeftovers(const std::vector<fs::path>& folders) {

@@ -1,0 +1,208 @@
+// felto-publish check against the loopback test server, serving a published tree as it is and
+// with one fault at a time: each fault must show in its own line and in the exit status.
+
+#include "tests/publish/publish_helpers.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/temp_dir.h"
+
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Fault {
+    const char* name;
+    // Spoils the server; given the URL paths of a small object and of the largest.
+    std::function<void(HttpTestServer&, const std::string& small, const std::string& large)> apply;
+    int exitStatus;
+    std::string line; // "$small" and "$large" stand for the URL paths
+};
+
+std::string Fill(std::string text, const std::string& small, const std::string& large) {
+    for (const auto& [mark, value] :
+         {std::pair<std::string, std::string>{"$small", small}, {"$large", large}}) {
+        for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark))
+            text.replace(at, mark.size(), value);
+    }
+    return text;
+}
+
+void PrintTo(const Fault& fault, std::ostream* out) {
+    *out << fault.name;
+}
+
+class Check : public ::testing::TestWithParam<Fault> {
+  protected:
+    void SetUp() override {
+        PutFile(game, "plantform/x64/7z.exe", "archiver");
+        PutFile(game, "Felto.exe", MakeBytes(1000, 1));
+        PutFile(game, "data/world.dat", MakeBytes(609601, 2)); // three connections
+        PutFile(game, "readme.txt", "first words");
+        const ChildResult run = RunPublisher({"--input", game, "--output", www});
+        ASSERT_EQ(run.exitStatus, 0) << run.stdErr;
+        for (const ListedFile& file : ReadPublishedManifest(www).files) {
+            if (file.relPath == "readme.txt")
+                small = file.url;
+            if (file.relPath == "data/world.dat")
+                large = file.url;
+        }
+        for (const auto& item : fs::recursive_directory_iterator(www + "/microclient")) {
+            if (item.is_regular_file())
+                server.SetFile(fs::relative(item.path(), www).generic_string(),
+                               ReadFile(item.path().string()));
+        }
+        ASSERT_TRUE(server.Start());
+    }
+    ChildResult RunCheck(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args{"check", "http://127.0.0.1:" + std::to_string(server.port()),
+                                      "--quiet"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return RunPublisherCapturingOutput(args);
+    }
+
+    TempDir temp;
+    const std::string game = temp / "game", www = temp / "www";
+    std::string small, large;
+    HttpTestServer server;
+};
+
+TEST_F(Check, PassesAServerThatServesTheTreeAsPublished) {
+    const ChildResult check = RunCheck();
+    EXPECT_EQ(check.exitStatus, 0) << check.stdErr;
+    EXPECT_EQ(check.stdErr.find("FAIL"), std::string::npos) << check.stdErr;
+    EXPECT_EQ(check.stdErr.find("WARN"), std::string::npos) << check.stdErr;
+    EXPECT_NE(check.stdErr.find("ok    4 of 4 objects present, 4 of 4 fetched with their digest"),
+              std::string::npos)
+        << check.stdErr;
+    EXPECT_NE(check.stdErr.find("ok    Range bytes=304800- of " + large +
+                                ": 206 with the right Content-Range"),
+              std::string::npos)
+        << check.stdErr;
+    EXPECT_NE(check.stdErr.find("info  largest object " + large + ": 609601 bytes in "),
+              std::string::npos)
+        << check.stdErr;
+    // The installer's requests, absolute target and all.
+    bool sawSegment = false;
+    for (const std::string& request : server.requests()) {
+        EXPECT_EQ(request.rfind("GET http://127.0.0.1/microclient/", 0), 0u) << request;
+        sawSegment = sawSegment || (HttpTestServer::RequestPath(request) == "/" + large &&
+                                    HttpTestServer::RangeStart(request) == 406400);
+    }
+    EXPECT_TRUE(sawSegment) << "the largest object was not fetched over three connections";
+}
+
+TEST_F(Check, ASampleAlwaysHoldsTheLargestObject) {
+    const ChildResult check = RunCheck({"--sample", "1"});
+    EXPECT_EQ(check.exitStatus, 0) << check.stdErr;
+    EXPECT_NE(check.stdErr.find("4 of 4 objects present, 1 of 1 fetched with their digest (a "
+                                "sample)"),
+              std::string::npos)
+        << check.stdErr;
+    // Every object asked for once; only the largest fetched, over three connections.
+    int smallRequests = 0, largeSegments = 0;
+    for (const std::string& request : server.requests()) {
+        const std::string path = HttpTestServer::RequestPath(request);
+        smallRequests += path == "/" + small ? 1 : 0;
+        largeSegments += path == "/" + large && HttpTestServer::RangeStart(request) == 406400;
+    }
+    EXPECT_EQ(smallRequests, 1);
+    EXPECT_EQ(largeSegments, 1);
+}
+
+TEST(CheckCommandLine, RefusesAUrlTheInstallerCannotBeBuiltWith) {
+    for (const char* url : {"https://127.0.0.1", "127.0.0.1", "http://127.0.0.1:0",
+                            "http://127.0.0.1:80x/felto", "http://:80/felto"}) {
+        const ChildResult check = RunPublisherCapturingOutput({"check", url});
+        EXPECT_EQ(check.exitStatus, 2) << url << "\n" << check.stdErr;
+        EXPECT_EQ(check.stdErr.find("checking"), std::string::npos) << url;
+    }
+}
+
+TEST_P(Check, ReportsTheFaultInItsOwnLine) {
+    const Fault& fault = GetParam();
+    fault.apply(server, small, large);
+    const ChildResult check = RunCheck();
+    EXPECT_EQ(check.exitStatus, fault.exitStatus) << check.stdErr;
+    EXPECT_NE(check.stdErr.find(Fill(fault.line, small, large)), std::string::npos)
+        << Fill(fault.line, small, large) << "\nnot in:\n"
+        << check.stdErr;
+    EXPECT_NE(check.stdErr.find(fault.exitStatus == 0 ? "verdict: the installer will work"
+                                                      : "verdict: the installer will NOT work"),
+              std::string::npos)
+        << check.stdErr;
+}
+
+HttpFault Everywhere() {
+    return HttpFault();
+}
+
+HttpFault On(const std::string& path) {
+    HttpFault fault;
+    fault.path = "/" + path;
+    return fault;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, Check,
+    ::testing::Values(
+        Fault{"MissingObject",
+              [](HttpTestServer& server, const std::string& small, const std::string&) {
+                  server.RemoveFile(small);
+              },
+              1, "FAIL  object $small: missing (404)"},
+        Fault{"WrongDigest",
+              [](HttpTestServer& server, const std::string& small, const std::string&) {
+                  server.SetFile(small, "other words");
+              },
+              1, "FAIL  object $small: its bytes do not have the digest in its name"},
+        Fault{"HeadOverTheLimit",
+              [](HttpTestServer& server, const std::string& small, const std::string&) {
+                  HttpFault fault = On(small);
+                  fault.headerPadding = 1100;
+                  server.AddFault(fault);
+              },
+              1, "FAIL  1 answer heads over 1,024 bytes (first: $small)"},
+        Fault{"HeadCloseToTheLimit",
+              [](HttpTestServer& server, const std::string&, const std::string&) {
+                  HttpFault fault = Everywhere();
+                  fault.headerPadding = 850;
+                  server.AddFault(fault);
+              },
+              0, "WARN  answer heads: largest "},
+        Fault{"RangeIgnored",
+              [](HttpTestServer& server, const std::string&, const std::string&) {
+                  HttpFault fault = Everywhere();
+                  fault.ignoreRange = true;
+                  server.AddFault(fault);
+              },
+              0,
+              "WARN  Range bytes=304800- of $large: answered with status 200; the installer "
+              "falls back to one connection per file"},
+        Fault{"RangeRefused",
+              [](HttpTestServer& server, const std::string&, const std::string& large) {
+                  HttpFault fault = On(large);
+                  fault.rangeStart = 304800;
+                  fault.status = 416;
+                  server.AddFault(fault);
+              },
+              1, "FAIL  Range bytes=304800- of $large: answered with status 416"},
+        Fault{"NoContentLength",
+              [](HttpTestServer& server, const std::string& small, const std::string&) {
+                  HttpFault fault = On(small);
+                  fault.omitContentLength = true;
+                  server.AddFault(fault);
+              },
+              1, "without Content-Length (first: $small)"},
+        Fault{"Redirect",
+              [](HttpTestServer& server, const std::string& small, const std::string&) {
+                  HttpFault fault = On(small);
+                  fault.status = 302;
+                  server.AddFault(fault);
+              },
+              1, "FAIL  object $small: redirected (302)"}),
+    [](const ::testing::TestParamInfo<Fault>& info) { return std::string(info.param.name); });
+
+} // namespace

@@ -1,0 +1,26 @@
+#pragma once
+// felto-publish check: asks a live server for both manifests and their objects exactly as the
+// installer does, and says whether the installer will work against it.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace publish {
+
+struct CheckOptions {
+    std::string url;                   // http://host[:port][/path]
+    std::optional<std::size_t> sample; // fetch only this many objects, the largest among them
+    std::string logPath;               // the engine's own log; a temporary one when empty
+    bool quiet = false;                // no progress line
+};
+
+// One line per check on standard output; 0 when the installer will work against the server,
+// 1 when it will not.
+int Check(const CheckOptions& options);
+
+// The command line after the word "check".
+int CheckCommand(const std::vector<std::string>& args);
+
+} // namespace publish

@@ -1,0 +1,105 @@
+#include "server_probe.h"
+
+#include "net/deal_socket.h"
+#include "net/engine_settings.h"
+#include "net/http_get.h"
+#include "net/url.h"
+
+#include <atomic>
+#include <chrono>
+
+namespace publish {
+
+bool ParseServerUrl(const std::string& url, ServerAddress& address, std::string& error) {
+    const std::string scheme = "http://";
+    if (url.compare(0, scheme.size(), scheme) != 0) {
+        error = "the URL must start with http:// (the installer speaks plain HTTP only)";
+        return false;
+    }
+    const std::size_t pathStart = url.find('/', scheme.size());
+    const std::string hostPort = url.substr(scheme.size(), pathStart - scheme.size());
+    std::string path = pathStart == std::string::npos ? std::string() : url.substr(pathStart);
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    const std::size_t colon = hostPort.find(':');
+    address.host = hostPort.substr(0, colon);
+    address.port = GetEngineSettings().port;
+    if (colon != std::string::npos) {
+        const std::string digits = hostPort.substr(colon + 1);
+        long port = 0;
+        if (digits.empty() || digits.size() > 5 ||
+            digits.find_first_not_of("0123456789") != std::string::npos ||
+            (port = std::stol(digits)) < 1 || port > 65535) {
+            error = "'" + digits + "' is no port number";
+            return false;
+        }
+        address.port = static_cast<int>(port);
+    }
+    if (address.host.empty()) {
+        error = "the URL names no host";
+        return false;
+    }
+    // The port is not part of the installer's base URL: it is built in on its own.
+    address.baseUrl = scheme + address.host + path;
+    return true;
+}
+
+void UseServerPort(const ServerAddress& address) {
+    // The engine's settings are the installer's built-in ones; only the port differs, as it
+    // would in an installer built for this server.
+    EngineSettings settings = GetEngineSettings();
+    settings.port = address.port;
+    OverrideEngineSettingsForTesting(settings);
+}
+
+HeadAnswer AskHead(const ServerAddress& address, const std::string& urlPath, std::int64_t from) {
+    HeadAnswer answer;
+    const UrlParts parts = SplitUrl(address.baseUrl + "/" + urlPath);
+    platform::Socket socket = ConnectServer(parts.host, address.port);
+    if (socket == platform::kInvalidSocket)
+        return answer;
+    answer.connected = true;
+    answer.accepted =
+        SendHttpHeader(socket, parts.host, parts.urlDir, parts.fileName, from, answer.head);
+    if (!answer.head.socketClosed)
+        platform::CloseSocket(socket);
+    return answer;
+}
+
+Refusal ExplainRefusal(const HeadAnswer& answer) {
+    const ResponseHead& head = answer.head;
+    if (!answer.connected)
+        return {"no connection", "check the host name, the port and the firewall"};
+    if (head.headBytes == 0)
+        return {"no answer", "make sure an HTTP server answers on this port"};
+    if (head.status == 404)
+        return {"missing (404)", "publish into the folder the server serves, keeping its layout"};
+    if (!answer.accepted && head.headBytes >= kHeaderBufferSize)
+        return {"answer head over 1,024 bytes",
+                "drop response headers (cookies, CDN and proxy headers) from these files"};
+    if (head.status >= 300 && head.status <= 399)
+        return {"redirected (" + std::to_string(head.status) + ")",
+                "the installer follows no redirect: serve the files at this URL itself"};
+    if (!answer.accepted)
+        return {head.status ? "answered with status " + std::to_string(head.status)
+                            : "no HTTP status line in the answer",
+                "serve the files as plain static files"};
+    if (!head.hasContentLength)
+        return {"no Content-Length",
+                "serve the files as they are: no chunked transfer, compression or filter"};
+    return {};
+}
+
+FetchResult FetchFile(const ServerAddress& address, const std::string& urlPath,
+                      const std::string& destination) {
+    FetchResult result;
+    std::atomic<std::int64_t> received{0};
+    const auto start = std::chrono::steady_clock::now();
+    result.downloaded =
+        HttpDownload(address.baseUrl + "/" + urlPath, destination, result.bytes, received, 1);
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return result;
+}
+
+} // namespace publish
