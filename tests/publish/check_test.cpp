@@ -3,6 +3,7 @@
 
 #include "tests/publish/publish_helpers.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/manifest_signing.h"
 #include "tests/support/temp_dir.h"
 
 #include <filesystem>
@@ -110,6 +111,35 @@ TEST_F(Check, ASampleAlwaysHoldsTheLargestObject) {
     }
     EXPECT_EQ(smallRequests, 1);
     EXPECT_EQ(largeSegments, 1);
+}
+
+TEST_F(Check, ChecksSignaturesAsAnInstallerWithTheReleaseKeyWould) {
+    const std::vector<std::string> withKey{"--release-key", TestPublicKeyPath()};
+    ChildResult check = RunCheck(withKey);
+    EXPECT_EQ(check.exitStatus, 1) << check.stdErr;
+    EXPECT_NE(check.stdErr.find("FAIL  launcher_manifest.js.sig: not on the server"),
+              std::string::npos)
+        << check.stdErr;
+
+    SignManifests(www);
+    const std::string download = "microclient/download/";
+    const std::string sig32 = ReadFile(www + "/" + download + "launcher_manifest.js.sig");
+    const std::string sig64 = ReadFile(www + "/" + download + "launcher_manifest_x64.js.sig");
+    server.SetFile(download + "launcher_manifest.js.sig", sig32);
+    server.SetFile(download + "launcher_manifest_x64.js.sig", sig64);
+    check = RunCheck(withKey);
+    EXPECT_EQ(check.exitStatus, 0) << check.stdErr;
+    EXPECT_NE(check.stdErr.find("ok    launcher_manifest_x64.js.sig: signed with the release key"),
+              std::string::npos)
+        << check.stdErr;
+
+    // The 32-bit manifest's signature does not vouch for the 64-bit one.
+    server.SetFile(download + "launcher_manifest_x64.js.sig", sig32);
+    check = RunCheck(withKey);
+    EXPECT_EQ(check.exitStatus, 1) << check.stdErr;
+    EXPECT_NE(check.stdErr.find("FAIL  launcher_manifest_x64.js.sig: does not match"),
+              std::string::npos)
+        << check.stdErr;
 }
 
 TEST(CheckCommandLine, RefusesAUrlTheInstallerCannotBeBuiltWith) {

@@ -1,6 +1,7 @@
 #include "check.h"
 
 #include "app/installer_state.h"
+#include "app/release_key.h"
 #include "check_report.h"
 #include "file_io.h"
 #include "manifest/manifest_file.h"
@@ -9,6 +10,7 @@
 #include "progress.h"
 #include "publish.h"
 #include "server_probe.h"
+#include "signing.h"
 #include "support/log.h"
 
 #include <algorithm>
@@ -51,9 +53,49 @@ std::string Megabytes(double bytes) {
     return text;
 }
 
+// The key an installer of this build checks signatures with, or the one named on the command
+// line; none when neither is there.
+std::optional<SigningKey> CheckingKey(const CheckOptions& options, const fs::path& work) {
+    if (!options.releaseKeyPath.empty())
+        return SigningKey::ReadPublic(options.releaseKeyPath);
+    const std::string base64 = ReleaseKey();
+    if (base64.empty())
+        return std::nullopt;
+    std::string pem = "-----BEGIN PUBLIC KEY-----\n";
+    for (std::size_t at = 0; at < base64.size(); at += 64)
+        pem += base64.substr(at, 64) + "\n";
+    pem += "-----END PUBLIC KEY-----\n";
+    const fs::path path = work / "release-public.pem";
+    WriteFileAtomically(path, pem);
+    return SigningKey::ReadPublic(path);
+}
+
+// The signature beside a good manifest, as an installer built with `key` fetches and checks it.
+bool CheckSignature(const ServerAddress& server, const SigningKey& key, const std::string& urlPath,
+                    const std::string& name, const fs::path& work, Report& report) {
+    const std::string signatureName = SignatureName(name);
+    const std::string copy = (work / signatureName).string();
+    if (!FetchFile(server, urlPath + ".sig", copy).downloaded) {
+        report.Fail(signatureName + ": not on the server (players see error 106)",
+                    "publish with --sign-key");
+        return false;
+    }
+    std::string manifest, signature;
+    if (!ReadWholeFile(work / name, manifest) || !ReadWholeFile(copy, signature) ||
+        !key.Verifies(name, manifest, signature)) {
+        report.Fail(signatureName + ": does not match the manifest and the release key (players "
+                                    "see error 106)",
+                    "publish again with --sign-key and the private key of this build's key");
+        return false;
+    }
+    report.Line("ok", signatureName + ": signed with the release key");
+    return true;
+}
+
 // Both manifests fetched and read as the installer reads them; the objects they list, once each.
 std::vector<ListedObject> CheckManifests(const ServerAddress& server, const fs::path& work,
-                                         Report& report, HeadStats& heads) {
+                                         const std::optional<SigningKey>& key, Report& report,
+                                         HeadStats& heads) {
     std::map<std::string, ListedObject> objects;
     for (const std::string& urlPath : {strManifestUrl, strManifestUrlX64}) {
         const std::string name = urlPath.substr(urlPath.rfind('/') + 1);
@@ -74,7 +116,8 @@ std::vector<ListedObject> CheckManifests(const ServerAddress& server, const fs::
             report.Fail(name + ": " + verdict.Problem(), "publish again with felto-publish");
             continue;
         }
-        // Release signatures are checked here, once the build carries a release key.
+        if (key && !CheckSignature(server, *key, urlPath, name, work, report))
+            continue;
         report.Line("ok", name + ": " + std::to_string(verdict.entries.size()) +
                               " files, size header true");
         for (const FileEntry& entry : verdict.entries)
@@ -217,7 +260,10 @@ int Check(const CheckOptions& options) {
                 server.port);
     Report report;
     HeadStats heads;
-    std::vector<ListedObject> objects = CheckManifests(server, work.path, report, heads);
+    const std::optional<SigningKey> key = CheckingKey(options, work.path);
+    if (key)
+        std::printf("checking signatures with the release key\n");
+    std::vector<ListedObject> objects = CheckManifests(server, work.path, key, report, heads);
     std::vector<ListedObject*> present =
         AskEveryObject(server, objects, report, heads, options.quiet);
     const std::vector<ListedObject*> chosen = ChooseSample(present, options.sample);
@@ -265,6 +311,8 @@ int CheckCommand(const std::vector<std::string>& args) {
             return kPublished;
         } else if (arg == "--quiet") {
             options.quiet = true;
+        } else if (arg == "--release-key" && hasValue) {
+            options.releaseKeyPath = args[++i];
         } else if (arg == "--log" && hasValue) {
             options.logPath = args[++i];
         } else if (arg == "--sample" && hasValue) {

@@ -14,6 +14,9 @@ struct CheckOptions {
     std::optional<std::size_t> sample; // fetch only this many objects, the largest among them
     std::string logPath;               // the engine's own log; a temporary one when empty
     bool quiet = false;                // no progress line
+    // The public key (PEM) the manifests' signatures are checked with; the key built into this
+    // program (FELTO_RELEASE_KEY) when empty. Without either, signatures are not checked.
+    std::string releaseKeyPath;
 };
 
 // One line per check on standard output; 0 when the installer will work against the server,
