@@ -80,9 +80,7 @@ unset DISPLAY WAYLAND_DISPLAY WINELOADER WINEARCH WINEPREFIX
 # prefix links the user's folders (Desktop, Documents...) into the home folder: a home of its own
 # keeps whatever a test writes there inside the build.
 home=$prefix-home
-# FELTO_WINEDLLOVERRIDES adds to the overrides, e.g. "bcrypt=" for a system without CNG.
-in_prefix=(env WINEPREFIX="$prefix" HOME="$home" WINEDEBUG=-all
-    WINEDLLOVERRIDES="mscoree,mshtml=${FELTO_WINEDLLOVERRIDES:+;$FELTO_WINEDLLOVERRIDES}")
+in_prefix=(env WINEPREFIX="$prefix" HOME="$home" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=")
 
 mkdir -p "$(dirname "$prefix")" "$home"
 # One run at a time per prefix: stopping the Wine processes of one run must not hit another's.

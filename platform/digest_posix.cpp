@@ -55,4 +55,6 @@ const char* Md5Provider() {
     return available ? "libcrypto" : "";
 }
 
+void UseMd5FallbackForTesting(bool) {}
+
 } // namespace platform

@@ -6,6 +6,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 namespace platform {
@@ -28,8 +29,9 @@ constexpr std::size_t kLargestFeed = 1u << 30;
 
 enum class Service { None, Cng, CryptoApi };
 
-// Chosen once and kept for the rest of the process: the algorithm and the provider handles are
-// shared by every computation, on any thread; each computation has its own hash object.
+// Each service is opened once, when first needed, and kept for the rest of the process: its
+// algorithm or provider handle is shared by every computation, on any thread; each computation
+// has its own hash object.
 struct Provider {
     Service service = Service::None;
     const Cng* cng = nullptr;
@@ -42,50 +44,56 @@ struct Provider {
     CryptDestroyHashFn destroyHash = nullptr;
 };
 
-bool OpenCngMd5(Provider& provider) {
-    const Cng& cng = LoadCng();
-    if (!cng.loaded || cng.openAlgorithm(&provider.algorithm, L"MD5", nullptr, 0) != 0)
-        return false;
-    ULONG written = 0;
-    if (cng.getProperty(provider.algorithm, L"ObjectLength",
-                        reinterpret_cast<PUCHAR>(&provider.objectSize), sizeof provider.objectSize,
-                        &written, 0) != 0) {
-        cng.closeAlgorithm(provider.algorithm, 0);
-        provider.algorithm = nullptr;
-        return false;
-    }
-    provider.cng = &cng;
-    provider.service = Service::Cng;
-    return true;
-}
-
-bool OpenCryptoApiMd5(Provider& provider) {
-    HMODULE module = LoadLibraryA("advapi32.dll");
-    AcquireContextFn acquire = nullptr;
-    if (!module || !FindFunction(module, "CryptAcquireContextA", acquire) ||
-        !FindFunction(module, "CryptCreateHash", provider.createHash) ||
-        !FindFunction(module, "CryptHashData", provider.hashData) ||
-        !FindFunction(module, "CryptGetHashParam", provider.getHashParam) ||
-        !FindFunction(module, "CryptDestroyHash", provider.destroyHash))
-        return false;
-    // No key container: hashing needs none, and a player's account may have no profile for it.
-    if (!acquire(&provider.context, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
-        return false;
-    provider.service = Service::CryptoApi;
-    return true;
-}
-
-const Provider& GetProvider() {
+const Provider& CngMd5() {
     static const Provider provider = [] {
-        Provider chosen;
-        if (!OpenCngMd5(chosen))
-            OpenCryptoApiMd5(chosen);
-        return chosen;
+        Provider opened;
+        const Cng& cng = LoadCng();
+        if (!cng.loaded || cng.openAlgorithm(&opened.algorithm, L"MD5", nullptr, 0) != 0)
+            return Provider();
+        ULONG written = 0;
+        if (cng.getProperty(opened.algorithm, L"ObjectLength",
+                            reinterpret_cast<PUCHAR>(&opened.objectSize), sizeof opened.objectSize,
+                            &written, 0) != 0) {
+            cng.closeAlgorithm(opened.algorithm, 0);
+            return Provider();
+        }
+        opened.cng = &cng;
+        opened.service = Service::Cng;
+        return opened;
     }();
     return provider;
 }
 
+const Provider& CryptoApiMd5() {
+    static const Provider provider = [] {
+        Provider opened;
+        HMODULE module = LoadLibraryA("advapi32.dll");
+        AcquireContextFn acquire = nullptr;
+        if (!module || !FindFunction(module, "CryptAcquireContextA", acquire) ||
+            !FindFunction(module, "CryptCreateHash", opened.createHash) ||
+            !FindFunction(module, "CryptHashData", opened.hashData) ||
+            !FindFunction(module, "CryptGetHashParam", opened.getHashParam) ||
+            !FindFunction(module, "CryptDestroyHash", opened.destroyHash))
+            return Provider();
+        // No key container: hashing needs none, and a player's account may have no profile.
+        if (!acquire(&opened.context, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+            return Provider();
+        opened.service = Service::CryptoApi;
+        return opened;
+    }();
+    return provider;
+}
+
+std::atomic<bool> fallbackForTesting{false};
+
+const Provider& CurrentProvider() {
+    if (!fallbackForTesting.load() && CngMd5().service == Service::Cng)
+        return CngMd5();
+    return CryptoApiMd5();
+}
+
 struct Computation {
+    const Provider* provider = nullptr;
     Handle cngHash = nullptr;
     std::vector<UCHAR> cngObject; // the caller's memory: Windows before 7 allocates none itself
     HCRYPTHASH cryptHash = 0;
@@ -99,8 +107,10 @@ Computation* Of(const Md5State& state) {
 
 bool StartMd5(Md5State& state) {
     DiscardMd5(state);
-    const Provider& provider = GetProvider();
+    const Provider& provider = CurrentProvider();
     Computation* computation = new Computation;
+    computation->provider = &provider;
+    state.native = computation;
     bool ok = false;
     if (provider.service == Service::Cng) {
         computation->cngObject.resize(provider.objectSize);
@@ -110,7 +120,6 @@ bool StartMd5(Md5State& state) {
     } else if (provider.service == Service::CryptoApi) {
         ok = provider.createHash(provider.context, CALG_MD5, 0, 0, &computation->cryptHash) != 0;
     }
-    state.native = computation;
     if (!ok)
         DiscardMd5(state);
     return ok;
@@ -118,8 +127,8 @@ bool StartMd5(Md5State& state) {
 
 void FeedMd5(Md5State& state, const unsigned char* data, std::size_t length) {
     Computation* computation = Of(state);
-    const Provider& provider = GetProvider();
     while (computation && length > 0) {
+        const Provider& provider = *computation->provider;
         DWORD piece = static_cast<DWORD>(std::min(length, kLargestFeed));
         bool ok = computation->cngHash
                       ? provider.cng->hashData(computation->cngHash, const_cast<PUCHAR>(data),
@@ -136,13 +145,13 @@ void FeedMd5(Md5State& state, const unsigned char* data, std::size_t length) {
 
 bool FinishMd5(Md5State& state, unsigned char digest[16]) {
     Computation* computation = Of(state);
-    const Provider& provider = GetProvider();
     bool ok = false;
     if (computation && computation->cngHash) {
-        ok = provider.cng->finishHash(computation->cngHash, digest, kMd5Size, 0) == 0;
-    } else if (computation) {
+        ok = computation->provider->cng->finishHash(computation->cngHash, digest, kMd5Size, 0) == 0;
+    } else if (computation && computation->cryptHash) {
         DWORD size = kMd5Size;
-        ok = provider.getHashParam(computation->cryptHash, HP_HASHVAL, digest, &size, 0) != 0 &&
+        ok = computation->provider->getHashParam(computation->cryptHash, HP_HASHVAL, digest, &size,
+                                                 0) != 0 &&
              size == kMd5Size;
     }
     DiscardMd5(state);
@@ -153,17 +162,16 @@ void DiscardMd5(Md5State& state) {
     Computation* computation = Of(state);
     if (!computation)
         return;
-    const Provider& provider = GetProvider();
     if (computation->cngHash)
-        provider.cng->destroyHash(computation->cngHash);
+        computation->provider->cng->destroyHash(computation->cngHash);
     if (computation->cryptHash)
-        provider.destroyHash(computation->cryptHash);
+        computation->provider->destroyHash(computation->cryptHash);
     delete computation;
     state.native = nullptr;
 }
 
 const char* Md5Provider() {
-    switch (GetProvider().service) {
+    switch (CurrentProvider().service) {
     case Service::Cng:
         return "CNG";
     case Service::CryptoApi:
@@ -172,6 +180,10 @@ const char* Md5Provider() {
         break;
     }
     return "";
+}
+
+void UseMd5FallbackForTesting(bool fallback) {
+    fallbackForTesting.store(fallback);
 }
 
 } // namespace platform

@@ -184,6 +184,10 @@ bool FinishMd5(Md5State& state, unsigned char digest[16]);
 void DiscardMd5(Md5State& state);
 // Which service computes MD5 here: "CNG", "CryptoAPI", "libcrypto", or "" when none can.
 const char* Md5Provider();
+// Test seam: computations started from now on pass over CNG, as on a system without bcrypt.dll
+// (Wine's CryptoAPI needs bcrypt.dll itself, so a test cannot just take it away). Nothing
+// changes where there is no second service (POSIX).
+void UseMd5FallbackForTesting(bool fallback);
 
 // ---- Signatures (signature_*.cpp) ----
 

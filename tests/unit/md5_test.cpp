@@ -1,5 +1,5 @@
-// MD5 as the system computes it (libcrypto natively; CNG under Wine, and the CryptoAPI when
-// bcrypt.dll is missing, as on Windows XP: see tests/CMakeLists.txt).
+// MD5 as the system computes it: libcrypto natively; under Wine CNG, and the CryptoAPI that a
+// system without bcrypt.dll (Windows XP) uses instead. Every case runs on both services.
 
 #include "manifest/md5.h"
 #include "tests/support/temp_dir.h"
@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,12 +32,18 @@ std::string Pattern(std::size_t size) {
     return bytes;
 }
 
-TEST(Md5, ComesFromTheSystemServiceThisBuildExpects) {
-    const char* expected = std::getenv("FELTO_EXPECT_MD5_PROVIDER");
-    EXPECT_STREQ(platform::Md5Provider(), expected ? expected : FELTO_MD5_PROVIDER);
+class Md5Test : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override { platform::UseMd5FallbackForTesting(GetParam()); }
+    void TearDown() override { platform::UseMd5FallbackForTesting(false); }
+};
+
+TEST_P(Md5Test, ComesFromTheSystemServiceThisBuildExpects) {
+    EXPECT_STREQ(platform::Md5Provider(),
+                 GetParam() ? FELTO_MD5_FALLBACK_PROVIDER : FELTO_MD5_PROVIDER);
 }
 
-TEST(Md5, Rfc1321TestSuite) {
+TEST_P(Md5Test, Rfc1321TestSuite) {
     struct Vector {
         const char* text;
         const char* digest;
@@ -62,7 +67,7 @@ TEST(Md5, Rfc1321TestSuite) {
     }
 }
 
-TEST(Md5, FilesAtBlockAndPaddingBoundaries) {
+TEST_P(Md5Test, FilesAtBlockAndPaddingBoundaries) {
     // Reference digests from an independent implementation.
     struct Case {
         std::size_t size;
@@ -84,7 +89,7 @@ TEST(Md5, FilesAtBlockAndPaddingBoundaries) {
     }
 }
 
-TEST(Md5, RandomFilesLongerThanOneReadPiece) {
+TEST_P(Md5Test, RandomFilesLongerThanOneReadPiece) {
     // Reference digests from md5sum.
     struct Case {
         std::size_t size;
@@ -103,7 +108,7 @@ TEST(Md5, RandomFilesLongerThanOneReadPiece) {
 
 // Files are checked on the install worker and on a download worker at the same time: each
 // computation must keep to its own state although the system's provider is shared.
-TEST(Md5, ComputationsOnSeveralThreadsAtOnceKeepApart) {
+TEST_P(Md5Test, ComputationsOnSeveralThreadsAtOnceKeepApart) {
     TempDir dir;
     const std::vector<std::size_t> sizes = {0, 1023, 65536 + 5, 300000};
     std::vector<std::string> expected;
@@ -126,7 +131,7 @@ TEST(Md5, ComputationsOnSeveralThreadsAtOnceKeepApart) {
     EXPECT_EQ(expected[1], "6f8c42978a120e01a68357829a2d0d77");
 }
 
-TEST(Md5, FeedingInPiecesGivesTheSameDigest) {
+TEST_P(Md5Test, FeedingInPiecesGivesTheSameDigest) {
     const std::string data = Pattern(1000);
     const std::string whole = Md5OfText(data);
     EXPECT_EQ(whole, "10046f077f2082ac19676b8079f1cb1a");
@@ -150,7 +155,7 @@ TEST(Md5, FeedingInPiecesGivesTheSameDigest) {
     EXPECT_EQ(Md5OfText(data), whole);
 }
 
-TEST(Md5, UnreadablePathsGiveTheDigestOfNothing) {
+TEST_P(Md5Test, UnreadablePathsGiveTheDigestOfNothing) {
     TempDir dir;
     WriteFile(dir / "empty", "");
     EXPECT_EQ(FileMd5(dir / "empty"), kEmptyDigest);
@@ -158,12 +163,17 @@ TEST(Md5, UnreadablePathsGiveTheDigestOfNothing) {
     EXPECT_EQ(FileMd5(dir.path()), kEmptyDigest);
 }
 
-TEST(Md5, LineEndsAreHashedAsTheyAre) {
+TEST_P(Md5Test, LineEndsAreHashedAsTheyAre) {
     TempDir dir;
     WriteFile(dir / "crlf", "line one\r\nline two\r\n\r\n");
     EXPECT_EQ(FileMd5(dir / "crlf"), "0f14063827c736307b221a23d044be81");
     WriteFile(dir / "lf", "line one\nline two\n\n");
     EXPECT_EQ(FileMd5(dir / "lf"), "99b713c6f57cffe1770ac7d6bb983b2e");
 }
+
+INSTANTIATE_TEST_SUITE_P(Services, Md5Test, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Fallback" : "FirstChoice";
+                         });
 
 } // namespace
