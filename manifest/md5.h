@@ -1,23 +1,28 @@
 #pragma once
-// MD5 (RFC 1321) of a file as 32 lowercase hexadecimal digits.
+// MD5 (RFC 1321) of a file as 32 lowercase hexadecimal digits, computed by the system.
+
+#include "platform/platform.h"
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 
 class Md5Context {
   public:
     Md5Context();
+    ~Md5Context();
+    Md5Context(const Md5Context&) = delete;
+    Md5Context& operator=(const Md5Context&) = delete;
+
     void Update(const unsigned char* data, std::size_t length);
-    void Final(unsigned char digest[16]);
+    // Taken once, after the last Update. False, with the digest zeroed, when the system could
+    // not compute it: a digest that is no digest must never match one.
+    [[nodiscard]] bool Final(unsigned char digest[16]);
 
   private:
-    void Transform(const unsigned char block[64]);
-    std::uint32_t state_[4];
-    std::uint32_t count_[2]; // bits fed, low word first
-    unsigned char buffer_[64];
+    platform::Md5State state_;
 };
 
 std::string Md5Hex(const unsigned char digest[16]);
-// The digest of every byte of a file; the digest of zero bytes when it cannot be opened.
+// The digest of every byte of a file; the digest of zero bytes when it cannot be opened. An
+// empty text, which matches no digest, when the system cannot compute MD5 at all.
 std::string FileMd5(const std::string& path);

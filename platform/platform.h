@@ -3,6 +3,7 @@
 // (*_win32.cpp, calling the Windows interface named beside it) and a POSIX backend
 // (*_posix.cpp, the nearest sound equivalent).
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -174,6 +175,29 @@ struct OsVersionRecord {
 };
 // False when the version cannot be read (GetVersionExA fails).
 bool ReadOsVersion(OsVersionRecord& record);
+
+// ---- Digests (digest_*.cpp) ----
+
+// One MD5 computation in progress: the system's own object, or nothing once it has failed.
+struct Md5State {
+    void* native = nullptr;
+};
+// Starts an MD5 computation. Windows: CNG (bcrypt.dll, loaded when first needed), else the
+// CryptoAPI of advapi32 (Windows XP has no bcrypt.dll), both looked up at run time; POSIX:
+// OpenSSL's libcrypto. False when the system offers no MD5 at all.
+bool StartMd5(Md5State& state);
+// Feeds bytes. A failed call ends the computation, so that no digest is taken from it.
+void FeedMd5(Md5State& state, const unsigned char* data, std::size_t length);
+// The 16 digest bytes; ends the computation. False when any step failed: never a wrong digest.
+bool FinishMd5(Md5State& state, unsigned char digest[16]);
+// Ends a computation whose digest is not taken.
+void DiscardMd5(Md5State& state);
+// Which service computes MD5 here: "CNG", "CryptoAPI", "libcrypto", or "" when none can.
+const char* Md5Provider();
+// Test seam: computations started from now on pass over CNG, as on a system without bcrypt.dll
+// (Wine's CryptoAPI needs bcrypt.dll itself, so a test cannot just take it away). Nothing
+// changes where there is no second service (POSIX).
+void UseMd5FallbackForTesting(bool fallback);
 
 // ---- Signatures (signature_*.cpp) ----
 

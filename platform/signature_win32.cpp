@@ -1,3 +1,4 @@
+#include "platform/cng_win32.h"
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -9,62 +10,11 @@ namespace platform {
 
 namespace {
 
-// CNG is looked up at run time: bcrypt.dll does not exist before Windows Vista, and the program
-// must still start there. Types and values as bcrypt.h declares them.
-using Status = LONG;
-using Handle = void*;
-using OpenAlgorithmFn = Status(WINAPI*)(Handle*, LPCWSTR, LPCWSTR, ULONG);
-using CloseAlgorithmFn = Status(WINAPI*)(Handle, ULONG);
-using GetPropertyFn = Status(WINAPI*)(Handle, LPCWSTR, PUCHAR, ULONG, ULONG*, ULONG);
-using CreateHashFn = Status(WINAPI*)(Handle, Handle*, PUCHAR, ULONG, PUCHAR, ULONG, ULONG);
-using HashDataFn = Status(WINAPI*)(Handle, PUCHAR, ULONG, ULONG);
-using FinishHashFn = Status(WINAPI*)(Handle, PUCHAR, ULONG, ULONG);
-using DestroyFn = Status(WINAPI*)(Handle);
-using ImportKeyPairFn = Status(WINAPI*)(Handle, Handle, LPCWSTR, Handle*, PUCHAR, ULONG, ULONG);
-using VerifySignatureFn = Status(WINAPI*)(Handle, void*, PUCHAR, ULONG, PUCHAR, ULONG, ULONG);
+using namespace cng;
 
 constexpr ULONG kEcdsaPublicP256Magic = 0x31534345; // "ECS1"
 constexpr std::size_t kHalfSize = 32;
 constexpr ULONG kSha256Size = 32;
-
-struct Cng {
-    OpenAlgorithmFn openAlgorithm = nullptr;
-    CloseAlgorithmFn closeAlgorithm = nullptr;
-    GetPropertyFn getProperty = nullptr;
-    CreateHashFn createHash = nullptr;
-    HashDataFn hashData = nullptr;
-    FinishHashFn finishHash = nullptr;
-    DestroyFn destroyHash = nullptr;
-    ImportKeyPairFn importKeyPair = nullptr;
-    VerifySignatureFn verifySignature = nullptr;
-    DestroyFn destroyKey = nullptr;
-    bool loaded = false;
-};
-
-template <typename Fn> bool Find(HMODULE module, const char* name, Fn& fn) {
-    fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-    return fn != nullptr;
-}
-
-// Loaded once and kept for the rest of the process.
-const Cng& LoadCng() {
-    static const Cng cng = [] {
-        Cng found;
-        HMODULE module = LoadLibraryA("bcrypt.dll");
-        found.loaded = module && Find(module, "BCryptOpenAlgorithmProvider", found.openAlgorithm) &&
-                       Find(module, "BCryptCloseAlgorithmProvider", found.closeAlgorithm) &&
-                       Find(module, "BCryptGetProperty", found.getProperty) &&
-                       Find(module, "BCryptCreateHash", found.createHash) &&
-                       Find(module, "BCryptHashData", found.hashData) &&
-                       Find(module, "BCryptFinishHash", found.finishHash) &&
-                       Find(module, "BCryptDestroyHash", found.destroyHash) &&
-                       Find(module, "BCryptImportKeyPair", found.importKeyPair) &&
-                       Find(module, "BCryptVerifySignature", found.verifySignature) &&
-                       Find(module, "BCryptDestroyKey", found.destroyKey);
-        return found;
-    }();
-    return cng;
-}
 
 class Algorithm {
   public:

@@ -203,6 +203,23 @@ TEST_F(WineInstallTest, MissingArchiverIsReportedWithWinExecsResult) {
     EXPECT_FALSE(FileExists(Wine().Desktop() + "/Felto.lnk"));
 }
 
+// Wine's CryptoAPI needs bcrypt.dll too: without it this system has no MD5 at all. No digest
+// can then match, so nothing is accepted or installed, and the log says why, once.
+TEST_F(WineInstallTest, WithoutAnyMd5ServiceNothingIsInstalled) {
+    tree_.Publish({{"data/config.txt", "fullscreen=1\r\n", false}});
+    StartServer();
+
+    ChildOptions options = Wine().Options(kRunTimeoutMs);
+    options.env["WINEDLLOVERRIDES"] += ";bcrypt=";
+    ChildResult run = RunChild(Wine().Command(Installer()), options);
+    ASSERT_TRUE(run.finished) << "the installer did not end";
+    std::string log = Log();
+    EXPECT_EQ(Count(log, "MD5 cannot be computed on this system"), 1) << log;
+    EXPECT_EQ(Count(log, "error,code:108"), 1) << log;
+    EXPECT_FALSE(FileExists(Felto() + "/data/config.txt"));
+    EXPECT_EQ(Count(log, "_StartLauncher"), 0) << log;
+}
+
 // The installer built with the tests' release key: CNG (bcrypt.dll, loaded at run time) checks
 // the manifest's signature before anything is copied.
 TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {

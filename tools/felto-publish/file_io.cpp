@@ -59,7 +59,8 @@ template <typename Sink> Digest ReadAll(std::FILE* in, const fs::path& path, Sin
         }
     }
     unsigned char raw[16];
-    context.Final(raw);
+    if (!context.Final(raw))
+        throw PublishError("cannot compute the MD5 of " + path.string());
     digest.md5 = Md5Hex(raw);
     return digest;
 }

@@ -1,10 +1,15 @@
+// MD5 as the system computes it: libcrypto natively; under Wine CNG, and the CryptoAPI that a
+// system without bcrypt.dll (Windows XP) uses instead. Every case runs on both services.
+
 #include "manifest/md5.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -14,7 +19,8 @@ std::string Md5OfText(const std::string& text) {
     Md5Context context;
     context.Update(reinterpret_cast<const unsigned char*>(text.data()), text.size());
     unsigned char digest[16];
-    context.Final(digest);
+    if (!context.Final(digest))
+        return "no digest";
     return Md5Hex(digest);
 }
 
@@ -26,21 +32,18 @@ std::string Pattern(std::size_t size) {
     return bytes;
 }
 
-// The digest another implementation gives for a file.
-std::string Md5sumOf(const std::string& path) {
-    std::string command = "md5sum '" + path + "'";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return "";
-    char line[128] = {0};
-    std::string digest;
-    if (std::fgets(line, sizeof line, pipe))
-        digest.assign(line, 32);
-    pclose(pipe);
-    return digest;
+class Md5Test : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override { platform::UseMd5FallbackForTesting(GetParam()); }
+    void TearDown() override { platform::UseMd5FallbackForTesting(false); }
+};
+
+TEST_P(Md5Test, ComesFromTheSystemServiceThisBuildExpects) {
+    EXPECT_STREQ(platform::Md5Provider(),
+                 GetParam() ? FELTO_MD5_FALLBACK_PROVIDER : FELTO_MD5_PROVIDER);
 }
 
-TEST(Md5, Rfc1321TestSuite) {
+TEST_P(Md5Test, Rfc1321TestSuite) {
     struct Vector {
         const char* text;
         const char* digest;
@@ -64,7 +67,7 @@ TEST(Md5, Rfc1321TestSuite) {
     }
 }
 
-TEST(Md5, FilesAtBlockAndPaddingBoundaries) {
+TEST_P(Md5Test, FilesAtBlockAndPaddingBoundaries) {
     // Reference digests from an independent implementation.
     struct Case {
         std::size_t size;
@@ -86,30 +89,73 @@ TEST(Md5, FilesAtBlockAndPaddingBoundaries) {
     }
 }
 
-TEST(Md5, AgreesWithMd5sumOnRandomFiles) {
+TEST_P(Md5Test, RandomFilesLongerThanOneReadPiece) {
+    // Reference digests from md5sum.
+    struct Case {
+        std::size_t size;
+        const char* digest;
+    } const cases[] = {
+        {1, "0bcef9c45bd8a48eda1b26eb0c61c869"},
+        {4095, "16a63fe8542f67251933a630fd292d82"},
+        {1048576 + 17, "66f0456b96ba8fd962d23ec36df17acc"},
+    };
     TempDir dir;
-    for (std::size_t size : {1u, 4095u, 1048576u + 17u}) {
-        WriteFile(dir / "r", MakeBytes(size, static_cast<unsigned>(size)));
-        EXPECT_EQ(FileMd5(dir / "r"), Md5sumOf(dir / "r")) << size << " bytes";
+    for (const Case& c : cases) {
+        WriteFile(dir / "r", MakeBytes(c.size, static_cast<unsigned>(c.size)));
+        EXPECT_EQ(FileMd5(dir / "r"), c.digest) << c.size << " bytes";
     }
 }
 
-TEST(Md5, FeedingInPiecesGivesTheSameDigest) {
+// Files are checked on the install worker and on a download worker at the same time: each
+// computation must keep to its own state although the system's provider is shared.
+TEST_P(Md5Test, ComputationsOnSeveralThreadsAtOnceKeepApart) {
+    TempDir dir;
+    const std::vector<std::size_t> sizes = {0, 1023, 65536 + 5, 300000};
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        WriteFile(dir / std::to_string(i), Pattern(sizes[i]));
+        expected.push_back(FileMd5(dir / std::to_string(i)));
+    }
+    std::vector<int> wrong(sizes.size(), 0);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 20; ++round)
+                wrong[i] += FileMd5(dir / std::to_string(i)) != expected[i];
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        EXPECT_EQ(wrong[i], 0) << sizes[i] << " bytes";
+    EXPECT_EQ(expected[0], kEmptyDigest);
+    EXPECT_EQ(expected[1], "6f8c42978a120e01a68357829a2d0d77");
+}
+
+TEST_P(Md5Test, FeedingInPiecesGivesTheSameDigest) {
     const std::string data = Pattern(1000);
     const std::string whole = Md5OfText(data);
+    EXPECT_EQ(whole, "10046f077f2082ac19676b8079f1cb1a");
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data.data());
     for (std::size_t piece : {1u, 3u, 55u, 63u, 64u, 65u, 128u, 999u}) {
         Md5Context context;
         for (std::size_t at = 0; at < data.size(); at += piece) {
             std::size_t n = std::min(piece, data.size() - at);
-            context.Update(reinterpret_cast<const unsigned char*>(data.data()) + at, n);
+            context.Update(bytes + at, n);
+            context.Update(bytes + at, 0); // an empty piece adds nothing
         }
         unsigned char digest[16];
-        context.Final(digest);
+        ASSERT_TRUE(context.Final(digest));
         EXPECT_EQ(Md5Hex(digest), whole) << "pieces of " << piece;
     }
+    // A computation dropped before its digest is taken leaves the next ones alone.
+    {
+        Md5Context dropped;
+        dropped.Update(bytes, 100);
+    }
+    EXPECT_EQ(Md5OfText(data), whole);
 }
 
-TEST(Md5, UnreadablePathsGiveTheDigestOfNothing) {
+TEST_P(Md5Test, UnreadablePathsGiveTheDigestOfNothing) {
     TempDir dir;
     WriteFile(dir / "empty", "");
     EXPECT_EQ(FileMd5(dir / "empty"), kEmptyDigest);
@@ -117,12 +163,17 @@ TEST(Md5, UnreadablePathsGiveTheDigestOfNothing) {
     EXPECT_EQ(FileMd5(dir.path()), kEmptyDigest);
 }
 
-TEST(Md5, LineEndsAreHashedAsTheyAre) {
+TEST_P(Md5Test, LineEndsAreHashedAsTheyAre) {
     TempDir dir;
     WriteFile(dir / "crlf", "line one\r\nline two\r\n\r\n");
     EXPECT_EQ(FileMd5(dir / "crlf"), "0f14063827c736307b221a23d044be81");
     WriteFile(dir / "lf", "line one\nline two\n\n");
     EXPECT_EQ(FileMd5(dir / "lf"), "99b713c6f57cffe1770ac7d6bb983b2e");
 }
+
+INSTANTIATE_TEST_SUITE_P(Services, Md5Test, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Fallback" : "FirstChoice";
+                         });
 
 } // namespace
