@@ -6,3 +6,8 @@
 // Call first thing in main. Re-executes the program inside a fresh namespace unless it already
 // is in one; returns only inside the namespace.
 void EnterPrivateNetwork(int argc, char** argv);
+
+// Moves the calling program into a mount namespace of its own, where it may mount a tmpfs (a
+// small disk) that nobody else sees. Call in main before any thread starts; false when the
+// system does not allow it.
+bool EnterPrivateMounts();

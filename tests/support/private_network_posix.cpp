@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sched.h>
 #include <string>
+#include <sys/mount.h>
 #include <unistd.h>
 #include <vector>
 
@@ -13,8 +15,9 @@ void EnterPrivateNetwork(int argc, char** argv) {
     if (std::getenv(marker))
         return;
     setenv(marker, "1", 1);
-    std::vector<std::string> words = {"unshare", "-rn", "--", "/bin/sh", "-c",
-                                      "PATH=\"$PATH:/usr/sbin:/sbin\" ip link set lo up && exec \"$0\" \"$@\""};
+    std::vector<std::string> words = {
+        "unshare", "-rn", "--",
+        "/bin/sh", "-c",  "PATH=\"$PATH:/usr/sbin:/sbin\" ip link set lo up && exec \"$0\" \"$@\""};
     for (int i = 0; i < argc; ++i)
         words.push_back(argv[i]);
     std::vector<char*> args;
@@ -24,4 +27,10 @@ void EnterPrivateNetwork(int argc, char** argv) {
     execvp("unshare", args.data());
     std::fprintf(stderr, "cannot enter a private network namespace: %s\n", std::strerror(errno));
     std::exit(2);
+}
+
+bool EnterPrivateMounts() {
+    // Mounts made here must not travel back to the namespace the program came from.
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
