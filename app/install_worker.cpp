@@ -123,8 +123,9 @@ void WaitForSource(const FileEntry& entry, const std::string& source, bool packe
                 FailWrongDigest(entry, source, digest);
         }
         if (look >= kGrowingLooks) {
-            WriteLog(FormatString("解压未完成, file = %s, origial file = %s", source.c_str(),
-                                  entry.strTargetPath.c_str()));
+            WriteLog(FormatString("The unpacked file %s was still growing after %d s.",
+                                  source.c_str(),
+                                  static_cast<int>(kGrowingLooks * kSourceLookPauseMs / 1000)));
             FailWith(21);
         }
         lastSize = size;
