@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -51,14 +54,16 @@ bool RemoveItem(const std::string& path, platform::ItemKind kind) {
     return removed;
 }
 
-} // namespace
-
+// Names in the download folder that the entries can use: each object's whole download (reused
+// when its digest is right) and its part files (resumed). Lower case, as the folder is matched.
 std::set<std::string> UsableIncomingNames(const std::vector<FileEntry>& entries) {
     std::set<std::string> names;
     for (const FileEntry& entry : entries)
         AddWithParts(names, entry.strName);
     return names;
 }
+
+} // namespace
 
 void ClearIncoming() {
     std::vector<FileEntry> listed;

@@ -2,16 +2,6 @@
 // Keeps the download folder from filling the disk for good: at the start of a run it drops what
 // no entry of the installed manifest can use.
 
-#include "app/file_entry.h"
-
-#include <set>
-#include <string>
-#include <vector>
-
-// Names in the download folder that the entries can use: each object's whole download (reused
-// when its digest is right) and its part files (resumed). Lower case, as the folder is matched.
-std::set<std::string> UsableIncomingNames(const std::vector<FileEntry>& entries);
-
 // Removes from the download folder every file and folder that no entry of the installed manifest
 // copies can use: parts and downloads of objects no longer listed, unpacked files (the archiver
 // writes them anew), anything an archive put there. The manifest's own download is left to its
