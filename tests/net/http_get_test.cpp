@@ -273,22 +273,6 @@ TEST_F(HttpDownloadTest, PartialAnswerWithoutContentRange) {
     EXPECT_EQ(CountOf(Log(), "Range ignored: asked from 200000, status 206."), 1);
 }
 
-TEST_F(HttpDownloadTest, LengthBeyondTheFreeSpaceIsNotFetched) {
-    HttpFault fault;
-    fault.announcedLength = std::int64_t(1) << 50; // a petabyte of zeros
-    server_.AddFault(fault);
-    std::string destination = Serve("endless", "");
-    EXPECT_FALSE(Download("endless", destination));
-    std::string log = Log();
-    std::string line = "Not enough free space for " + destination +
-                       ": 1125899906842624 bytes "
-                       "to fetch, ";
-    EXPECT_EQ(CountOf(log, line), 1) << log;
-    EXPECT_NE(log.find(" bytes free.", log.find(line)), std::string::npos) << log;
-    EXPECT_TRUE(NoPartFiles(destination));
-    EXPECT_EQ(server_.requests().size(), 1u); // the probe only
-}
-
 TEST_F(HttpDownloadTest, ConnectFailuresAreLogged) {
     server_.Stop(); // nobody listens on the port any more
     EXPECT_FALSE(Download("gone", dir_ / "gone"));
