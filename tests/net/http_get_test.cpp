@@ -221,7 +221,7 @@ TEST_F(HttpDownloadTest, StalledSegmentEndsAsAReadError) {
 // slow server from one that will never finish.
 TEST_F(HttpDownloadTest, SlowBodyIsCutOffOnlyBelowTheWindowRate) {
     SetReceiveTimeout(1000);
-    SetSlowLimits(30000, 200, 100);
+    SetSlowLimits(30000, 200, 20);
     std::string bytes = MakeBytes(3000, 12);
     std::string destination = Serve("drip", bytes);
     HttpFault fault;
@@ -233,13 +233,14 @@ TEST_F(HttpDownloadTest, SlowBodyIsCutOffOnlyBelowTheWindowRate) {
     ASSERT_TRUE(Download("drip", destination));
     EXPECT_TRUE(ReadFile(destination) == bytes);
 
-    fault.dripBytes = 5; // 50 bytes in a window
+    fault.dripBytes = 1;
+    fault.dripDelayMs = 50; // 4 bytes in a window
     fault.times = -1;
     server_.ClearFaults();
     server_.AddFault(fault);
     destination = dir_ / "trickle";
     EXPECT_FALSE(Download("drip", destination));
-    EXPECT_EQ(CountOf(Log(), "127.0.0.1 is too slow: fewer than 100 bytes in 200 ms of the body."),
+    EXPECT_EQ(CountOf(Log(), "127.0.0.1 is too slow: fewer than 20 bytes in 200 ms of the body."),
               1);
     EXPECT_FALSE(FileExists(destination));
     // What arrived is kept for the next attempt to resume from.
