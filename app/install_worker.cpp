@@ -95,8 +95,10 @@ bool SameDigest(const std::string& a, const std::string& b) {
 }
 
 // Waits for the file to install to be in the download folder. An archiver may still be writing
-// it: while it grows it is given time; once it has kept its size from one look to the next and
-// its digest is still wrong, it will not come right. A download was checked when it arrived.
+// it: while it changes it is given time; once it has kept its size and its (wrong) digest from
+// one look to the next, it will not come right. The digest is compared too because an archiver
+// may set the file's full size before it writes the bytes. A download was checked when it
+// arrived.
 void WaitForSource(const FileEntry& entry, const std::string& source, bool packed) {
     for (int look = 1;; ++look) {
         if (platform::QueryPath(source) == platform::PathKind::File)
@@ -110,17 +112,22 @@ void WaitForSource(const FileEntry& entry, const std::string& source, bool packe
     if (!packed)
         return;
     std::int64_t lastSize = -1;
+    std::string lastDigest;
     for (int look = 0, missing = 0;; ++look) {
         std::int64_t size = -1;
         if (!platform::FileSize(source, size) && ++missing >= kSourceLooks)
             FailWith(21);
         // The first look hashes at once: an archiver that has already finished costs no pause.
+        // A file still growing is not hashed.
         if (size >= 0 && (look == 0 || size == lastSize)) {
             std::string digest = FileMd5(source);
             if (SameDigest(digest, entry.strManifestMd5))
                 return;
-            if (look > 0)
+            if (digest == lastDigest)
                 FailWrongDigest(entry, source, digest);
+            lastDigest = digest;
+        } else {
+            lastDigest.clear();
         }
         if (look >= kGrowingLooks) {
             WriteLog(FormatString("The unpacked file %s was still growing after %d s.",
