@@ -1,6 +1,7 @@
 #include "app/install_worker.h"
 
 #include "app/game_start.h"
+#include "app/incoming_cleanup.h"
 #include "app/installer_state.h"
 #include "app/manifest_fetch.h"
 #include "app/messages.h"
@@ -21,25 +22,45 @@ namespace {
 constexpr unsigned kPollMs = 50;
 constexpr int kSourceLooks = 3;
 constexpr unsigned kSourceLookPauseMs = 500;
-// How long an unpacked file that is there but not yet whole may keep the archiver's output
-// coming before the entry is given up.
-constexpr int kUnfinishedLooks = 240; // x 500 ms
+// How long an unpacked file that keeps growing may keep the archiver's output coming before the
+// entry is given up: far beyond any real member, and still an end.
+constexpr int kGrowingLooks = 1200; // x 500 ms
+// A file is copied under this name beside its target before it is checked and moved over the
+// target. Short, so that a target with a long legal name never pushes it over the system's limit.
+constexpr const char* kCopyName = "~felto.tmp";
 
 void WaitUntilFinished(const FileEntry& entry) {
     while (!entry.IsFinished())
         platform::SleepMs(kPollMs);
 }
 
+// Copying into place failed: the system's error number and text, then what was copied where.
+void LogCopyFailure(const FileEntry& entry, const std::string& source) {
+    int error = platform::LastError();
+    WriteLog(FormatString("CopyFile ErrorCode:%d, ErrorDesc:%s", error,
+                          platform::SystemErrorText(error).c_str()));
+    WriteLog(entry.strObjectMd5 + ",src=" + source + ",dst=" + entry.strTargetPath);
+}
+
 // Starts the archiver on a packed download; it writes the file named by the manifest digest into
 // the download folder and is not waited for.
-void Unpack(const FileEntry& entry) {
+void Unpack(const FileEntry& entry, const std::string& source) {
+    // An unpacked copy from an earlier run would pass for the archiver's output while the
+    // archiver, slow to start, is about to rewrite it: only the archiver's own file may be taken.
+    if (platform::QueryPath(source) == platform::PathKind::File && !platform::RemoveFile(source)) {
+        int error = platform::LastError();
+        WriteLog(FormatString("DeleteFile ErrorCode:%d, ErrorDesc:%s, file = %s", error,
+                              platform::SystemErrorText(error).c_str(), source.c_str()));
+        FailWith(21);
+    }
     char description[512] = {};
     bool is64 = false;
     if (!DescribeOperatingSystem(description, is64)) {
         WriteLog("获取操作系统版本信息失败!");
         is64 = false;
     }
-    std::string archiver = strInstallDir + (is64 ? "/plantform/x64/7z.exe" : "/plantform/x86/7z.exe");
+    std::string archiver =
+        strInstallDir + (is64 ? "/plantform/x64/7z.exe" : "/plantform/x86/7z.exe");
     // Quoted, so an install folder with a blank (C:\Program Files\Felto) works. The output folder
     // ends without a backslash inside the quotes, where it would escape the closing quote.
     std::string commandLine = FormatString("\"%s\" x \"-o%s/incoming\" \"%s\" -y", archiver.c_str(),
@@ -64,47 +85,95 @@ bool SameDigest(const std::string& a, const std::string& b) {
     return true;
 }
 
-// Waits for the file to install to be in the download folder, whole: an archiver still writing
-// it must not have a half file copied into place.
-void WaitForSource(const FileEntry& entry, const std::string& source) {
+// A file whose digest is not the manifest's: logged, removed (its room is given back at once;
+// an archive bomb must not keep the disk full) and the run ended.
+[[noreturn]] void FailWrongDigest(const FileEntry& entry, const std::string& path,
+                                  const std::string& digest) {
+    WriteLog(FormatString("MD5不一致,local:%s,manifest:%s", digest.c_str(),
+                          entry.strManifestMd5.c_str()));
+    platform::RemoveFile(path);
+    FailWith(21);
+}
+
+// Waits for the file to install to be in the download folder. An archiver may still be writing
+// it: while it changes it is given time; once it has kept its size and its (wrong) digest from
+// one look to the next, it will not come right. The digest is compared too because an archiver
+// may set the file's full size before it writes the bytes. A download was checked when it
+// arrived.
+void WaitForSource(const FileEntry& entry, const std::string& source, bool packed) {
     for (int look = 1;; ++look) {
         if (platform::QueryPath(source) == platform::PathKind::File)
             break;
         if (look >= kSourceLooks)
             FailWith(21);
-        WriteLog(FormatString("解压未完成，文件不存在, file = %s, origial file = %s", source.c_str(),
-                              entry.strTargetPath.c_str()));
+        WriteLog(FormatString("解压未完成，文件不存在, file = %s, origial file = %s",
+                              source.c_str(), entry.strTargetPath.c_str()));
         platform::SleepMs(kSourceLookPauseMs);
     }
-    for (int look = 0; !SameDigest(FileMd5(source), entry.strManifestMd5); ++look) {
-        if (look >= kUnfinishedLooks) {
-            WriteLog(FormatString("MD5不一致,local:%s,manifest:%s", FileMd5(source).c_str(),
-                                  entry.strManifestMd5.c_str()));
+    if (!packed)
+        return;
+    std::int64_t lastSize = -1;
+    std::string lastDigest;
+    for (int look = 0, missing = 0;; ++look) {
+        std::int64_t size = -1;
+        if (!platform::FileSize(source, size) && ++missing >= kSourceLooks)
+            FailWith(21);
+        // The first look hashes at once: an archiver that has already finished costs no pause.
+        // A file still growing is not hashed.
+        if (size >= 0 && (look == 0 || size == lastSize)) {
+            std::string digest = FileMd5(source);
+            if (SameDigest(digest, entry.strManifestMd5))
+                return;
+            if (digest == lastDigest)
+                FailWrongDigest(entry, source, digest);
+            lastDigest = digest;
+        } else {
+            lastDigest.clear();
+        }
+        if (look >= kGrowingLooks) {
+            WriteLog(FormatString("The unpacked file %s was still growing after %d s.",
+                                  source.c_str(),
+                                  static_cast<int>(kGrowingLooks * kSourceLookPauseMs / 1000)));
             FailWith(21);
         }
+        lastSize = size;
         platform::SleepMs(kSourceLookPauseMs);
     }
 }
 
+// Copies under a short name beside the target, checks the copy's digest and only then moves it
+// over the target in one step: whatever happens to the source meanwhile, the target holds
+// either its old bytes or the checked new ones.
+void CopyIntoPlace(const FileEntry& entry, const std::string& source, const std::string& folder) {
+    std::string copy = folder + "/" + kCopyName;
+    if (!platform::CopyFileOver(source, copy)) {
+        LogCopyFailure(entry, source);
+        platform::RemoveFile(copy);
+        FailWith(21);
+    }
+    std::string digest = FileMd5(copy);
+    if (!SameDigest(digest, entry.strManifestMd5))
+        FailWrongDigest(entry, copy, digest);
+    if (!platform::MoveFileOver(copy, entry.strTargetPath)) {
+        LogCopyFailure(entry, source);
+        platform::RemoveFile(copy);
+        FailWith(21);
+    }
+}
+
 void InstallOne(const FileEntry& entry) {
-    if (entry.strObjectMd5 != entry.strManifestMd5)
-        Unpack(entry);
+    std::string source = strInstallDir + "/" + strIncomingDir + "/" + entry.strManifestMd5;
+    bool packed = entry.strObjectMd5 != entry.strManifestMd5;
+    if (packed)
+        Unpack(entry, source);
     platform::SleepMs(100);
 
     std::string folder = ReplaceAll(entry.strTargetPath, "\\", "/");
     folder = folder.substr(0, folder.rfind('/'));
     MakeDirectories(folder.c_str());
 
-    std::string source = strInstallDir + "/" + strIncomingDir + "/" + entry.strManifestMd5;
-    WaitForSource(entry, source);
-
-    if (!platform::CopyFileOver(source, entry.strTargetPath)) {
-        int error = platform::LastError();
-        WriteLog(FormatString("CopyFile ErrorCode:%d, ErrorDesc:%s", error,
-                              platform::SystemErrorText(error).c_str()));
-        WriteLog(entry.strObjectMd5 + ",src=" + source + ",dst=" + entry.strTargetPath);
-        FailWith(21);
-    }
+    WaitForSource(entry, source, packed);
+    CopyIntoPlace(entry, source, folder);
 }
 
 } // namespace
@@ -126,6 +195,7 @@ unsigned InstallWorker(void*) {
     platform::SleepMs(100);
     if (!PrepareFolders())
         FailWith(100);
+    ClearIncoming();
 
     StartManifestDownload();
     WaitUntilFinished(*state.manifestEntry);
@@ -133,8 +203,10 @@ unsigned InstallWorker(void*) {
         FailWith(101);
     VerifyManifestSignature();
     if (!platform::CopyFileOver(state.manifestEntry->strIncomingPath,
-                                state.manifestEntry->strTargetPath))
+                                state.manifestEntry->strTargetPath)) {
+        LogCopyFailure(*state.manifestEntry, state.manifestEntry->strIncomingPath);
         FailWith(104);
+    }
 
     ReadManifest();
     VerifyInstalledFiles();

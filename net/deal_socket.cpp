@@ -3,6 +3,7 @@
 #include "net/engine_settings.h"
 #include "support/log.h"
 
+#include <algorithm>
 #include <cstring>
 
 CDealSocket::CDealSocket() {
@@ -62,9 +63,32 @@ bool SendString(platform::Socket socket, const std::string& text) {
     return true;
 }
 
+namespace {
+// Longer than any deadline the engine sets; keeps the millisecond count within an int.
+constexpr int kLongestWaitMs = 24 * 3600 * 1000;
+} // namespace
+
 int GetHttpHeader(platform::Socket socket, char* buffer) {
+    return GetHttpHeader(socket, buffer, std::chrono::steady_clock::time_point::max());
+}
+
+int GetHttpHeader(platform::Socket socket, char* buffer,
+                  std::chrono::steady_clock::time_point deadline) {
+    using std::chrono::milliseconds;
+    const int receiveTimeoutMs = GetEngineSettings().receiveTimeoutMs;
+    bool shortened = false;
     int count = 0;
     while (count < kHeaderBufferSize) {
+        auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            break;
+        // A receive that may wait past the deadline is cut to the time that is left.
+        const milliseconds limit(receiveTimeoutMs > 0 ? receiveTimeoutMs : kLongestWaitMs);
+        if (left < limit) {
+            auto leftMs = std::chrono::duration_cast<milliseconds>(left).count();
+            platform::SetReceiveTimeout(socket, static_cast<int>(std::max<long long>(leftMs, 1)));
+            shortened = true;
+        }
         // One byte per call, so the socket is left exactly at the first byte of the body.
         if (platform::ReceiveSome(socket, buffer + count, 1) != 1)
             break;
@@ -72,6 +96,8 @@ int GetHttpHeader(platform::Socket socket, char* buffer) {
         if (count >= 4 && std::memcmp(buffer + count - 4, "\r\n\r\n", 4) == 0)
             break;
     }
+    if (shortened)
+        platform::SetReceiveTimeout(socket, receiveTimeoutMs);
     buffer[count] = '\0';
     return count;
 }

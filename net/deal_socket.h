@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 
+#include <chrono>
 #include <string>
 
 class CDealSocket {
@@ -22,3 +23,6 @@ platform::Socket ConnectServer(const std::string& host, int port);
 bool SendString(platform::Socket socket, const std::string& text);
 // Reads a response header byte by byte up to CR LF CR LF or 1,024 bytes; NUL-terminates it.
 int GetHttpHeader(platform::Socket socket, char* buffer /* kHeaderBufferSize + 1 */);
+// The same, giving up at the deadline: no receive waits past it, however slowly the bytes come.
+int GetHttpHeader(platform::Socket socket, char* buffer,
+                  std::chrono::steady_clock::time_point deadline);

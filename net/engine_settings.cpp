@@ -11,9 +11,16 @@ EngineSettings g_settings = {
     30000, // receive: long enough for a busy server, short enough that a player is not stuck
     3000,  // pause before a repeated attempt
     1000,  // pause after each successful repair download
+    30000, // response head: a server taking longer is not going to deliver a file either
+    30000, // body window: three attempts of it still end a run within about two minutes
+    1024,  //   bytes in it: even a poor link brings that many in a second
 };
 } // namespace
 
-const EngineSettings& GetEngineSettings() { return g_settings; }
+const EngineSettings& GetEngineSettings() {
+    return g_settings;
+}
 
-void OverrideEngineSettingsForTesting(const EngineSettings& settings) { g_settings = settings; }
+void OverrideEngineSettingsForTesting(const EngineSettings& settings) {
+    g_settings = settings;
+}

@@ -3,11 +3,15 @@
 // through the one seam below, never by waiting the real time.
 
 struct EngineSettings {
-    int port;               // the download server's port (FELTO_SERVER_PORT)
-    int connectTimeoutMs;   // a connect that takes longer counts as failed
-    int receiveTimeoutMs;   // a receive that stalls longer counts as a failed receive
-    int retryPauseMs;       // pause before each repeated download attempt
+    int port;                 // the download server's port (FELTO_SERVER_PORT)
+    int connectTimeoutMs;     // a connect that takes longer counts as failed
+    int receiveTimeoutMs;     // a receive that stalls longer counts as a failed receive
+    int retryPauseMs;         // pause before each repeated download attempt
     int afterDownloadPauseMs; // pause after each successful repair download
+    // A trickling server keeps every receive inside its time-out; these end such a connection.
+    int headTimeoutMs; // the whole response head must arrive within this after the request
+    int slowWindowMs;  // the body must bring at least slowWindowBytes in every such window
+    int slowWindowBytes;
 };
 
 const EngineSettings& GetEngineSettings();

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -27,9 +29,26 @@ std::int64_t Length(const HttpSegment& segment) {
     return segment.end - segment.start;
 }
 
+// A failed stdio call, with the run-time library's error number and its text: on a full disk
+// the log then says so.
+void LogStreamError(const std::string& text) {
+    int error = errno;
+    WriteLog(FormatString("%s ,Error: %d, %s", text.c_str(), error, std::strerror(error)));
+}
+
+// A failed platform file call, with the system's error number and its text.
+void LogSystemError(const std::string& text) {
+    int error = platform::LastError();
+    WriteLog(FormatString("%s ,Error: %d, %s", text.c_str(), error,
+                          platform::SystemErrorText(error).c_str()));
+}
+
 // The answer carries the file from `from` on: a 206 that names that byte, or the whole file
-// when the whole file was asked for.
-bool RangeHonoured(const ResponseHead& head, std::int64_t from) {
+// when the whole file was asked for. A 206 without Content-Range is taken when it can only be
+// that: asked from byte 0, or exactly as long as the rest of the file.
+bool RangeHonoured(const ResponseHead& head, std::int64_t from, std::int64_t fileLength) {
+    if (head.status == 206 && head.rangeStart < 0)
+        return from == 0 || (head.hasContentLength && head.contentLength == fileLength - from);
     if (head.status == 206)
         return head.rangeStart == from;
     return head.status == 200 && from == 0;
@@ -61,6 +80,11 @@ unsigned FailSegment(platform::Socket socket, std::FILE* file) {
 // Receives the rest of the segment into the part file, which stands at the resume offset.
 bool ReceiveSegment(HttpSegment& segment, platform::Socket socket, std::FILE* file,
                     std::int64_t remaining) {
+    using Clock = std::chrono::steady_clock;
+    const EngineSettings& settings = GetEngineSettings();
+    const std::chrono::milliseconds window(settings.slowWindowMs);
+    Clock::time_point windowStart = Clock::now();
+    std::int64_t windowBytes = 0;
     std::unique_ptr<char[]> buffer(new char[kReceiveBufferSize]);
     for (std::int64_t got = 0; got < remaining;) {
         std::size_t want =
@@ -78,46 +102,82 @@ bool ReceiveSegment(HttpSegment& segment, platform::Socket socket, std::FILE* fi
         *segment.received += count;
         if (std::fwrite(buffer.get(), 1, static_cast<std::size_t>(count), file) !=
             static_cast<std::size_t>(count)) {
-            WriteLogErrno(FormatString("fwrite faild, %s", segment.partFileName.c_str()));
+            LogStreamError(FormatString("fwrite faild, %s", segment.partFileName.c_str()));
             return false;
         }
         got += count;
+        // A server that trickles a byte now and then never trips the receive time-out; what it
+        // sends over a whole window says whether the segment can ever be finished.
+        windowBytes += count;
+        Clock::time_point now = Clock::now();
+        if (settings.slowWindowMs > 0 && now - windowStart >= window) {
+            if (windowBytes < settings.slowWindowBytes) {
+                WriteLog(FormatString("%s is too slow: fewer than %d bytes in %d ms of the body.",
+                                      segment.host.c_str(), settings.slowWindowBytes,
+                                      settings.slowWindowMs));
+                return false;
+            }
+            windowStart = now;
+            windowBytes = 0;
+        }
     }
     return true;
 }
 
 // Part 0 already holds the first bytes of the file, so the other parts are appended to it and it
 // is renamed to the destination once whole: the destination is never half written, and the
-// largest copy is saved.
+// largest copy is saved. Each part goes as soon as its bytes are safely in part 0, so the join
+// needs room for no more than the file and one part.
 bool JoinParts(const std::vector<HttpSegment>& segments, const std::string& strWriteFileName) {
     const HttpSegment& first = segments.front();
     // A segment with nothing to fetch has no part file yet.
     std::FILE* output =
         platform::OpenShared(first.partFileName, IsPresent(first.partFileName) ? "r+b" : "w+b");
     if (!output) {
-        WriteLogErrno(FormatString("fopen_s faild, FileCombine : %s", first.partFileName.c_str()));
+        LogStreamError(FormatString("fopen_s faild, FileCombine : %s", first.partFileName.c_str()));
         return false;
     }
     bool ok = true;
-    for (std::size_t i = 1; i < segments.size() && ok; ++i)
+    for (std::size_t i = 1; i < segments.size() && ok; ++i) {
         ok = FileCombine(segments[i], output);
+        if (ok && std::fflush(output) != 0) {
+            LogStreamError(FormatString("fwrite faild, %s", first.partFileName.c_str()));
+            ok = false;
+        }
+        if (ok && Length(segments[i]) > 0)
+            platform::RemoveFile(segments[i].partFileName);
+    }
     if (std::fclose(output) != 0 && ok) {
-        WriteLogErrno(FormatString("fwrite faild, %s", first.partFileName.c_str()));
+        LogStreamError(FormatString("fwrite faild, %s", first.partFileName.c_str()));
         ok = false;
     }
     if (!ok) {
-        // Back to a whole part 0, so the next attempt resumes instead of fetching it again.
+        // Back to a whole part 0, so the next attempt resumes instead of fetching it again; the
+        // parts already joined and removed are fetched again.
         platform::ResizeFile(first.partFileName, Length(first));
         return false;
     }
     if (!platform::MoveFileOver(first.partFileName, strWriteFileName)) {
-        WriteLogErrno(
+        LogSystemError(
             FormatString("fopen_s faild, strWriteFileName : %s", strWriteFileName.c_str()));
+        platform::ResizeFile(first.partFileName, Length(first));
         return false;
     }
-    for (std::size_t i = 1; i < segments.size(); ++i)
-        platform::RemoveFile(segments[i].partFileName);
     return true;
+}
+
+// Whether the volume of the destination has room for what is still to be fetched. When the
+// free space cannot be learnt the download goes ahead: a full disk then fails it on writing.
+bool EnoughSpace(const std::string& strWriteFileName, std::int64_t needed) {
+    std::string folder = strWriteFileName.substr(0, strWriteFileName.find_last_of("/\\") + 1);
+    std::int64_t available = 0;
+    if (needed <= 0 || !platform::FreeDiskSpace(folder.empty() ? "." : folder, available) ||
+        needed <= available)
+        return true;
+    WriteLog(FormatString("Not enough free space for %s: %lld bytes to fetch, %lld bytes free.",
+                          strWriteFileName.c_str(), static_cast<long long>(needed),
+                          static_cast<long long>(available)));
+    return false;
 }
 
 // For a server that answers every range with the whole file: one connection from byte 0 into
@@ -142,12 +202,12 @@ std::FILE* GetFilePointer(const std::string& path) {
     if (IsPresent(path)) {
         std::FILE* file = platform::OpenShared(path, "r+b");
         if (!file)
-            WriteLogErrno("GetFilePointer(fopen_s, r+b) faild!");
+            LogStreamError("GetFilePointer(fopen_s, r+b) faild!");
         return file;
     }
     std::FILE* file = platform::OpenShared(path, "w+b");
     if (!file)
-        WriteLogErrno("GetFilePointer(fopen_s, w+b) faild!");
+        LogStreamError("GetFilePointer(fopen_s, w+b) faild!");
     return file;
 }
 
@@ -156,7 +216,7 @@ bool FileCombine(const HttpSegment& segment, std::FILE* output) {
         return true; // nothing was fetched, so there is no part file
     std::FILE* part = platform::OpenShared(segment.partFileName, "rb");
     if (!part) {
-        WriteLogErrno(
+        LogStreamError(
             FormatString("fopen_s faild, FileCombine : %s", segment.partFileName.c_str()));
         return false;
     }
@@ -170,7 +230,7 @@ bool FileCombine(const HttpSegment& segment, std::FILE* output) {
                                   segment.partFileName.c_str()));
             ok = false;
         } else if (std::fwrite(buffer.get(), 1, got, output) != got) {
-            WriteLogErrno(FormatString("fwrite faild, %s", segment.partFileName.c_str()));
+            LogStreamError(FormatString("fwrite faild, %s", segment.partFileName.c_str()));
             ok = false;
         }
         left -= static_cast<std::int64_t>(got);
@@ -203,7 +263,7 @@ unsigned SegmentThread(void* arg) {
     ResponseHead head;
     if (!SendHttpHeader(socket, segment.host, segment.urlDir, segment.fileName, from, head))
         return FailSegment(head.socketClosed ? platform::kInvalidSocket : socket, file);
-    if (!RangeHonoured(head, from)) {
+    if (!RangeHonoured(head, from, segment.fileLength)) {
         // Nothing of this answer is written: its bytes are not the ones the part file needs.
         WriteLog(FormatString("Range ignored: asked from %lld, status %d.",
                               static_cast<long long>(from), head.status));
@@ -215,7 +275,7 @@ unsigned SegmentThread(void* arg) {
         return FailSegment(socket, file);
     platform::CloseSocket(socket);
     if (std::fclose(file) != 0) {
-        WriteLogErrno(FormatString("fwrite faild, %s", segment.partFileName.c_str()));
+        LogStreamError(FormatString("fwrite faild, %s", segment.partFileName.c_str()));
         return 1;
     }
     segment.done = true;
@@ -231,7 +291,7 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
                     : std::min(std::max(threadCount, 1), kMaxSegments);
     std::int64_t segmentSize = contentLength / count;
     get.segments.assign(count, HttpSegment());
-    std::vector<platform::ThreadHandle> threads;
+    std::int64_t held = 0;
     for (int i = 0; i < count; ++i) {
         HttpSegment& segment = get.segments[i];
         segment.host = host;
@@ -242,6 +302,19 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
         segment.partFileName = FormatString("%s_%d", strWriteFileName.c_str(), i);
         segment.start = i * segmentSize;
         segment.end = i == count - 1 ? contentLength : segment.start + segmentSize;
+        segment.fileLength = contentLength;
+        // Parts that cannot belong to this file are cleared before the free space is asked:
+        // their room is free for the download.
+        held += std::max<std::int64_t>(ExistingBytes(segment), 0);
+    }
+    // An announced length that the disk cannot hold is not fetched: a server streaming endless
+    // data must not fill the disk for every later run.
+    if (!EnoughSpace(strWriteFileName, contentLength - held)) {
+        get.segments.clear();
+        return false;
+    }
+    std::vector<platform::ThreadHandle> threads;
+    for (HttpSegment& segment : get.segments) {
         platform::ThreadHandle thread;
         if (platform::StartThread(SegmentThread, &segment, thread))
             threads.push_back(thread);

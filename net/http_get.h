@@ -17,7 +17,8 @@ struct HttpSegment {
     std::string fileName;
     std::string partFileName;
     std::int64_t start = 0;
-    std::int64_t end = 0; // one past the last byte
+    std::int64_t end = 0;        // one past the last byte
+    std::int64_t fileLength = 0; // the whole file's length, as the probe announced it
     std::atomic<std::int64_t>* received = nullptr;
     bool wholeFile = false; // the server ignores Range: fetch from byte 0 on one connection
     // Results, written by the segment's own thread and read after it has been joined.

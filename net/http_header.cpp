@@ -1,10 +1,13 @@
 #include "net/http_header.h"
 
 #include "net/deal_socket.h"
+#include "net/engine_settings.h"
+#include "net/url.h"
 #include "support/log.h"
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -103,8 +106,20 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
         }
     }
 
+    const int headTimeoutMs = GetEngineSettings().headTimeoutMs;
+    auto deadline = headTimeoutMs > 0 ? std::chrono::steady_clock::now() +
+                                            std::chrono::milliseconds(headTimeoutMs)
+                                      : std::chrono::steady_clock::time_point::max();
     char buffer[kHeaderBufferSize + 1];
-    int count = GetHttpHeader(socket, buffer);
+    int count = GetHttpHeader(socket, buffer, deadline);
+    bool whole = count >= 4 && std::memcmp(buffer + count - 4, "\r\n\r\n", 4) == 0;
+    if (!whole && std::chrono::steady_clock::now() >= deadline) {
+        // A head that trickles in never trips the receive time-out.
+        WriteLog(FormatString("%s is too slow: the response head was not complete %d ms after "
+                              "the request.",
+                              host.c_str(), headTimeoutMs));
+        return false;
+    }
     if (count == 0) {
         WriteLog("GetHttpHeader error");
         return false;
@@ -116,7 +131,7 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
         return false;
     }
     // Without its blank line the header is cut short, and what follows is no file data.
-    if (count < 4 || std::memcmp(buffer + count - 4, "\r\n\r\n", 4) != 0) {
+    if (!whole) {
         WriteLog(count == kHeaderBufferSize ? "HTTP header longer than 1024 bytes."
                                             : "GetHttpHeader error");
         return false;

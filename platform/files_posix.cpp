@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace platform {
@@ -50,11 +52,8 @@ bool CopyFileOver(const std::string& from, const std::string& to) {
         errno = error;
         return Fail();
     }
-    // Written beside the target and renamed over it, so a failed copy never leaves a half file
-    // where the installed one was.
-    std::string target = Native(to);
-    std::string temp = target + ".felto-copy";
-    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 0777);
+    int out =
+        ::open(Native(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 0777);
     if (out < 0) {
         int error = errno;
         ::close(in);
@@ -63,41 +62,33 @@ bool CopyFileOver(const std::string& from, const std::string& to) {
     }
     char buffer[1 << 16];
     bool ok = true;
-    for (;;) {
+    int error = 0;
+    while (ok) {
         ssize_t n = ::read(in, buffer, sizeof buffer);
         if (n == 0)
             break;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
             ok = false;
-            break;
+            error = errno;
         }
-        for (ssize_t done = 0; done < n;) {
+        for (ssize_t done = 0; ok && done < n;) {
             ssize_t w = ::write(out, buffer + done, n - done);
-            if (w < 0) {
-                if (errno == EINTR)
-                    continue;
+            if (w >= 0) {
+                done += w;
+            } else if (errno != EINTR) {
                 ok = false;
-                break;
+                error = errno;
             }
-            done += w;
         }
-        if (!ok)
-            break;
     }
-    int error = errno;
     ::close(in);
     if (::close(out) != 0 && ok) {
         ok = false;
         error = errno;
     }
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
     if (!ok) {
-        ::unlink(temp.c_str());
         errno = error;
         return Fail();
     }
@@ -112,9 +103,13 @@ bool MoveFileOver(const std::string& from, const std::string& to) {
     return ::rename(Native(from).c_str(), Native(to).c_str()) == 0 || Fail();
 }
 
-int LastError() { return t_lastError; }
+int LastError() {
+    return t_lastError;
+}
 
-std::string SystemErrorText(int code) { return std::strerror(code); }
+std::string SystemErrorText(int code) {
+    return std::strerror(code);
+}
 
 bool FileSize(const std::string& path, std::int64_t& size) {
     struct stat info;
@@ -139,9 +134,47 @@ bool SeekTo(std::FILE* file, std::int64_t offset) {
     return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
-const char* NativeSeparator() { return "/"; }
+bool FreeDiskSpace(const std::string& folder, std::int64_t& bytes) {
+    struct statvfs info;
+    if (::statvfs(folder.c_str(), &info) != 0)
+        return Fail();
+    bytes = static_cast<std::int64_t>(info.f_bavail) * static_cast<std::int64_t>(info.f_frsize);
+    return true;
+}
 
-bool IsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
+bool ListFolder(const std::string& folder, std::vector<FolderItem>& items) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return Fail();
+    items.clear();
+    while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat info;
+        FolderItem item;
+        item.name = name;
+        if (::lstat((folder + "/" + name).c_str(), &info) == 0)
+            item.kind = S_ISLNK(info.st_mode)   ? ItemKind::Link
+                        : S_ISDIR(info.st_mode) ? ItemKind::Folder
+                                                : ItemKind::File;
+        items.push_back(item);
+    }
+    ::closedir(dir);
+    return true;
+}
+
+bool RemoveFolder(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0 || Fail();
+}
+
+const char* NativeSeparator() {
+    return "/";
+}
+
+bool IsAbsolutePath(const std::string& path) {
+    return !path.empty() && path[0] == '/';
+}
 
 std::string DefaultInstallDir() {
     const char* home = std::getenv("HOME");

@@ -97,6 +97,40 @@ bool SeekTo(std::FILE* file, std::int64_t offset) {
     return _fseeki64(file, offset, SEEK_SET) == 0;
 }
 
+bool FreeDiskSpace(const std::string& folder, std::int64_t& bytes) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr))
+        return Fail();
+    bytes = static_cast<std::int64_t>(available.QuadPart);
+    return true;
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderItem>& items) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return Fail();
+    items.clear();
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        FolderItem item;
+        item.name = name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            item.kind = ItemKind::Link;
+        else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            item.kind = ItemKind::Folder;
+        items.push_back(item);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return true;
+}
+
+bool RemoveFolder(const std::string& path) {
+    return RemoveDirectoryA(path.c_str()) != 0 || Fail();
+}
+
 bool IsAbsolutePath(const std::string& path) {
     return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
 }

@@ -21,7 +21,8 @@ enum class PathKind { Missing, File, Directory };
 PathKind QueryPath(const std::string& path);
 // CreateDirectoryA with default security: one folder, parent must exist.
 bool MakeFolder(const std::string& path);
-// CopyFileA(from, to, FALSE): an existing target is overwritten. On failure LastError() says why.
+// CopyFileA(from, to, FALSE): an existing target is overwritten in place (a failed copy may
+// leave it half written). On failure LastError() says why.
 bool CopyFileOver(const std::string& from, const std::string& to);
 // DeleteFileA.
 bool RemoveFile(const std::string& path);
@@ -41,6 +42,18 @@ bool ResizeFile(const std::string& path, std::int64_t size);
 std::FILE* OpenShared(const std::string& path, const char* mode);
 // Seek a stream to a 64-bit offset from its start.
 bool SeekTo(std::FILE* file, std::int64_t offset);
+// GetDiskFreeSpaceExA / statvfs: bytes this user may still write on the folder's volume.
+bool FreeDiskSpace(const std::string& folder, std::int64_t& bytes);
+
+enum class ItemKind { File, Folder, Link };
+struct FolderItem {
+    std::string name;
+    ItemKind kind = ItemKind::File; // Link: a symbolic link or junction, never followed
+};
+// FindFirstFileA / FindNextFileA; opendir / readdir: the items of a folder, without "." and "..".
+bool ListFolder(const std::string& folder, std::vector<FolderItem>& items);
+// RemoveDirectoryA / rmdir: an empty folder, or a link to a folder (its target is untouched).
+bool RemoveFolder(const std::string& path);
 // A path that names its root: a drive letter ("D:") on Windows, a leading "/" elsewhere.
 bool IsAbsolutePath(const std::string& path);
 // The separator the system's own tools expect between folder and file: "\\" / "/".

@@ -3,6 +3,8 @@
 
 #include "tests/e2e/install_fixture.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -187,7 +189,13 @@ TEST_F(InstallFixture, ManifestCopyThatFailsEndsWith104) {
     Tree().Publish(SmallGame());
     StartServer();
     std::filesystem::create_directories(InstallDir() + "/launcher_manifest_x64.js");
-    ExpectReported(RunInstaller(), 104);
+    InstallerRun run = RunInstaller();
+    ExpectReported(run, 104);
+    // The log names the system's reason, as it would a full disk.
+    EXPECT_NE(run.log.find("CopyFile ErrorCode:" + std::to_string(EISDIR) +
+                           ", ErrorDesc:" + std::strerror(EISDIR)),
+              std::string::npos)
+        << run.log;
 }
 
 TEST_F(InstallFixture, MissingGameEndsWith109AfterTheShortcut) {

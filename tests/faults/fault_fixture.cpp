@@ -1,12 +1,18 @@
 #include "tests/faults/fault_fixture.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+bool g_privateMounts = false;
 
 constexpr std::size_t kBigSize = 600000; // above 409,600: three segments
 
@@ -52,6 +58,30 @@ void FaultFixture::SetUp() {
 
 void FaultFixture::TearDown() {
     server_.Stop();
+    // Detached, so a game still running in the folder does not keep the folder from going.
+    if (smallDisk_)
+        ::umount2(InstallDir().c_str(), MNT_DETACH);
+}
+
+void SetPrivateMounts(bool available) {
+    g_privateMounts = available;
+}
+
+bool FaultFixture::MountSmallDisk() {
+    fs::create_directories(InstallDir());
+    smallDisk_ = g_privateMounts &&
+                 ::mount("felto-small-disk", InstallDir().c_str(), "tmpfs", 0, "size=64m") == 0;
+    return smallDisk_;
+}
+
+void FaultFixture::LeaveFree(std::int64_t bytes) {
+    struct statvfs disk;
+    ASSERT_TRUE(smallDisk_ && ::statvfs(InstallDir().c_str(), &disk) == 0);
+    std::int64_t used = static_cast<std::int64_t>(disk.f_blocks - disk.f_bfree) * disk.f_frsize;
+    std::string size = "size=" + std::to_string(used + bytes);
+    ASSERT_EQ(::mount("felto-small-disk", InstallDir().c_str(), "tmpfs", MS_REMOUNT, size.c_str()),
+              0)
+        << std::strerror(errno);
 }
 
 std::vector<GameFile> FaultFixture::OldGame() {

@@ -7,6 +7,7 @@
 #include "tests/support/server_tree.h"
 #include "tests/support/temp_dir.h"
 
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
@@ -56,6 +57,12 @@ class FaultFixture : public ::testing::Test {
     std::string ObjectUrl(const std::string& relPath) const { return "/" + Entry(relPath).urlPath; }
     void StartServer();
 
+    // A small disk: a tmpfs mounted over the (still empty) install folder. False when mounts
+    // are not possible here.
+    bool MountSmallDisk();
+    // Resizes the small disk so that `bytes` are free beyond what it holds now.
+    void LeaveFree(std::int64_t bytes);
+
     Outcome RunInstaller(int timeoutMs, const std::vector<std::string>& wrapper = {});
     // Every file of the published version installed with exactly its bytes, and the game started.
     void ExpectComplete(const Outcome& outcome);
@@ -72,8 +79,12 @@ class FaultFixture : public ::testing::Test {
 
   private:
     void LoadTree();
+    bool smallDisk_ = false;
     std::set<std::string> Paths() const;
     std::set<std::string> before_;
 };
 
 int CountOf(const std::string& text, const std::string& what);
+
+// Whether the program runs in a mount namespace of its own (set once by main).
+void SetPrivateMounts(bool available);

@@ -1,3 +1,4 @@
+#include "tests/faults/fault_fixture.h"
 #include "tests/faults/matrix_report.h"
 #include "tests/support/private_network.h"
 
@@ -7,6 +8,9 @@
 // namespace of its own, where the misbehaving server can take that port.
 int main(int argc, char** argv) {
     EnterPrivateNetwork(argc, argv);
+    // The rows with a small disk mount a tmpfs over the install folder; without a namespace of
+    // our own they are skipped.
+    SetPrivateMounts(EnterPrivateMounts());
     ::testing::InitGoogleTest(&argc, argv);
     int status = RUN_ALL_TESTS();
     PrintMatrix();

@@ -5,7 +5,9 @@
 #include "tests/faults/fault_fixture.h"
 #include "tests/faults/matrix_report.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -20,6 +22,9 @@ constexpr int kStallRowLimitMs = 180000;
 constexpr std::int64_t kBigSegment = 620000 / 3; // the new big.pak in three segments
 constexpr unsigned kKillSeed = 20240607;
 constexpr int kKillRounds = 5;
+constexpr unsigned kArchiverSeed = 20261207;
+constexpr int kArchiverRounds = 4;
+constexpr std::int64_t kMiB = 1024 * 1024;
 
 struct Expectation {
     int code = 0; // 0: a complete install
@@ -60,6 +65,12 @@ class FaultMatrix : public FaultFixture, public ::testing::WithParamInterface<Fa
     Outcome Run(int limitMs = kRowLimitMs, const std::vector<std::string>& wrapper = {}) {
         return RunInstaller(limitMs, wrapper);
     }
+    // The published manifest installed, as a run that fetched parts of its objects leaves it:
+    // those parts are the ones a later run may resume.
+    void InstallPublishedManifest() {
+        const std::string name = "launcher_manifest_x64.js";
+        WriteFile(Installed(name), ReadFile(tree_.root() + "/microclient/download/" + name));
+    }
     HttpTestServer& Server() { return server_; }
     const std::vector<PublishedEntry>& Entries() const { return entries_; }
     // What the rows arrange and look at.
@@ -71,6 +82,8 @@ class FaultMatrix : public FaultFixture, public ::testing::WithParamInterface<Fa
     using FaultFixture::InstallDir;
     using FaultFixture::Installed;
     using FaultFixture::InstallPrevious;
+    using FaultFixture::LeaveFree;
+    using FaultFixture::MountSmallDisk;
     using FaultFixture::NewGame;
     using FaultFixture::ObjectUrl;
     using FaultFixture::OldGame;
@@ -122,6 +135,31 @@ void SetWritable(const std::string& folder, bool writable) {
     namespace fs = std::filesystem;
     fs::permissions(folder, fs::perms::owner_write,
                     writable ? fs::perm_options::add : fs::perm_options::remove);
+}
+
+Outcome Skipped(const std::string& reason) {
+    Outcome skipped;
+    skipped.skipReason = reason;
+    return skipped;
+}
+
+const char* const kNoSmallDisk = "a tmpfs cannot be mounted here";
+
+// Part files that an object's download left in the download folder.
+int PartFilesOf(FaultMatrix& t, const std::string& relPath) {
+    int count = 0;
+    for (int part = 0; part < 3; ++part)
+        count += FileExists(t.Incoming(t.Entry(relPath).objectMd5 + "_" + std::to_string(part)));
+    return count;
+}
+
+std::vector<std::int64_t> RangeStartsOf(FaultMatrix& t, const std::string& relPath) {
+    std::vector<std::int64_t> starts;
+    for (const std::string& request : t.Server().requests())
+        if (HttpTestServer::RequestPath(request) == t.ObjectUrl(relPath))
+            starts.push_back(HttpTestServer::RangeStart(request));
+    std::sort(starts.begin(), starts.end());
+    return starts;
 }
 
 std::vector<FaultRow> Rows() {
@@ -274,6 +312,7 @@ std::vector<FaultRow> Rows() {
     add("PartFileOfAnotherObject", "part files hold bytes of another file", complete,
         [](FaultMatrix& t) {
             t.Update();
+            t.InstallPublishedManifest();
             std::string object = t.Entry("launcher/big.pak").objectMd5;
             std::string old = t.Find(t.OldGame(), "launcher/big.pak").bytes;
             WriteFile(t.Incoming(object + "_0"), old.substr(0, 100000));
@@ -287,6 +326,7 @@ std::vector<FaultRow> Rows() {
     add("PartFileLargerThanSegment", "a part file longer than its segment", complete,
         [](FaultMatrix& t) {
             t.Update();
+            t.InstallPublishedManifest();
             std::string object = t.Entry("launcher/big.pak").objectMd5;
             WriteFile(t.Incoming(object + "_0"), MakeBytes(kBigSegment + 5000, 98));
             t.StartServer();
@@ -428,6 +468,204 @@ std::vector<FaultRow> Rows() {
             EXPECT_EQ(CountOf(outcome.stdErr, "remove FeltoInstaller.log faild!"), 1)
                 << outcome.stdErr;
             EXPECT_EQ(CountOf(outcome.stdErr, "64bit:1, system info:"), 1) << outcome.stdErr;
+            return outcome;
+        });
+
+    // An archiver that is slow to start, and an unpacked copy of the file already in the
+    // download folder: the copy must never be taken for the archiver's output, nor the output
+    // copied while the archiver rewrites it. Two entries share the packed file, so the second
+    // unpacks over the first one's output within the same run as well.
+    add("SlowArchiverOverAnUnpackedCopy", "archiver starts 100-500 ms late, stale copy present",
+        complete, [](FaultMatrix& t) {
+            std::string archiver = "#!/bin/sh\nsleep \"$(cat \"$HOME/Felto/archiver-delay\")\"\n"
+                                   "exec 7z \"$@\" >/dev/null\n";
+            std::string block = MakeBytes(64 * 1024, 31);
+            std::string large;
+            for (int i = 0; i < 1600; ++i) // 100 MiB that pack small
+                large += block + std::to_string(i);
+            std::vector<GameFile> game;
+            for (GameFile file : t.NewGame()) {
+                if (file.path.compare(0, 10, "plantform/") == 0)
+                    file.bytes = archiver;
+                if (file.path == "launcher/packed.dll")
+                    file.bytes = large;
+                game.push_back(file);
+            }
+            game.push_back({"launcher/packed-twin.dll", large, true});
+            t.InstallPrevious(game);
+            t.Publish(game);
+            t.StartServer();
+            std::mt19937 random(kArchiverSeed);
+            std::uniform_int_distribution<int> delayMs(100, 500);
+            Outcome outcome;
+            for (int round = 0; round < kArchiverRounds; ++round) {
+                int delay = delayMs(random);
+                SCOPED_TRACE("round " + std::to_string(round) + ", archiver " +
+                             std::to_string(delay) + " ms late");
+                WriteFile(t.Installed("archiver-delay"), std::to_string(delay / 1000.0));
+                for (const char* path : {"launcher/packed.dll", "launcher/packed-twin.dll"})
+                    std::remove(t.Installed(path).c_str());
+                WriteFile(t.Incoming(t.Entry("launcher/packed.dll").fileMd5), large);
+                outcome = t.Run();
+                EXPECT_EQ(outcome.code, 0) << outcome.log;
+                for (const char* path : {"launcher/packed.dll", "launcher/packed-twin.dll"})
+                    EXPECT_TRUE(ReadFile(t.Installed(path)) == large) << path << " differs";
+            }
+            return outcome;
+        });
+
+    add("LongFileName", "a file name of 250 bytes", complete, [](FaultMatrix& t) {
+        std::vector<GameFile> game = t.NewGame();
+        game.push_back({"launcher/" + std::string(246, 'n') + ".dat", "long name", false});
+        t.InstallPrevious(t.OldGame());
+        t.Publish(game);
+        t.StartServer();
+        return t.Run();
+    });
+
+    add("PartialWithoutContentRange", "206 answers without Content-Range", complete,
+        [](FaultMatrix& t) {
+            t.Update();
+            HttpFault fault;
+            fault.omitContentRange = true;
+            t.Server().AddFault(fault);
+            t.StartServer();
+            Outcome outcome = t.Run();
+            EXPECT_EQ(CountOf(outcome.log, "Range ignored"), 0) << outcome.log;
+            EXPECT_EQ(CountOf(outcome.log, "下载重试，"), 0) << outcome.log;
+            return outcome;
+        });
+
+    // The head of the first answer, then the body of every later one, come a byte a second:
+    // each receive is well within its time-out, the whole never within a window.
+    add("Trickle", "a byte a second, head and body", {108, Intact::Exactly}, [](FaultMatrix& t) {
+        t.Update();
+        HttpFault head = FaultOn(t.ObjectUrl("launcher/big.pak"));
+        head.rangeStart = 0;
+        head.times = 1;
+        head.headDripDelayMs = 1000;
+        t.Server().AddFault(head);
+        HttpFault body = FaultOn(t.ObjectUrl("launcher/big.pak"));
+        body.dripBytes = 1;
+        body.dripDelayMs = 1000;
+        t.Server().AddFault(body);
+        t.StartServer();
+        Outcome outcome = t.Run(kStallRowLimitMs);
+        EXPECT_EQ(CountOf(outcome.log, "127.0.0.1 is too slow: the response head was not "
+                                       "complete 30000 ms after the request."),
+                  1)
+            << outcome.log;
+        EXPECT_GE(CountOf(outcome.log,
+                          "127.0.0.1 is too slow: fewer than 1024 bytes in 30000 ms of the body."),
+                  2)
+            << outcome.log;
+        return outcome;
+    });
+
+    // 100 GiB of zeros announced for an object, on a disk of a few MiB; then an honest server.
+    add("LyingLengthOnASmallDisk", "a huge Content-Length, then an honest server", complete,
+        [](FaultMatrix& t) {
+            if (!t.MountSmallDisk())
+                return Skipped(kNoSmallDisk);
+            t.Update();
+            t.LeaveFree(4 * kMiB);
+            HttpFault fault = FaultOn(t.ObjectUrl("launcher/big.pak"));
+            fault.announcedLength = 100 * 1024 * kMiB;
+            t.Server().AddFault(fault);
+            t.StartServer();
+            Outcome first = t.Run();
+            EXPECT_EQ(first.code, 108) << Describe(first);
+            EXPECT_EQ(CountOf(first.log, "Not enough free space for " +
+                                             t.Incoming(t.Entry("launcher/big.pak").objectMd5) +
+                                             ": 107374182400 bytes to fetch, "),
+                      3)
+                << first.log;
+            EXPECT_EQ(PartFilesOf(t, "launcher/big.pak"), 0);
+            t.ExpectIntact(Intact::Exactly);
+
+            t.Server().ClearFaults();
+            return t.Run();
+        });
+
+    // An archive that unpacks to far more than the disk holds; then an honest manifest.
+    add("ArchiveBombOnASmallDisk", "an archive bomb, then an honest manifest", complete,
+        [](FaultMatrix& t) {
+            if (!t.MountSmallDisk())
+                return Skipped(kNoSmallDisk);
+            t.Update();
+            t.LeaveFree(3 * kMiB);
+            std::vector<PublishedEntry> entries = t.Entries();
+            PublishedEntry& packed = entries.back();
+            std::string bomb = Archive(packed.fileMd5, std::string(64 * kMiB, '\0'));
+            packed.objectMd5 = Md5Of(bomb);
+            packed.urlPath = "microclient/objects/zz/" + packed.objectMd5;
+            t.Server().SetFile("/" + packed.urlPath, bomb);
+            t.PublishManifest(ManifestOf(entries));
+            t.StartServer();
+            Outcome first = t.Run();
+            EXPECT_EQ(first.code, 21) << Describe(first);
+            t.ExpectIntact(Intact::OldOrNew);
+
+            t.Publish(t.NewGame());
+            return t.Run();
+        });
+
+    // The parts fit on the disk, their join does not; then the disk grows and the next run
+    // joins the parts that the failed one kept.
+    add("DiskFullDuringTheJoin", "the disk fills while parts are joined, then grows", complete,
+        [](FaultMatrix& t) {
+            if (!t.MountSmallDisk())
+                return Skipped(kNoSmallDisk);
+            t.Update();
+            t.LeaveFree(t.Find(t.NewGame(), "launcher/big.pak").bytes.size() + 100 * 1024);
+            t.StartServer();
+            Outcome first = t.Run();
+            EXPECT_EQ(first.code, 108) << Describe(first);
+            EXPECT_NE(first.log.find(",Error: 28, No space left on device"), std::string::npos)
+                << first.log;
+            t.ExpectIntact(Intact::Exactly);
+
+            t.LeaveFree(8 * kMiB);
+            t.Server().ClearRequests();
+            Outcome second = t.Run();
+            EXPECT_EQ(RangeStartsOf(t, "launcher/big.pak"), std::vector<std::int64_t>{0})
+                << "the parts of the failed join were fetched again";
+            return second;
+        });
+
+    // An earlier run left the disk full of things no entry can use; what entries can use stays.
+    add("DiskFullOfLeftovers", "incoming holds what no entry uses, the disk is full", complete,
+        [](FaultMatrix& t) {
+            if (!t.MountSmallDisk())
+                return Skipped(kNoSmallDisk);
+            t.Update();
+            t.InstallPublishedManifest();
+            const std::string small = t.Entry("launcher/small.dat").objectMd5;
+            const std::string big = t.Entry("launcher/big.pak").objectMd5;
+            const std::string bigBytes = t.Find(t.NewGame(), "launcher/big.pak").bytes;
+            // Usable: a whole download and a part file of listed objects.
+            WriteFile(t.Incoming(small), t.Find(t.NewGame(), "launcher/small.dat").bytes);
+            WriteFile(t.Incoming(big + "_0"), bigBytes.substr(0, 100000));
+            // Unusable: parts of an object no longer listed, an unpacked file, archive output.
+            const std::string gone = std::string(32, 'f');
+            for (int part = 0; part < 3; ++part)
+                WriteFile(t.Incoming(gone + "_" + std::to_string(part)), MakeBytes(kMiB, part));
+            WriteFile(t.Incoming(t.Entry("launcher/packed.dll").fileMd5), MakeBytes(300000, 7));
+            std::filesystem::create_directories(t.Incoming("extracted/deeper"));
+            WriteFile(t.Incoming("extracted/deeper/file"), MakeBytes(200000, 8));
+            t.LeaveFree(64 * 1024); // room for the log, not for the download
+            t.StartServer();
+            Outcome outcome = t.Run();
+            for (const std::string& name : {gone + "_0", gone + "_2", std::string("extracted")})
+                EXPECT_FALSE(FileExists(t.Incoming(name))) << name << " was left";
+            // The unpacked file there now is the archiver's own.
+            EXPECT_TRUE(ReadFile(t.Incoming(t.Entry("launcher/packed.dll").fileMd5)) ==
+                        t.Find(t.NewGame(), "launcher/packed.dll").bytes);
+            EXPECT_EQ(RangeStartsOf(t, "launcher/small.dat"), std::vector<std::int64_t>{})
+                << "the whole download was not reused";
+            std::vector<std::int64_t> bigStarts = RangeStartsOf(t, "launcher/big.pak");
+            EXPECT_EQ(std::count(bigStarts.begin(), bigStarts.end(), 100000), 1)
+                << "the part file was not resumed";
             return outcome;
         });
 

@@ -35,6 +35,15 @@ class EngineTest : public ::testing::Test {
         OverrideEngineSettingsForTesting(settings);
     }
 
+    // Shorter limits for slow servers: the response head's deadline and the body's window.
+    void SetSlowLimits(int headTimeoutMs, int windowMs, int windowBytes) {
+        EngineSettings settings = GetEngineSettings();
+        settings.headTimeoutMs = headTimeoutMs;
+        settings.slowWindowMs = windowMs;
+        settings.slowWindowBytes = windowBytes;
+        OverrideEngineSettingsForTesting(settings);
+    }
+
     std::string Log() {
         std::fflush(GetLogStream());
         return ReadFile(dir_ / "FeltoInstaller.log");

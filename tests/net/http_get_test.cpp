@@ -217,16 +217,61 @@ TEST_F(HttpDownloadTest, StalledSegmentEndsAsAReadError) {
     EXPECT_FALSE(FileExists(destination));
 }
 
-TEST_F(HttpDownloadTest, SlowButSteadyServerIsNotCutOff) {
+// Each piece comes well within the receive time-out; only what a whole window brings tells a
+// slow server from one that will never finish.
+TEST_F(HttpDownloadTest, SlowBodyIsCutOffOnlyBelowTheWindowRate) {
     SetReceiveTimeout(1000);
-    std::string bytes = MakeBytes(300, 12);
+    SetSlowLimits(30000, 200, 20);
+    std::string bytes = MakeBytes(3000, 12);
     std::string destination = Serve("drip", bytes);
     HttpFault fault;
+    fault.path = "/objects/drip";
     fault.dripBytes = 50;
-    fault.dripDelayMs = 20; // the whole body takes longer than nothing, never a silent second
+    fault.dripDelayMs = 20; // 500 bytes in a window: slow, but enough
+    fault.times = 2;
     server_.AddFault(fault);
     ASSERT_TRUE(Download("drip", destination));
     EXPECT_TRUE(ReadFile(destination) == bytes);
+
+    fault.dripBytes = 1;
+    fault.dripDelayMs = 50; // 4 bytes in a window
+    fault.times = -1;
+    server_.ClearFaults();
+    server_.AddFault(fault);
+    destination = dir_ / "trickle";
+    EXPECT_FALSE(Download("drip", destination));
+    EXPECT_EQ(CountOf(Log(), "127.0.0.1 is too slow: fewer than 20 bytes in 200 ms of the body."),
+              1);
+    EXPECT_FALSE(FileExists(destination));
+    // What arrived is kept for the next attempt to resume from.
+    EXPECT_GT(ReadFile(Part(destination, 0)).size(), 0u);
+}
+
+// Without Content-Range a 206 still says where it starts when it can only start in one place:
+// at byte 0 when asked from there, or where the rest of the file begins when it is that long.
+TEST_F(HttpDownloadTest, PartialAnswerWithoutContentRange) {
+    std::string bytes = MakeBytes(600000, 16);
+    std::string destination = Serve("norangefield", bytes);
+    WriteFile(Part(destination, 1), bytes.substr(200000, 3000));
+    HttpFault fault;
+    fault.omitContentRange = true;
+    server_.AddFault(fault);
+    ASSERT_TRUE(Download("norangefield", destination));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_EQ(RangeStarts("/objects/norangefield"),
+              (std::vector<std::int64_t>{0, 0, 203000, 400000}));
+    EXPECT_EQ(CountOf(Log(), "Range ignored"), 0);
+
+    // One that is not as long as the rest cannot be placed: the whole file is fetched instead.
+    server_.ClearFaults();
+    fault.rangeStart = 200000;
+    fault.rangeShift = 100;
+    fault.times = 1;
+    server_.AddFault(fault);
+    destination = Serve("shortpartial", bytes);
+    ASSERT_TRUE(Download("shortpartial", destination));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_EQ(CountOf(Log(), "Range ignored: asked from 200000, status 206."), 1);
 }
 
 TEST_F(HttpDownloadTest, ConnectFailuresAreLogged) {

@@ -251,6 +251,31 @@ TEST_F(SendHttpHeaderTest, NoAnswerIsAFailedHeader) {
     EXPECT_FALSE(head.socketClosed);
 }
 
+// Every byte of the head comes well within the receive time-out, and yet the whole head takes
+// longer than the engine waits for one.
+TEST_F(SendHttpHeaderTest, TricklingHeadEndsAtItsDeadline) {
+    SetReceiveTimeout(2000);
+    SetSlowLimits(300, 30000, 1024);
+    server_.SetFile("/dir/file", "data");
+    HttpFault fault;
+    fault.headDripDelayMs = 20; // about 100 bytes of head: two seconds
+    fault.times = 1;
+    server_.AddFault(fault);
+    ResponseHead head;
+    EXPECT_FALSE(Request(0, head));
+    EXPECT_EQ(CountOf(Log(), "127.0.0.1 is too slow: the response head was not complete 300 ms "
+                             "after the request."),
+              1);
+    EXPECT_EQ(CountOf(Log(), "GetHttpHeader error"), 0);
+
+    // A slow head that is whole in time is taken, and the receive time-out is as it was.
+    SetSlowLimits(5000, 30000, 1024);
+    fault.headDripDelayMs = 1;
+    server_.AddFault(fault);
+    ASSERT_TRUE(Request(0, head));
+    EXPECT_EQ(head.contentLength, 4);
+}
+
 TEST_F(SendHttpHeaderTest, SilentServerEndsAfterTheReceiveTimeout) {
     SetReceiveTimeout(200);
     server_.SetFile("/dir/file", "data");

@@ -32,6 +32,11 @@ struct HttpFault {
     std::size_t headerPadding = 0;  // an extra header field that makes the head this much longer
     bool closeBeforeHeader = false; // read the request, then close without a word
     bool stallBeforeHeader = false; // read the request, then say nothing until Stop()
+    int headDripDelayMs = 0;        // send the head one byte at a time, this far apart
+    bool omitContentRange = false;  // a 206 without Content-Range
+    // A file of this many zero bytes in place of the real one (-1: the real one), streamed for
+    // as long as the client reads.
+    std::int64_t announcedLength = -1;
 
     // The body.
     std::int64_t closeAfterBodyBytes = -1; // close after this many body bytes
@@ -84,6 +89,8 @@ class HttpTestServer {
     bool SendAll(int fd, const char* data, std::size_t length);
     bool SendBody(int fd, const std::string& bytes, std::int64_t from, std::int64_t count,
                   const HttpFault& fault);
+    bool SendHead(int fd, const std::string& head, const HttpFault& fault);
+    bool SendZeros(int fd, std::int64_t count);
     void WaitForStop(int timeoutMs); // returns early when stopping; waits for ever with -1
     bool stopping() const;
     void ReapFinished();

@@ -289,6 +289,31 @@ bool HttpTestServer::SendBody(int fd, const std::string& bytes, std::int64_t fro
     return true;
 }
 
+bool HttpTestServer::SendHead(int fd, const std::string& head, const HttpFault& fault) {
+    if (fault.headDripDelayMs <= 0)
+        return SendAll(fd, head.data(), head.size());
+    for (std::size_t sent = 0; sent < head.size(); ++sent) {
+        if (!SendAll(fd, head.data() + sent, 1))
+            return false;
+        WaitForStop(fault.headDripDelayMs);
+        if (stopping())
+            return false;
+    }
+    return true;
+}
+
+bool HttpTestServer::SendZeros(int fd, std::int64_t count) {
+    const std::string zeros(64 * 1024, '\0');
+    for (std::int64_t sent = 0; sent < count && !stopping();) {
+        std::size_t n = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(zeros.size()), count - sent));
+        if (!SendAll(fd, zeros.data(), n))
+            return false;
+        sent += static_cast<std::int64_t>(n);
+    }
+    return true;
+}
+
 void HttpTestServer::Serve(Connection* connection) {
     int fd = connection->fd;
     std::string head;
@@ -327,7 +352,15 @@ void HttpTestServer::Serve(Connection* connection) {
         std::string extra;
         std::shared_ptr<const std::string> body;
         std::int64_t from = 0, count = 0;
-        if (fault.status != 0 || !file) {
+        if (fault.announcedLength >= 0) {
+            std::int64_t size = fault.announcedLength;
+            from = hasRange ? std::min(rangeStart, size) : 0;
+            count = size - from;
+            status = hasRange ? 206 : 200;
+            if (hasRange)
+                extra = "Content-Range: bytes " + std::to_string(from) + "-" +
+                        std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n";
+        } else if (fault.status != 0 || !file) {
             status = fault.status != 0 ? fault.status : 404;
             body = std::make_shared<const std::string>(ReasonFor(status) + "\n");
             count = static_cast<std::int64_t>(body->size());
@@ -346,8 +379,9 @@ void HttpTestServer::Serve(Connection* connection) {
                     from = std::min(rangeStart + fault.rangeShift, size);
                     std::int64_t last = rangeEnd >= 0 ? std::min(rangeEnd, size - 1) : size - 1;
                     count = std::max<std::int64_t>(last - from + 1, 0);
-                    extra = "Content-Range: bytes " + std::to_string(from) + "-" +
-                            std::to_string(last) + "/" + std::to_string(size) + "\r\n";
+                    if (!fault.omitContentRange)
+                        extra = "Content-Range: bytes " + std::to_string(from) + "-" +
+                                std::to_string(last) + "/" + std::to_string(size) + "\r\n";
                 }
             }
         }
@@ -364,7 +398,10 @@ void HttpTestServer::Serve(Connection* connection) {
             if (fault.headerPadding > 0)
                 response += "X-Padding: " + std::string(fault.headerPadding, 'x') + "\r\n";
             response += "Connection: close\r\n\r\n";
-            if (SendAll(fd, response.data(), response.size()))
+            bool headSent = SendHead(fd, response, fault);
+            if (headSent && fault.announcedLength >= 0)
+                SendZeros(fd, count);
+            else if (headSent)
                 SendBody(fd, *body, from, count, fault);
         }
     }

@@ -10,3 +10,8 @@ void EnterPrivateNetwork(int argc, char** argv);
 // The same, but as real root without a user namespace of its own (unshare -n), so that servers
 // that switch to their own user (Apache) can run; other users get `unshare -rn` as above.
 void EnterPrivateNetworkKeepingUsers(int argc, char** argv);
+
+// Moves the calling program into a mount namespace of its own, where it may mount a tmpfs (a
+// small disk) that nobody else sees. Call in main before any thread starts; false when the
+// system does not allow it.
+bool EnterPrivateMounts();

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sched.h>
 #include <string>
+#include <sys/mount.h>
 #include <unistd.h>
 #include <vector>
 
@@ -39,4 +41,10 @@ void EnterPrivateNetworkKeepingUsers(int argc, char** argv) {
     const bool realRootNetwork = ::geteuid() == 0 && !std::getenv("FELTO_TEST_PRIVATE_NETWORK") &&
                                  std::system("unshare -n true >/dev/null 2>&1") == 0;
     Enter(argc, argv, realRootNetwork ? "-n" : "-rn");
+}
+
+bool EnterPrivateMounts() {
+    // Mounts made here must not travel back to the namespace the program came from.
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <map>
 #include <vector>
 
 namespace {
@@ -47,6 +48,31 @@ TEST(FilesTest, SizesAndResizeBeyondFourGigabytesAreSixtyFourBit) {
     EXPECT_EQ(size, 2);
     EXPECT_EQ(ReadFile(dir / "part"), "12");
     EXPECT_FALSE(platform::FileSize(dir / "missing", size));
+}
+
+TEST(FilesTest, FoldersAreListedAndRemovedAndTheirVolumeHasFreeSpace) {
+    TempDir dir;
+    WriteFile(dir / "a", "1");
+    ASSERT_TRUE(platform::MakeFolder(dir / "sub"));
+    WriteFile(dir / "sub/b", "2");
+    std::vector<platform::FolderItem> items;
+    ASSERT_TRUE(platform::ListFolder(dir.path(), items));
+    std::map<std::string, platform::ItemKind> kinds;
+    for (const platform::FolderItem& item : items)
+        kinds[item.name] = item.kind;
+    EXPECT_EQ(kinds, (std::map<std::string, platform::ItemKind>{
+                         {"a", platform::ItemKind::File}, {"sub", platform::ItemKind::Folder}}));
+    EXPECT_FALSE(platform::ListFolder(dir / "missing", items));
+
+    EXPECT_FALSE(platform::RemoveFolder(dir / "sub")); // not empty
+    ASSERT_TRUE(platform::RemoveFile(dir / "sub/b"));
+    EXPECT_TRUE(platform::RemoveFolder(dir / "sub"));
+    EXPECT_EQ(platform::QueryPath(dir / "sub"), PathKind::Missing);
+
+    std::int64_t free = -1;
+    ASSERT_TRUE(platform::FreeDiskSpace(dir.path(), free));
+    EXPECT_GT(free, 0);
+    EXPECT_FALSE(platform::FreeDiskSpace(dir / "missing", free));
 }
 
 TEST(InstanceLockTest, OnlyOneHolderAtATime) {

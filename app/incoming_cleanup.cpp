@@ -1,0 +1,95 @@
+#include "app/incoming_cleanup.h"
+
+#include "app/installer_state.h"
+#include "manifest/manifest_file.h"
+#include "platform/platform.h"
+#include "support/log.h"
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// More part files than the engine ever makes for one download.
+constexpr int kMostParts = 3;
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+void AddWithParts(std::set<std::string>& names, const std::string& name) {
+    names.insert(Lower(name));
+    for (int part = 0; part < kMostParts; ++part)
+        names.insert(Lower(FormatString("%s_%d", name.c_str(), part)));
+}
+
+void LogRemoveFailure(const std::string& path) {
+    int error = platform::LastError();
+    WriteLog(FormatString("DeleteFile ErrorCode:%d, ErrorDesc:%s, file = %s", error,
+                          platform::SystemErrorText(error).c_str(), path.c_str()));
+}
+
+// Removes a file, a link (never what it points to) or a folder with all it holds; false after a
+// log line when something stays.
+bool RemoveItem(const std::string& path, platform::ItemKind kind) {
+    bool removed = false;
+    if (kind == platform::ItemKind::Folder) {
+        std::vector<platform::FolderItem> items;
+        platform::ListFolder(path, items);
+        for (const platform::FolderItem& item : items)
+            RemoveItem(path + "/" + item.name, item.kind);
+        removed = platform::RemoveFolder(path);
+    } else {
+        // A link to a folder goes as a folder on Windows and as a file elsewhere.
+        removed = platform::RemoveFile(path) ||
+                  (kind == platform::ItemKind::Link && platform::RemoveFolder(path));
+    }
+    if (!removed)
+        LogRemoveFailure(path);
+    return removed;
+}
+
+// Names in the download folder that the entries can use: each object's whole download (reused
+// when its digest is right) and its part files (resumed). Lower case, as the folder is matched.
+std::set<std::string> UsableIncomingNames(const std::vector<FileEntry>& entries) {
+    std::set<std::string> names;
+    for (const FileEntry& entry : entries)
+        AddWithParts(names, entry.strName);
+    return names;
+}
+
+} // namespace
+
+void ClearIncoming() {
+    std::vector<FileEntry> listed;
+    for (const std::string& url : {strManifestUrl, strManifestUrlX64}) {
+        FileEntry manifest = MakeFileEntry(url);
+        listed.push_back(manifest);
+        if (platform::QueryPath(manifest.strTargetPath) != platform::PathKind::File)
+            continue;
+        std::vector<FileEntry> entries;
+        // A copy cut short still names what it lists up to the cut; one that cannot be opened
+        // names nothing, and nothing can be judged.
+        if (ReadManifestFile(manifest.strTargetPath, entries) == 107)
+            return;
+        listed.insert(listed.end(), entries.begin(), entries.end());
+    }
+    std::set<std::string> usable = UsableIncomingNames(listed);
+
+    std::string folder = strInstallDir + "/" + strIncomingDir;
+    std::vector<platform::FolderItem> items;
+    if (!platform::ListFolder(folder, items))
+        return;
+    int removed = 0;
+    for (const platform::FolderItem& item : items) {
+        if (usable.count(Lower(item.name)) == 0 && RemoveItem(folder + "/" + item.name, item.kind))
+            ++removed;
+    }
+    if (removed > 0)
+        WriteLog(FormatString("Removed %d leftover item(s) from incoming.", removed));
+}
