@@ -6,6 +6,7 @@
 #include "app/manifest_fetch.h"
 #include "app/messages.h"
 #include "app/release_signature.h"
+#include "manifest/digest_text.h"
 #include "manifest/manifest_file.h"
 #include "manifest/md5.h"
 #include "manifest/verification.h"
@@ -14,7 +15,6 @@
 #include "support/os_description.h"
 #include "support/paths.h"
 
-#include <cctype>
 #include <vector>
 
 namespace {
@@ -72,17 +72,6 @@ void Unpack(const FileEntry& entry, const std::string& source) {
         WriteLog(commandLine);
         FailWith(21, static_cast<int>(started));
     }
-}
-
-// Digest texts as a file system that ignores case would match them.
-bool SameDigest(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 // A file whose digest is not the manifest's: logged, removed (its room is given back at once;
