@@ -450,8 +450,9 @@ std::vector<FaultRow> Rows() {
             return outcome;
         });
 
-    // The folder is closed to writing, so the run ends when it copies the manifest there; up to
-    // then it logs on standard error and leaves the last run's log alone.
+    // The folder and the last run's manifest copy are closed to writing, so the run ends when it
+    // copies the manifest there; up to then it logs on standard error and leaves the last run's
+    // log alone.
     add("OldLogCannotBeDeleted", "the last run's log is in a folder that cannot be written",
         {104, Intact::Exactly}, [](FaultMatrix& t) {
             t.Update();
@@ -459,8 +460,11 @@ std::vector<FaultRow> Rows() {
             const std::string oldLog = "2026-1-1,00:00:00 the last run\n\n";
             WriteFile(t.Installed("FeltoInstaller.log"), oldLog);
             WriteFile(t.Installed(".FeltoUpdater.lock"), ""); // the last run's
+            const std::string manifestCopy = t.Installed("launcher_manifest_x64.js");
             SetWritable(t.InstallDir(), false);
+            SetWritable(manifestCopy, false);
             Outcome outcome = t.Run(kRowLimitMs, WithoutPrivileges());
+            SetWritable(manifestCopy, true);
             SetWritable(t.InstallDir(), true);
             EXPECT_EQ(outcome.log, oldLog);
             EXPECT_EQ(CountOf(outcome.stdErr, "call remove faild! ,Error: 13"), 1)

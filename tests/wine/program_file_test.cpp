@@ -17,7 +17,9 @@ constexpr std::size_t kMaxProgramBytes = 512 * 1024;
 
 // Reviewed: every function here exists in the system DLLs of Windows XP SP3 (for the 64-bit
 // build, XP x64). MessageBoxA and SHBrowseForFolderA are left out on purpose: the player's texts
-// go through the wide calls only.
+// go through the wide calls only. The run-time's clocks (std::chrono, through winpthreads) bring
+// GetProcessTimes, GetThreadTimes, GetSystemTimeAdjustment, SetSystemTime and
+// FileTimeToSystemTime with them; the installer itself never sets the clock.
 const std::map<std::string, std::set<std::string>> kAllowed = {
     {"kernel32.dll",
      {"__C_specific_handler",
@@ -34,6 +36,10 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
       "DeleteFileA",
       "DuplicateHandle",
       "EnterCriticalSection",
+      "FileTimeToSystemTime",
+      "FindClose",
+      "FindFirstFileA",
+      "FindNextFileA",
       "FormatMessageA",
       "FreeLibrary",
       "GetCurrentProcess",
@@ -48,11 +54,14 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
       "GetModuleHandleW",
       "GetProcAddress",
       "GetProcessAffinityMask",
+      "GetProcessTimes",
       "GetStartupInfoA",
       "GetSystemInfo",
+      "GetSystemTimeAdjustment",
       "GetSystemTimeAsFileTime",
       "GetThreadContext",
       "GetThreadPriority",
+      "GetThreadTimes",
       "GetTickCount",
       "GetVersionExA",
       "GetWindowsDirectoryA",
@@ -74,6 +83,7 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
       "RaiseException",
       "ReleaseMutex",
       "ReleaseSemaphore",
+      "RemoveDirectoryA",
       "RemoveVectoredExceptionHandler",
       "ResetEvent",
       "ResumeThread",
@@ -85,6 +95,7 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
       "SetEvent",
       "SetLastError",
       "SetProcessAffinityMask",
+      "SetSystemTime",
       "SetThreadContext",
       "SetThreadPriority",
       "SetUnhandledExceptionFilter",
