@@ -21,6 +21,10 @@ const EngineSettings& GetEngineSettings() {
     return g_settings;
 }
 
+void UseServerPortInTools(int port) {
+    g_settings.port = port;
+}
+
 void OverrideEngineSettingsForTesting(const EngineSettings& settings) {
     g_settings = settings;
 }

@@ -16,5 +16,9 @@ struct EngineSettings {
 
 const EngineSettings& GetEngineSettings();
 
+// For the studio's tools (felto-publish check), which ask a server of their choosing as an
+// installer built for it would; the installer itself never calls it.
+void UseServerPortInTools(int port);
+
 // Test seam: replaces the settings for the rest of the process.
 void OverrideEngineSettingsForTesting(const EngineSettings& settings);

@@ -47,9 +47,7 @@ bool ParseServerUrl(const std::string& url, ServerAddress& address, std::string&
 void UseServerPort(const ServerAddress& address) {
     // The engine's settings are the installer's built-in ones; only the port differs, as it
     // would in an installer built for this server.
-    EngineSettings settings = GetEngineSettings();
-    settings.port = address.port;
-    OverrideEngineSettingsForTesting(settings);
+    UseServerPortInTools(address.port);
 }
 
 HeadAnswer AskHead(const ServerAddress& address, const std::string& urlPath, std::int64_t from) {
