@@ -70,6 +70,10 @@ struct Refusal {
     const char* logged;
 };
 
+void PrintTo(const Refusal& refusal, std::ostream* out) {
+    *out << refusal.name;
+}
+
 const Refusal kRefusals[] = {
     {"ManifestChangedAfterSigning",
      [](ServerTree& tree, const std::string&) {
