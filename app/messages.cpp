@@ -7,15 +7,15 @@
 namespace {
 
 const char* const kLowCodes[] = {
-    "请确保没有正在运行的Felto客户端后重新运行Felto.exe", // 10
-    "请重新运行Felto.exe",                                 // 11
-    "请运行Felto.exe开始游戏",                             // 12
-    "请运行Felto.exe开始游戏",                             // 13
-    "请运行Felto.exe开始游戏",                             // 14
-    "重新运行Felto.exe",                                   // 15
-    "LauncherManifest文件不存在,请重新运行Felto.exe",      // 16
-    "Felto更新失败，请重新运行Felto.exe",                  // 17
-    "Felto更新文件损坏，请重新运行Felto.exe",              // 18
+    "请确保没有正在运行的Felto客户端后重新运行Felto.exe",                 // 10
+    "请重新运行Felto.exe",                                                // 11
+    "请运行Felto.exe开始游戏",                                            // 12
+    "请运行Felto.exe开始游戏",                                            // 13
+    "请运行Felto.exe开始游戏",                                            // 14
+    "重新运行Felto.exe",                                                  // 15
+    "LauncherManifest文件不存在,请重新运行Felto.exe",                     // 16
+    "Felto更新失败，请重新运行Felto.exe",                                 // 17
+    "Felto更新文件损坏，请重新运行Felto.exe",                             // 18
     "Felto覆盖失败，请重新运行Felto.exe，若问题仍然存在，请尝试重装微端", // 19
     "Felto重启失败，请手动运行Felto.exe",                                 // 20
     "释放文件失败，请重新运行Felto.exe",                                  // 21

@@ -25,8 +25,12 @@ void CopyToStandardError(const std::string& entry) {
 
 } // namespace
 
-void SetLogPath(const std::string& path) { LogPath() = path; }
-const std::string& GetLogPath() { return LogPath(); }
+void SetLogPath(const std::string& path) {
+    LogPath() = path;
+}
+const std::string& GetLogPath() {
+    return LogPath();
+}
 
 void StopCopyingLogToStandardError() {
     g_copyToStandardError = false;
@@ -57,8 +61,8 @@ std::string GetTimeStamp() {
             WriteEntry(stderr, entry);
         return fallback;
     }
-    return FormatString("%d-%d-%d,%02d:%02d:%02d", now.tm_year + 1900, now.tm_mon + 1,
-                        now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
+    return FormatString("%d-%d-%d,%02d:%02d:%02d", now.tm_year + 1900, now.tm_mon + 1, now.tm_mday,
+                        now.tm_hour, now.tm_min, now.tm_sec);
 }
 
 std::string MakeLogEntry(const char* format, ...) {

@@ -26,9 +26,13 @@ std::string MakeLogEntry(const char* format, ...) FELTO_PRINTF(1, 2);
 std::FILE* GetLogStream();
 
 void WriteLog(const char* text);
-inline void WriteLog(const std::string& text) { WriteLog(text.c_str()); }
+inline void WriteLog(const std::string& text) {
+    WriteLog(text.c_str());
+}
 void WriteLogErrno(const char* text);
-inline void WriteLogErrno(const std::string& text) { WriteLogErrno(text.c_str()); }
+inline void WriteLogErrno(const std::string& text) {
+    WriteLogErrno(text.c_str());
+}
 void WriteLogSocketError(const char* text);
 
 // Writes one finished entry to a stream in one call; used by the error report too.

@@ -33,7 +33,8 @@ TEST_F(InstallFixture, FreshInstallPutsEveryFileShortcutAndStartsTheGame) {
     EXPECT_NE(run.log.find("解压文件"), std::string::npos);
     EXPECT_NE(run.log.find("_StartLauncher"), std::string::npos);
     EXPECT_EQ(CountLines(run.log, "error,code:"), 0) << run.log;
-    EXPECT_NE(run.process.stdErr.find("安装成功，以后请点击桌面Felto图标进行游戏。"), std::string::npos);
+    EXPECT_NE(run.process.stdErr.find("安装成功，以后请点击桌面Felto图标进行游戏。"),
+              std::string::npos);
 
     std::string shortcut = ReadFile(Home() + "/Desktop/Felto.desktop");
     EXPECT_NE(shortcut.find("Exec=\"" + InstallDir() + "/Felto.exe\""), std::string::npos)

@@ -113,9 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
             [](const std::string& g, const std::string&) { PutFile(g, "incoming/x.dat", "x"); },
             "incoming/x.dat: a path the installer keeps for its own files"},
         BadInput{"Fifo",
-                 [](const std::string& g, const std::string&) {
-                     ASSERT_EQ(::mkfifo((g + "/pipe").c_str(), 0644), 0);
-                 },
+                 [](const std::string& g,
+                    const std::string&) { ASSERT_EQ(::mkfifo((g + "/pipe").c_str(), 0644), 0); },
                  "pipe: neither a file nor a folder"},
         BadInput{"OutputInsideTheGame", [](const std::string&, const std::string&) {},
                  "inside the game folder", "game/www"},

@@ -8,8 +8,12 @@
 
 namespace {
 
-bool OnWindows() { return std::string(platform::NativeSeparator()) == "\\"; }
-std::string LineEnd() { return OnWindows() ? "\r\n" : "\n"; }
+bool OnWindows() {
+    return std::string(platform::NativeSeparator()) == "\\";
+}
+std::string LineEnd() {
+    return OnWindows() ? "\r\n" : "\n";
+}
 
 class LogTest : public ::testing::Test {
   protected:
