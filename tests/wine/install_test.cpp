@@ -128,6 +128,43 @@ TEST_F(WineInstallTest, FreshInstallPlacesEveryFileMakesTheShortcutAndStartsTheG
     EXPECT_TRUE(WaitUntil(60000, [&] { return FileExists(mark); }));
 }
 
+// "淺" is 0x9C 0x5C in code page 936: its second byte is a backslash. Read byte by byte, the
+// folder "深淺" would end in a lone lead byte and the file would land in a stray folder; on a
+// Chinese system the name must reach the system whole, on every run.
+TEST_F(WineInstallTest, OnAChineseSystemAFolderEndingInATrailByteBackslashIsInstalledWhole) {
+    const std::string folder = "深淺";
+    ASSERT_EQ(ToCp936(folder).back(), '\\');
+    const std::string bytes = MakeBytes(5000, 14);
+    std::vector<GameFile> files = Basics(true);
+    files.push_back({ToCp936("data/" + folder + "/level.dat"), bytes, false});
+    tree_.Publish(files);
+    StartServer();
+
+    ChildOptions options = Wine().Options(kRunTimeoutMs);
+    options.env["LC_ALL"] = "zh_CN.UTF-8";
+    ChildResult run = RunChild(Wine().Command(Installer()), options);
+    ASSERT_TRUE(run.finished) << "the installer did not end";
+    EXPECT_EQ(run.exitStatus, 0);
+    std::string log = Log();
+    EXPECT_EQ(Count(log, "error,code:"), 0) << log;
+    // Wine names the files on disk in UTF-8: the folder the system made is the whole name.
+    std::vector<std::string> made;
+    for (const auto& item : std::filesystem::directory_iterator(Felto() + "/data"))
+        made.push_back(item.path().filename().string());
+    EXPECT_EQ(made, std::vector<std::string>{folder});
+    std::string installed = Felto() + "/data/" + folder + "/level.dat";
+    ASSERT_TRUE(FileExists(installed)) << log;
+    EXPECT_TRUE(ReadFile(installed) == bytes) << "the installed file differs";
+
+    // The second run finds the file where the first put it: nothing is fetched again.
+    int fetched = ObjectRequests();
+    ChildResult again = RunChild(Wine().Command(Installer()), options);
+    ASSERT_TRUE(again.finished);
+    EXPECT_EQ(again.exitStatus, 0);
+    EXPECT_EQ(Count(Log(), "error,code:"), 0) << Log();
+    EXPECT_EQ(ObjectRequests(), fetched);
+}
+
 // A player who just clicks OK in the folder dialog gets the game in a folder of its own, and the
 // log, the shortcut and the game's working folder all follow it.
 TEST_F(WineInstallTest, WithoutDriveDOkOnTheProposedFolderInstallsIntoAFeltoFolderThere) {
