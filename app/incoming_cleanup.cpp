@@ -4,9 +4,8 @@
 #include "manifest/manifest_file.h"
 #include "platform/platform.h"
 #include "support/log.h"
+#include "support/paths.h"
 
-#include <algorithm>
-#include <cctype>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,16 +15,10 @@ namespace {
 // More part files than the engine ever makes for one download.
 constexpr int kMostParts = 3;
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 void AddWithParts(std::set<std::string>& names, const std::string& name) {
-    names.insert(Lower(name));
+    names.insert(FoldPathCase(name));
     for (int part = 0; part < kMostParts; ++part)
-        names.insert(Lower(FormatString("%s_%d", name.c_str(), part)));
+        names.insert(FoldPathCase(FormatString("%s_%d", name.c_str(), part)));
 }
 
 void LogRemoveFailure(const std::string& path) {
@@ -87,7 +80,8 @@ void ClearIncoming() {
         return;
     int removed = 0;
     for (const platform::FolderItem& item : items) {
-        if (usable.count(Lower(item.name)) == 0 && RemoveItem(folder + "/" + item.name, item.kind))
+        if (usable.count(FoldPathCase(item.name)) == 0 &&
+            RemoveItem(folder + "/" + item.name, item.kind))
             ++removed;
     }
     if (removed > 0)

@@ -3,19 +3,14 @@
 #include "platform/platform.h"
 #include "support/paths.h"
 
-#include <algorithm>
-
 namespace {
 
 const char kSeparators[] = "/\\";
 const std::string kFolderName = "Felto";
 
-// Windows folder names ignore letter case; only ASCII letters can spell Felto.
+// Windows folder names ignore letter case.
 bool IsFeltoName(const std::string& name) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return name.size() == kFolderName.size() &&
-           std::equal(name.begin(), name.end(), kFolderName.begin(),
-                      [&](char a, char b) { return lower(a) == lower(b); });
+    return FoldPathCase(name) == FoldPathCase(kFolderName);
 }
 
 } // namespace

@@ -7,18 +7,6 @@
 
 namespace {
 
-// Lower-case ASCII letters; the second byte of a two-byte character is left as it is.
-std::string FoldCase(const std::string& text) {
-    std::string folded = text;
-    for (std::size_t i = 0; i < folded.size(); ++i) {
-        if (platform::IsLeadByte(static_cast<unsigned char>(folded[i])))
-            ++i;
-        else if (folded[i] >= 'A' && folded[i] <= 'Z')
-            folded[i] = static_cast<char>(folded[i] - 'A' + 'a');
-    }
-    return folded;
-}
-
 // "..", and the names Windows trims to it ("...", ".. "): only dots and blanks, two dots or more.
 bool IsParentName(const std::string& part) {
     std::size_t dots = 0;
@@ -34,7 +22,7 @@ bool IsParentName(const std::string& part) {
 // Windows opens the device for its name with any extension and with blanks before the dot:
 // "con", "NUL.txt", "COM1 .log".
 bool IsDeviceName(const std::string& part) {
-    std::string stem = FoldCase(part.substr(0, part.find('.')));
+    std::string stem = FoldPathCase(part.substr(0, part.find('.')));
     stem.erase(stem.find_last_not_of(' ') + 1);
     static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
     for (const char* device : kDevices)
@@ -80,7 +68,7 @@ std::string InstallPathKey(const std::string& path) {
             continue;
         if (!key.empty())
             key += '/';
-        key += FoldCase(name);
+        key += FoldPathCase(name);
     }
     return key;
 }

@@ -85,3 +85,14 @@ int MakeDirectories(const char* path, int& error) {
         MakeOne(work, error);
     return platform::QueryPath(work) == PathKind::Directory ? 1 : 0;
 }
+
+std::string FoldPathCase(const std::string& text) {
+    std::string folded = text;
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        if (platform::IsLeadByte(static_cast<unsigned char>(folded[i])))
+            ++i;
+        else if (folded[i] >= 'A' && folded[i] <= 'Z')
+            folded[i] = static_cast<char>(folded[i] - 'A' + 'a');
+    }
+    return folded;
+}

@@ -11,6 +11,10 @@
 std::string ReplaceAll(const std::string& source, const std::string& find,
                        const std::string& replacement);
 
+// ASCII letters in lower case, as Windows compares names; the second byte of a two-byte
+// character is left as it is.
+std::string FoldPathCase(const std::string& text);
+
 // The parts of a path between "\" and "/" separators, empty parts included.
 std::vector<std::string> PathComponents(const std::string& path);
 

@@ -1,6 +1,7 @@
 #include "scan.h"
 
 #include "manifest/install_path.h"
+#include "support/paths.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -115,11 +116,7 @@ class Scanner {
     void FindCaseClashes() {
         std::map<std::string, std::string> seen;
         for (const SourceFile& file : result_.files) {
-            std::string folded = file.relPath;
-            std::transform(folded.begin(), folded.end(), folded.begin(), [](char c) {
-                return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-            });
-            auto [it, added] = seen.emplace(folded, file.relPath);
+            auto [it, added] = seen.emplace(FoldPathCase(file.relPath), file.relPath);
             if (!added)
                 Problem(file.relPath, "same name as " + Printable(it->second) +
                                           " on Windows, which ignores case");
