@@ -2,6 +2,7 @@
 
 #include "app/installer_state.h"
 #include "manifest/manifest_file.h"
+#include "net/http_get.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -12,13 +13,10 @@
 
 namespace {
 
-// More part files than the engine ever makes for one download.
-constexpr int kMostParts = 3;
-
 void AddWithParts(std::set<std::string>& names, const std::string& name) {
     names.insert(FoldPathCase(name));
-    for (int part = 0; part < kMostParts; ++part)
-        names.insert(FoldPathCase(FormatString("%s_%d", name.c_str(), part)));
+    for (int part = 0; part < kInstallerPartFiles; ++part)
+        names.insert(FoldPathCase(PartFileName(name, part)));
 }
 
 void LogRemoveFailure(const std::string& path) {

@@ -4,6 +4,7 @@
 #include "app/messages.h"
 #include "manifest/manifest_file.h"
 #include "net/download_worker.h"
+#include "net/http_get.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/os_description.h"
@@ -40,8 +41,8 @@ void StartFreshDownload(FileEntry& entry) {
     }
     // The manifest's name does not change with its content, so part files that an interrupted
     // run left may belong to another version of it: never resume from them.
-    for (int part = 0; part < 3; ++part) {
-        std::string partFile = FormatString("%s_%d", entry.strIncomingPath.c_str(), part);
+    for (int part = 0; part < kInstallerPartFiles; ++part) {
+        std::string partFile = PartFileName(entry.strIncomingPath, part);
         if (platform::QueryPath(partFile) == platform::PathKind::File)
             platform::RemoveFile(partFile);
     }

@@ -198,6 +198,10 @@ bool FetchWholeFile(std::vector<HttpSegment>& segments, std::int64_t contentLeng
 
 } // namespace
 
+std::string PartFileName(const std::string& strWriteFileName, int index) {
+    return FormatString("%s_%d", strWriteFileName.c_str(), index);
+}
+
 std::FILE* GetFilePointer(const std::string& path) {
     if (IsPresent(path)) {
         std::FILE* file = platform::OpenShared(path, "r+b");
@@ -299,7 +303,7 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
         segment.urlDir = urlDir;
         segment.fileName = fileName;
         segment.received = &received;
-        segment.partFileName = FormatString("%s_%d", strWriteFileName.c_str(), i);
+        segment.partFileName = PartFileName(strWriteFileName, i);
         segment.start = i * segmentSize;
         segment.end = i == count - 1 ? contentLength : segment.start + segmentSize;
         segment.fileLength = contentLength;

@@ -38,6 +38,11 @@ class CMyFile {
 };
 
 constexpr std::int64_t kMultiSegmentThreshold = 409600; // above this, three connections
+// Part files of one download that the installer's downloads (one connection, or three) can leave.
+constexpr int kInstallerPartFiles = 3;
+
+// The part file of segment `index` of the download into `strWriteFileName`: "<file>_<index>".
+std::string PartFileName(const std::string& strWriteFileName, int index);
 
 bool HttpDownload(const std::string& url, const std::string& strWriteFileName,
                   std::int64_t& fileSize, std::atomic<std::int64_t>& received, int threadCount);
