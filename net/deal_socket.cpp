@@ -47,9 +47,11 @@ platform::Socket ConnectServer(const std::string& host, int port) {
     return socket;
 }
 
-bool SendString(platform::Socket socket, const std::string& text) {
+bool SendString(platform::Socket socket, const std::string& text, std::size_t* sentBytes) {
     const char* data = text.data();
     std::size_t left = text.size();
+    if (sentBytes)
+        *sentBytes = 0;
     while (left > 0) {
         long sent = platform::SendSome(socket, data, left);
         if (sent <= 0) {
@@ -59,6 +61,8 @@ bool SendString(platform::Socket socket, const std::string& text) {
         }
         data += sent;
         left -= static_cast<std::size_t>(sent);
+        if (sentBytes)
+            *sentBytes += static_cast<std::size_t>(sent);
     }
     return true;
 }

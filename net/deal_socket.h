@@ -19,8 +19,8 @@ constexpr int kHeaderBufferSize = 1024; // data bytes; the buffer holds one more
 // the socket). The invalid socket on failure, after a log line.
 platform::Socket ConnectServer(const std::string& host, int port);
 // Sends the whole text, in as many send calls as the system needs; on failure the socket is
-// closed and false returned.
-bool SendString(platform::Socket socket, const std::string& text);
+// closed and false returned. `sentBytes`, when given, learns how much went out either way.
+bool SendString(platform::Socket socket, const std::string& text, std::size_t* sentBytes = nullptr);
 // Reads a response header byte by byte up to CR LF CR LF or 1,024 bytes; NUL-terminates it.
 int GetHttpHeader(platform::Socket socket, char* buffer /* kHeaderBufferSize + 1 */);
 // The same, giving up at the deadline: no receive waits past it, however slowly the bytes come.

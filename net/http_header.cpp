@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -79,31 +80,42 @@ ResponseHead ParseResponseHead(const char* header) {
 bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,
                     const std::string& fileName, std::int64_t rangeStart, ResponseHead& head) {
     head = ResponseHead();
+    // The head goes out in one send: line by line, with Nagle's algorithm on, every line after
+    // the first waits for the server's delayed acknowledgement, a round trip per request.
     struct RequestLine {
-        std::string text;
+        std::size_t end; // offset just past the line in the request
         const char* failure;
     } lines[7];
-    FormatInto(lines[0].text, "GET %s%s HTTP/1.1\r\n", urlDir.c_str(), fileName.c_str());
-    lines[0].failure = "GET error.";
-    FormatInto(lines[1].text, "Host: %s\r\n", host.c_str());
-    lines[1].failure = "Host error.";
-    FormatInto(lines[2].text, "Accept: \r\n");
-    lines[2].failure = "Accept error.";
-    FormatInto(lines[3].text, "Referer: %s\r\n", urlDir.c_str());
-    lines[3].failure = "Referer error";
-    FormatInto(lines[4].text, "User-Agent: Mozilla/4.0 \t\t(compatible; MSIE 5.0; Windows NT; "
-                              "DigExt; DTS Agent;)\r\n");
-    lines[4].failure = "User-Agent error";
-    FormatInto(lines[5].text, "Range: bytes=%lld-\r\n", static_cast<long long>(rangeStart));
-    lines[5].failure = "Range error";
-    FormatInto(lines[6].text, "\r\n");
-    lines[6].failure = "LastLine error";
-    for (const RequestLine& line : lines) {
-        if (!SendString(socket, line.text)) {
-            WriteLog(line.failure);
-            head.socketClosed = true;
-            return false;
-        }
+    std::string request;
+    std::string line;
+    auto add = [&](int index, const char* failure) {
+        request += line;
+        lines[index] = {request.size(), failure};
+    };
+    FormatInto(line, "GET %s%s HTTP/1.1\r\n", urlDir.c_str(), fileName.c_str());
+    add(0, "GET error.");
+    FormatInto(line, "Host: %s\r\n", host.c_str());
+    add(1, "Host error.");
+    FormatInto(line, "Accept: \r\n");
+    add(2, "Accept error.");
+    FormatInto(line, "Referer: %s\r\n", urlDir.c_str());
+    add(3, "Referer error");
+    FormatInto(line, "User-Agent: Mozilla/4.0 \t\t(compatible; MSIE 5.0; Windows NT; "
+                     "DigExt; DTS Agent;)\r\n");
+    add(4, "User-Agent error");
+    FormatInto(line, "Range: bytes=%lld-\r\n", static_cast<long long>(rangeStart));
+    add(5, "Range error");
+    FormatInto(line, "\r\n");
+    add(6, "LastLine error");
+    std::size_t sent = 0;
+    if (!SendString(socket, request, &sent)) {
+        // The line the failure cut into says how far the request got.
+        const RequestLine* failed =
+            std::find_if(std::begin(lines), std::end(lines),
+                         [sent](const RequestLine& l) { return l.end > sent; });
+        WriteLog(failed == std::end(lines) ? lines[6].failure : failed->failure);
+        head.socketClosed = true;
+        return false;
     }
 
     const int headTimeoutMs = GetEngineSettings().headTimeoutMs;

@@ -16,7 +16,7 @@ struct ResponseHead {
     int headBytes = 0;            // bytes of the head as read, its blank line included
 };
 
-// Sends the seven request texts, reads the response header and refuses error answers. True
+// Sends the seven request lines in one piece, reads the response header and refuses error answers. True
 // with the head; false after a log line (on a failed send the socket is already closed, which
 // head.socketClosed tells). A refused head is still parsed, so callers can say why.
 bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,

@@ -117,6 +117,27 @@ TEST_F(SocketPair, SendToAClosedPeerFailsWithoutKillingTheProcess) {
     fds_[0] = -1; // SendString closed it
 }
 
+// A request that cannot go out names the line it was cut in, after the send's own line; the
+// socket is closed by then.
+TEST_F(SocketPair, RequestToAClosedPeerFailsOnItsFirstLine) {
+    TempDir dir;
+    ResetLogForTesting();
+    SetLogPath(dir / "FeltoInstaller.log");
+    ClosePeer();
+    ResponseHead head;
+    EXPECT_FALSE(SendHttpHeader(Engine(), "127.0.0.1", "http://127.0.0.1/", "f", 0, head));
+    std::fflush(GetLogStream());
+    std::string log = ReadFile(dir / "FeltoInstaller.log");
+    ResetLogForTesting();
+    SetLogPath("FeltoInstaller.log");
+    EXPECT_TRUE(head.socketClosed);
+    fds_[0] = -1;
+    std::size_t failed = log.find("发送请求失败!");
+    ASSERT_NE(failed, std::string::npos) << log;
+    EXPECT_NE(log.find("GET error.", failed), std::string::npos) << log;
+    EXPECT_EQ(CountOf(log, "Host error."), 0);
+}
+
 // A signal that arrives while a send waits for room makes the send return part of the text;
 // the rest must still go out.
 TEST_F(SocketPair, InterruptedSendGoesOnWithTheRest) {
@@ -182,6 +203,16 @@ TEST_F(SendHttpHeaderTest, RequestGoesOutByteForByte) {
                                "DigExt; DTS Agent;)\r\n";
     EXPECT_EQ(requests[0], common + "Range: bytes=409601-\r\n\r\n");
     EXPECT_EQ(requests[1], common + "Range: bytes=0-\r\n\r\n");
+}
+
+// A head sent line by line waits, line after line, for the server's delayed acknowledgement:
+// on a real line that is a round trip per request. Sent as one piece it arrives as one.
+TEST_F(SendHttpHeaderTest, HeadArrivesInOnePiece) {
+    server_.SetFile("/dir/file", MakeBytes(1000, 2));
+    ResponseHead head;
+    for (std::int64_t start = 0; start < 1000; start += 100)
+        ASSERT_TRUE(Request(start, head));
+    EXPECT_EQ(server_.requestReads(), std::vector<int>(10, 1));
 }
 
 TEST_F(SendHttpHeaderTest, RangeStartsBeyond32Bits) {

@@ -69,6 +69,8 @@ class HttpTestServer {
 
     // Every request head received so far (through the blank line), in arrival order.
     std::vector<std::string> requests() const;
+    // For each of those, how many receive calls its head took.
+    std::vector<int> requestReads() const;
     void ClearRequests();
     int connectionCount() const;
 
@@ -105,6 +107,7 @@ class HttpTestServer {
     std::map<std::string, std::shared_ptr<const std::string>> files_;
     std::vector<HttpFault> faults_;
     std::vector<std::string> requests_;
+    std::vector<int> requestReads_;
     std::vector<std::unique_ptr<Connection>> connections_;
     int connectionCount_ = 0;
 };

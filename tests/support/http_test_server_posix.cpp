@@ -153,9 +153,15 @@ std::vector<std::string> HttpTestServer::requests() const {
     return requests_;
 }
 
+std::vector<int> HttpTestServer::requestReads() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requestReads_;
+}
+
 void HttpTestServer::ClearRequests() {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.clear();
+    requestReads_.clear();
 }
 
 int HttpTestServer::connectionCount() const {
@@ -318,12 +324,14 @@ void HttpTestServer::Serve(Connection* connection) {
     int fd = connection->fd;
     std::string head;
     char buffer[4096];
+    int reads = 0;
     while (head.find("\r\n\r\n") == std::string::npos && head.size() < kMaxRequestHead) {
         ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
+        ++reads;
         head.append(buffer, static_cast<std::size_t>(n));
     }
     std::size_t headEnd = head.find("\r\n\r\n");
@@ -332,6 +340,7 @@ void HttpTestServer::Serve(Connection* connection) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(head);
+            requestReads_.push_back(reads);
         }
         std::string path = RequestPath(head);
         std::int64_t rangeStart = -1, rangeEnd = -1;
