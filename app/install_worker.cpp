@@ -10,6 +10,7 @@
 #include "manifest/manifest_file.h"
 #include "manifest/md5.h"
 #include "manifest/verification.h"
+#include "net/engine_settings.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/os_description.h"
@@ -155,7 +156,7 @@ void InstallOne(const FileEntry& entry) {
     bool packed = entry.strObjectMd5 != entry.strManifestMd5;
     if (packed)
         Unpack(entry, source);
-    platform::SleepMs(100);
+    platform::SleepMs(static_cast<unsigned>(GetEngineSettings().copyPauseMs));
 
     std::string folder = ReplaceAll(entry.strTargetPath, "\\", "/");
     folder = folder.substr(0, folder.rfind('/'));

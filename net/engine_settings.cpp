@@ -3,6 +3,20 @@
 #ifndef FELTO_SERVER_PORT
 #define FELTO_SERVER_PORT 80
 #endif
+// The pace that spares the server: one download at a time, a second's rest after each.
+#ifndef FELTO_DOWNLOAD_PAUSE_MS
+#define FELTO_DOWNLOAD_PAUSE_MS 1000
+#endif
+#ifndef FELTO_COPY_PAUSE_MS
+#define FELTO_COPY_PAUSE_MS 100
+#endif
+#ifndef FELTO_PARALLEL_DOWNLOADS
+#define FELTO_PARALLEL_DOWNLOADS 1
+#endif
+static_assert(FELTO_DOWNLOAD_PAUSE_MS >= 0 && FELTO_COPY_PAUSE_MS >= 0,
+              "pauses are milliseconds, 0 or more");
+static_assert(FELTO_PARALLEL_DOWNLOADS >= 1 && FELTO_PARALLEL_DOWNLOADS <= 8,
+              "from 1 to 8 parallel downloads");
 
 namespace {
 EngineSettings g_settings = {
@@ -10,7 +24,9 @@ EngineSettings g_settings = {
     30000, // connect: a reachable server answers in well under a second
     30000, // receive: long enough for a busy server, short enough that a player is not stuck
     3000,  // pause before a repeated attempt
-    1000,  // pause after each successful repair download
+    FELTO_DOWNLOAD_PAUSE_MS,
+    FELTO_COPY_PAUSE_MS,
+    FELTO_PARALLEL_DOWNLOADS,
     30000, // response head: a server taking longer is not going to deliver a file either
     30000, // body window: three attempts of it still end a run within about two minutes
     1024,  //   bytes in it: even a poor link brings that many in a second

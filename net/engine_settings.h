@@ -1,6 +1,7 @@
 #pragma once
 // The download engine's fixed values. They are constants of the program; tests shorten them
-// through the one seam below, never by waiting the real time.
+// through the one seam below, never by waiting the real time. The studio's pace (the two pauses
+// and the parallel downloads) is chosen when the program is built.
 
 struct EngineSettings {
     int port;                 // the download server's port (FELTO_SERVER_PORT)
@@ -8,6 +9,8 @@ struct EngineSettings {
     int receiveTimeoutMs;     // a receive that stalls longer counts as a failed receive
     int retryPauseMs;         // pause before each repeated download attempt
     int afterDownloadPauseMs; // pause after each successful repair download
+    int copyPauseMs;          // pause before each fetched file is copied into place
+    int parallelDownloads;    // listed objects fetched at the same time (1 to 8)
     // A trickling server keeps every receive inside its time-out; these end such a connection.
     int headTimeoutMs; // the whole response head must arrive within this after the request
     int slowWindowMs;  // the body must bring at least slowWindowBytes in every such window
