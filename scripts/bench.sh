@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark against its reference in the same run (download engine vs curl and
-# aria2c, MD5 and verification vs md5sum) and writes a Markdown table of ratios and a PNG chart.
+# aria2c, MD5 and verification vs md5sum, fresh installs and a repair vs aria2c, curl and wget,
+# a server check through haproxy vs direct) and writes a Markdown table of ratios and a PNG chart.
 # Usage: scripts/bench.sh [output folder]   (default: build/bench-report)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,13 +12,21 @@ mkdir -p "$out"
 build=build/bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_BUILD_BENCH=ON \
   -DFELTO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target download_bench md5_bench >/dev/null
+cmake --build "$build" -j"$(nproc)" --target download_bench md5_bench FeltoInstaller \
+  felto-publish >/dev/null
+# The same installer with the fastest pace a studio can choose.
+fast=build/bench-fast
+cmake -S . -B "$fast" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_BUILD_TESTS=OFF \
+  -DFELTO_DOWNLOAD_PAUSE_MS=0 -DFELTO_COPY_PAUSE_MS=0 -DFELTO_PARALLEL_DOWNLOADS=8 >/dev/null
+cmake --build "$fast" -j"$(nproc)" --target FeltoInstaller >/dev/null
 
 echo "== download engine (512 MiB from nginx on loopback)"
 # The median of several rounds: a shared machine makes single transfers vary a lot.
 "$build/bench/download_bench" "" 7 2>/dev/null | tee "$out/download.txt"
 echo "== MD5 and verification"
 "$build/bench/md5_bench" 2>/dev/null | tee "$out/md5.txt"
+echo "== fresh installs and a repair (median of 3 rounds; the default pace of case a takes ~20 min)"
+bench/run_install_bench.sh "$out" "$build" "$fast" 3
 
 field() { grep -m1 "$1" "$2" | sed -E "s|.*$1[^0-9]*([0-9.]+).*|\\1|"; }
 curl_ratio=$(field 'felto / curl' "$out/download.txt")
@@ -25,6 +34,22 @@ aria_ratio=$(field 'felto / aria2c' "$out/download.txt")
 rss=$(field 'peak RSS' "$out/download.txt")
 md5_ratio=$(grep -m1 'FileMd5 of one' "$out/md5.txt" | sed -E 's/.*ratio ([0-9.]+).*/\1/')
 verify_ratio=$(grep -m1 'verify 1,000 files' "$out/md5.txt" | sed -E 's/.*ratio ([0-9.]+).*/\1/')
+# Median seconds (or peak KiB) of one install bench line.
+secs() { grep -m1 -F "$1" "$out/install.txt" | awk '{print $(NF-3)}'; }
+kib() { grep -m1 -F "$1" "$out/install.txt" | awk '{print $(NF-1)}'; }
+ratio() { awk "BEGIN{printf \"%.2f\", $1/$2}"; }
+install_rows=""
+for c in a b c; do
+  fast_s=$(secs "$c: installer, pause 0, 8 parallel")
+  install_rows+="| ($c) fresh install: default pace / pause 0, 8 parallel / aria2c / curl --parallel / wget (s) | $(secs "$c: installer, default pace") / $fast_s / $(secs "$c: aria2c") / $(secs "$c: curl") / $(secs "$c: wget") | |
+| ($c) pause 0, 8 parallel: our time / aria2c's | $(ratio "$fast_s" "$(secs "$c: aria2c")") | $([ $c = c ] && echo "under 1 s in all" || echo "at most 2") |
+| ($c) pause 0, 8 parallel: our time / wget's | $(ratio "$fast_s" "$(secs "$c: wget")") | at most 3 |
+"
+done
+repair_fast=$(secs "repair 200 MB: installer, pause 0")
+repair_ref=$(secs "repair 200 MB: curl + cp")
+check_ratio=$(ratio "$(secs "felto-publish check, haproxy")" "$(secs "felto-publish check, direct")")
+parallel_rss=$(awk '/8 parallel/ {if ($(NF-1) > m) m = $(NF-1)} END {printf "%.1f", m/1024}' "$out/install.txt")
 
 cat > "$out/report.md" <<MD
 | benchmark | measured | goal |
@@ -34,6 +59,9 @@ cat > "$out/report.md" <<MD
 | download peak resident memory (MiB) | $rss | under 16 |
 | FileMd5 512 MiB, our speed / md5sum's | $md5_ratio | at least 0.95 |
 | verify 1,000 files (1 GiB), our speed / md5sum -c's | $verify_ratio | at least 0.95 |
+$install_rows| repair of one 200 MB file: default pace / pause 0 / curl + cp (s) | $(secs "repair 200 MB: installer, default") / $repair_fast / $repair_ref | |
+| felto-publish check through haproxy / direct | $check_ratio | at most 1.2 |
+| install with 8 parallel downloads, peak resident memory (MiB) | $parallel_rss | under 16 |
 MD
 
 # Every bar is "better when above 1": speeds relative to the reference tool.
@@ -42,9 +70,15 @@ cat > "$out/ratios.dat" <<DAT
 "download vs aria2c" $(awk "BEGIN{print 1/$aria_ratio}")
 "MD5 vs md5sum" $md5_ratio
 "verify vs md5sum -c" $verify_ratio
+"(a) install vs aria2c" $(ratio "$(secs "a: aria2c")" "$(secs "a: installer, pause 0")")
+"(b) install vs aria2c" $(ratio "$(secs "b: aria2c")" "$(secs "b: installer, pause 0")")
+"(a) install vs wget" $(ratio "$(secs "a: wget")" "$(secs "a: installer, pause 0")")
+"(b) install vs wget" $(ratio "$(secs "b: wget")" "$(secs "b: installer, pause 0")")
+"repair vs curl+cp" $(ratio "$repair_ref" "$repair_fast")
+"check direct vs haproxy" $(ratio "$(secs "felto-publish check, direct")" "$(secs "felto-publish check, haproxy")")
 DAT
 gnuplot <<GP
-set terminal pngcairo size 800,450
+set terminal pngcairo size 1100,450
 set output "$out/report.png"
 set title "FeltoInstaller speed relative to the reference tool (above 1 = faster)"
 set style fill solid 0.6
