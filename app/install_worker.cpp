@@ -10,6 +10,7 @@
 #include "manifest/manifest_file.h"
 #include "manifest/md5.h"
 #include "manifest/verification.h"
+#include "net/download_worker.h"
 #include "net/engine_settings.h"
 #include "platform/platform.h"
 #include "support/log.h"
@@ -29,11 +30,6 @@ constexpr int kGrowingLooks = 1200; // x 500 ms
 // A file is copied under this name beside its target before it is checked and moved over the
 // target. Short, so that a target with a long legal name never pushes it over the system's limit.
 constexpr const char* kCopyName = "~felto.tmp";
-
-void WaitUntilFinished(const FileEntry& entry) {
-    while (!entry.IsFinished())
-        platform::SleepMs(kPollMs);
-}
 
 // Copying into place failed: the system's error number and text, then what was copied where.
 void LogCopyFailure(const FileEntry& entry, const std::string& source) {
@@ -188,7 +184,7 @@ unsigned InstallWorker(void*) {
     ClearIncoming();
 
     StartManifestDownload();
-    WaitUntilFinished(*state.manifestEntry);
+    WaitForDownload(*state.manifestEntry);
     if (!state.manifestEntry->bOk.load())
         FailWith(101);
     VerifyManifestSignature();
@@ -203,7 +199,7 @@ unsigned InstallWorker(void*) {
     if (!state.pendingEntries.empty()) {
         DownloadPendingFiles();
         while (!AllPendingFinished())
-            platform::SleepMs(kPollMs);
+            WaitForDownloadNews(kPollMs);
 
         bool anyFailed = false;
         for (FileEntry* entry : state.pendingEntries) {

@@ -6,11 +6,10 @@
 #include "app/release_key.h"
 #include "manifest/manifest_file.h"
 #include "manifest/manifest_signature.h"
-#include "platform/platform.h"
+#include "net/download_worker.h"
 #include "support/log.h"
 
 namespace {
-constexpr unsigned kPollMs = 50;
 constexpr int kSignatureRefused = 106;
 constexpr int kSignatureExtra = 1; // tells a refused signature from a damaged manifest
 } // namespace
@@ -27,8 +26,7 @@ void VerifyManifestSignature() {
     FileEntry& signature = *state.signatureEntry;
     signature.checkFun = CheckSignatureFile;
     StartFreshDownload(signature);
-    while (!signature.IsFinished())
-        platform::SleepMs(kPollMs);
+    WaitForDownload(signature);
     if (!signature.bOk.load()) {
         WriteLog("no signature on the server: " + url);
         FailWith(kSignatureRefused, kSignatureExtra);

@@ -10,10 +10,12 @@
 #include "support/log.h"
 
 #include <algorithm>
+#include <chrono>
+#include <vector>
 
 namespace {
 
-constexpr unsigned kPollMs = 50;
+using Clock = std::chrono::steady_clock;
 
 bool IsFile(const std::string& path) {
     return platform::QueryPath(path) == platform::PathKind::File;
@@ -24,6 +26,60 @@ bool IsArchiverEntry(const FileEntry& entry) {
     return entry.strTargetPath.size() > folder &&
            entry.strTargetPath.compare(0, strInstallDir.size(), strInstallDir) == 0 &&
            IsArchiverPath(entry.strTargetPath.substr(folder));
+}
+
+// An object being fetched, and when its place is free for the next: at once after a failure,
+// after the pause that follows a successful download.
+struct Running {
+    FileEntry* entry;
+    bool finished;
+    Clock::time_point freeAt;
+};
+
+// Up to `parallel` objects at a time, started in list order; each keeps its own attempts and its
+// own pause. Two entries of one object share its download and part files, so the second waits
+// until the first is done.
+void DownloadSeveralAtOnce(const std::vector<FileEntry*>& pending, int parallel) {
+    const auto pause = std::chrono::milliseconds(GetEngineSettings().afterDownloadPauseMs);
+    std::vector<Running> running;
+    std::size_t next = 0;
+    for (;;) {
+        Clock::time_point now = Clock::now();
+        for (Running& slot : running) {
+            if (!slot.finished && slot.entry->IsFinished()) {
+                slot.finished = true;
+                bool ok = slot.entry->bOk.load(std::memory_order_relaxed);
+                slot.freeAt = ok ? now + pause : now;
+            }
+        }
+        running.erase(std::remove_if(running.begin(), running.end(),
+                                     [now](const Running& slot) {
+                                         return slot.finished && slot.freeAt <= now;
+                                     }),
+                      running.end());
+        for (; next < pending.size() && static_cast<int>(running.size()) < parallel; ++next) {
+            FileEntry* entry = pending[next];
+            if (entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed))
+                continue;
+            bool sameObject =
+                std::any_of(running.begin(), running.end(), [entry](const Running& slot) {
+                    return slot.entry->strIncomingPath == entry->strIncomingPath;
+                });
+            if (sameObject)
+                break;
+            StartDownloadWorker(*entry);
+            running.push_back({entry, false, Clock::time_point()});
+        }
+        if (running.empty() && next == pending.size())
+            return;
+        // Until a download finishes or the first pause is over.
+        auto wait = std::chrono::milliseconds(50);
+        for (const Running& slot : running)
+            if (slot.finished)
+                wait = std::min(
+                    wait, std::chrono::duration_cast<std::chrono::milliseconds>(slot.freeAt - now));
+        WaitForDownloadNews(static_cast<unsigned>(std::max<long long>(wait.count(), 1)));
+    }
 }
 
 } // namespace
@@ -58,13 +114,16 @@ void DownloadPendingFiles() {
             SameDigest(FileMd5(entry->strIncomingPath), entry->strObjectMd5))
             entry->Finish(true);
     }
-    // One download at a time: the engine keeps process-wide values.
+    const int parallel = GetEngineSettings().parallelDownloads;
+    if (parallel > 1) {
+        DownloadSeveralAtOnce(state.pendingEntries, parallel);
+        return;
+    }
     for (FileEntry* entry : state.pendingEntries) {
         if (entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed))
             continue;
         StartDownloadWorker(*entry);
-        while (!entry->IsFinished())
-            platform::SleepMs(kPollMs);
+        WaitForDownload(*entry);
         if (entry->bOk.load(std::memory_order_relaxed))
             platform::SleepMs(static_cast<unsigned>(GetEngineSettings().afterDownloadPauseMs));
     }

@@ -4,11 +4,30 @@
 #include "app/installer_state.h"
 #include "net/engine_settings.h"
 #include "net/http_get.h"
+#include "platform/platform.h"
 #include "support/log.h"
 
 namespace {
 constexpr int kAttempts = 3;
+// Longest wait between two looks at a download: a finished worker wakes its waiter at once, and a
+// wake that is missed (two workers finishing together raise the event once) costs no more.
+constexpr unsigned kLookMs = 50;
+
+// Opened once and never closed: a worker may still raise it while the process ends.
+platform::WakeEvent& FinishedEvent() {
+    static platform::WakeEvent* event = [] {
+        platform::WakeEvent* opened = new platform::WakeEvent;
+        platform::OpenWakeEvent(*opened);
+        return opened;
+    }();
+    return *event;
 }
+
+void Finish(FileEntry& entry, bool ok) {
+    entry.Finish(ok);
+    platform::RaiseWakeEvent(FinishedEvent());
+}
+} // namespace
 
 unsigned DownloadWorker(void* arg) {
     FileEntry& entry = *static_cast<FileEntry*>(arg);
@@ -32,13 +51,23 @@ unsigned DownloadWorker(void* arg) {
         WriteLog(FormatString("下载重试，%s,%s", entry.strTargetPath.c_str(),
                               entry.strObjectMd5.c_str()));
     }
-    entry.Finish(accepted);
+    Finish(entry, accepted);
     return 0;
 }
 
 void StartDownloadWorker(FileEntry& entry) {
     if (!platform::StartDetachedThread(DownloadWorker, &entry)) {
         WriteLog(FormatString("CreateThread faild! %s", entry.strTargetPath.c_str()));
-        entry.Finish(false);
+        Finish(entry, false);
     }
+}
+
+void WaitForDownloadNews(unsigned maxMs) {
+    platform::WakeEvent& event = FinishedEvent();
+    platform::WaitWakeEvent(event, maxMs < kLookMs ? maxMs : kLookMs);
+}
+
+void WaitForDownload(const FileEntry& entry) {
+    while (!entry.IsFinished())
+        WaitForDownloadNews(kLookMs);
 }

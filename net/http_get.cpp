@@ -1,6 +1,7 @@
 #include "net/http_get.h"
 
 #include "net/deal_socket.h"
+#include "net/download_space.h"
 #include "net/engine_settings.h"
 #include "net/http_header.h"
 #include "net/url.h"
@@ -166,20 +167,6 @@ bool JoinParts(const std::vector<HttpSegment>& segments, const std::string& strW
     return true;
 }
 
-// Whether the volume of the destination has room for what is still to be fetched. When the
-// free space cannot be learnt the download goes ahead: a full disk then fails it on writing.
-bool EnoughSpace(const std::string& strWriteFileName, std::int64_t needed) {
-    std::string folder = strWriteFileName.substr(0, strWriteFileName.find_last_of("/\\") + 1);
-    std::int64_t available = 0;
-    if (needed <= 0 || !platform::FreeDiskSpace(folder.empty() ? "." : folder, available) ||
-        needed <= available)
-        return true;
-    WriteLog(FormatString("Not enough free space for %s: %lld bytes to fetch, %lld bytes free.",
-                          strWriteFileName.c_str(), static_cast<long long>(needed),
-                          static_cast<long long>(available)));
-    return false;
-}
-
 // For a server that answers every range with the whole file: one connection from byte 0 into
 // part 0, the other parts dropped.
 bool FetchWholeFile(std::vector<HttpSegment>& segments, std::int64_t contentLength) {
@@ -313,7 +300,8 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
     }
     // An announced length that the disk cannot hold is not fetched: a server streaming endless
     // data must not fill the disk for every later run.
-    if (!EnoughSpace(strWriteFileName, contentLength - held)) {
+    SpaceClaim space;
+    if (!space.Take(strWriteFileName, contentLength - held, received)) {
         get.segments.clear();
         return false;
     }

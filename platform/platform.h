@@ -117,6 +117,16 @@ void WaitAllThreads(std::vector<ThreadHandle>& handles);
 
 void SleepMs(unsigned milliseconds);
 
+// An auto-reset event (CreateEventA, SetEvent, WaitForSingleObject with a time-out): one thread
+// raises it, another wakes. It lives as long as the process.
+struct WakeEvent {
+    void* native = nullptr;
+};
+bool OpenWakeEvent(WakeEvent& event);
+void RaiseWakeEvent(WakeEvent& event);
+// Returns once the event is raised (and lowers it again), or after `milliseconds`.
+void WaitWakeEvent(WakeEvent& event, unsigned milliseconds);
+
 // _time64 + _localtime64_s. False with the error number when local time cannot be had.
 bool LocalTimeNow(std::tm& out, int& error);
 

@@ -1,12 +1,21 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <pthread.h>
 #include <time.h>
 
 namespace platform {
 
 namespace {
+struct Event {
+    std::mutex mutex;
+    std::condition_variable raised;
+    bool up = false;
+};
+
 struct Start {
     ThreadRoutine routine;
     void* arg;
@@ -63,6 +72,31 @@ void SleepMs(unsigned milliseconds) {
                   static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
     }
+}
+
+bool OpenWakeEvent(WakeEvent& event) {
+    event.native = new Event;
+    return true;
+}
+
+void RaiseWakeEvent(WakeEvent& event) {
+    Event* e = static_cast<Event*>(event.native);
+    if (!e)
+        return;
+    std::lock_guard<std::mutex> lock(e->mutex);
+    e->up = true;
+    e->raised.notify_one();
+}
+
+void WaitWakeEvent(WakeEvent& event, unsigned milliseconds) {
+    Event* e = static_cast<Event*>(event.native);
+    if (!e) {
+        SleepMs(milliseconds);
+        return;
+    }
+    std::unique_lock<std::mutex> lock(e->mutex);
+    e->raised.wait_for(lock, std::chrono::milliseconds(milliseconds), [e] { return e->up; });
+    e->up = false;
 }
 
 bool LocalTimeNow(std::tm& out, int& error) {

@@ -69,6 +69,23 @@ void SleepMs(unsigned milliseconds) {
     Sleep(milliseconds);
 }
 
+bool OpenWakeEvent(WakeEvent& event) {
+    event.native = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    return event.native != nullptr;
+}
+
+void RaiseWakeEvent(WakeEvent& event) {
+    if (event.native)
+        SetEvent(static_cast<HANDLE>(event.native));
+}
+
+void WaitWakeEvent(WakeEvent& event, unsigned milliseconds) {
+    if (event.native)
+        WaitForSingleObject(static_cast<HANDLE>(event.native), milliseconds);
+    else
+        Sleep(milliseconds);
+}
+
 bool LocalTimeNow(std::tm& out, int& error) {
     __time64_t now = _time64(nullptr);
     if (now == static_cast<__time64_t>(-1)) {

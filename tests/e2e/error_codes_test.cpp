@@ -103,6 +103,41 @@ TEST_F(InstallFixture, MissingObjectEndsWith108AndNamesIt) {
     EXPECT_TRUE(FileExists(InstallDir() + "/incoming/" + entries[3].objectMd5));
 }
 
+// Fetching eight objects at a time, one failing: every other object arrives, the failed one is
+// named with its own retries, the run ends with 108, and the next run fetches only that one.
+TEST_F(InstallFixture, ParallelDownloadsEndWith108ForTheOneThatFailed) {
+    installer_ = FELTO_PARALLEL_INSTALLER_BINARY;
+    std::vector<GameFile> files = LauncherBasics();
+    for (int i = 0; i < 10; ++i)
+        files.push_back({"launcher/f" + std::to_string(i) + ".dat", MakeBytes(3000 + i, i), false});
+    files.push_back({"launcher/big.pak", MakeBytes(409601 + 50000, 20), false});
+    auto entries = Tree().Publish(files);
+    const PublishedEntry& failing = entries[entries.size() - 3];
+    const std::string object = ReadFile(Tree().ObjectPath(failing));
+    std::filesystem::remove(Tree().ObjectPath(failing));
+    StartServer();
+
+    InstallerRun run = RunInstaller();
+    ExpectReported(run, 108);
+    EXPECT_EQ(CountLines(run.log, "下载失败,"), 1) << run.log;
+    EXPECT_EQ(CountLines(run.log, "下载失败," + failing.objectMd5), 1) << run.log;
+    EXPECT_EQ(CountLines(run.log, "下载重试，" + InstallDir() + "/" + failing.relPath), 2)
+        << run.log;
+    EXPECT_EQ(CountLines(run.log, "下载重试，"), 2) << run.log;
+    for (const PublishedEntry& entry : entries)
+        EXPECT_EQ(FileExists(InstallDir() + "/incoming/" + entry.objectMd5),
+                  entry.objectMd5 != failing.objectMd5)
+            << entry.relPath;
+    int firstRun = ObjectRequests();
+
+    WriteFile(Tree().ObjectPath(failing), object);
+    InstallerRun second = RunInstaller();
+    EXPECT_EQ(CountLines(second.log, "error,code:"), 0) << second.log;
+    ExpectInstalled(files);
+    // A file of 20 KB or less comes as a probe and one range.
+    EXPECT_EQ(ObjectRequests() - firstRun, 2);
+}
+
 TEST_F(InstallFixture, CorruptObjectIsNeverInstalled) {
     auto files = SmallGame();
     auto entries = Tree().Publish(files);

@@ -151,7 +151,7 @@ Outcome FaultFixture::RunInstaller(int timeoutMs, const std::vector<std::string>
     options.workingDir = Home();
     options.timeoutMs = timeoutMs;
     std::vector<std::string> argv = wrapper;
-    argv.push_back(FELTO_INSTALLER_BINARY);
+    argv.push_back(installer_);
     auto start = std::chrono::steady_clock::now();
     ChildResult result = RunChild(argv, options);
     Outcome outcome;

@@ -70,6 +70,7 @@ class FaultFixture : public ::testing::Test {
     // Nothing appeared outside the install folder but the shortcut.
     void ExpectNothingOutside();
 
+    std::string installer_ = FELTO_INSTALLER_BINARY; // the program RunInstaller runs
     TempDir dir_;
     ServerTree tree_{dir_ / "www"};
     HttpTestServer server_;

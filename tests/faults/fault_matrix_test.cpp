@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <set>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +49,7 @@ struct FaultRow {
     // Arranges the fault and runs the installer (as often as the row needs); returns the run
     // the expectation is about.
     std::function<Outcome(FaultMatrix&)> run;
+    std::string installer = FELTO_INSTALLER_BINARY; // the build the row runs
 };
 
 // The row's name where a test lists its parameter.
@@ -57,6 +59,10 @@ void PrintTo(const FaultRow& row, std::ostream* out) {
 
 class FaultMatrix : public FaultFixture, public ::testing::WithParamInterface<FaultRow> {
   public:
+    void SetUp() override {
+        FaultFixture::SetUp();
+        installer_ = GetParam().installer;
+    }
     // The usual arrangement: the old game installed, the new one on the server.
     void Update() {
         InstallPrevious(OldGame());
@@ -676,6 +682,35 @@ std::vector<FaultRow> Rows() {
     return rows;
 }
 
+// The rows about fetching objects once more, with the installer built to fetch eight at a time:
+// each object keeps its own attempts, a failure still ends in 108 with the rest fetched, and
+// part files and the free space still hold with several downloads in flight.
+std::vector<FaultRow> ParallelRows() {
+    const std::set<std::string> downloads = {"BodyCutShortOnce",
+                                             "BodyCutShortAlways",
+                                             "RangeIgnored",
+                                             "NotFound",
+                                             "NoContentLength",
+                                             "OverLongHeader",
+                                             "WrongObjectBehindRightName",
+                                             "PartFileOfAnotherObject",
+                                             "PartFileLargerThanSegment",
+                                             "TwoObjectsMissing",
+                                             "PartialWithoutContentRange",
+                                             "LyingLengthOnASmallDisk",
+                                             "DiskFullDuringTheJoin",
+                                             "DiskFullOfLeftovers"};
+    std::vector<FaultRow> rows;
+    for (FaultRow row : Rows()) {
+        if (!downloads.count(row.name))
+            continue;
+        row.fault += " (8 parallel downloads)";
+        row.installer = FELTO_PARALLEL_INSTALLER_BINARY;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
 // Adds the row to the printed matrix when the test ends, however it ends.
 class MatrixRecorder {
   public:
@@ -721,6 +756,10 @@ TEST_P(FaultMatrix, EndsSoundly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(Rows()),
+                         [](const ::testing::TestParamInfo<FaultRow>& info) {
+                             return info.param.name;
+                         });
+INSTANTIATE_TEST_SUITE_P(ParallelFaults, FaultMatrix, ::testing::ValuesIn(ParallelRows()),
                          [](const ::testing::TestParamInfo<FaultRow>& info) {
                              return info.param.name;
                          });

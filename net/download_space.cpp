@@ -1,0 +1,54 @@
+#include "net/download_space.h"
+
+#include "platform/platform.h"
+#include "support/log.h"
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+// Every download of the installer writes into the one download folder, so one list serves.
+namespace {
+std::mutex g_mutex;
+std::vector<const SpaceClaim*> g_claims;
+} // namespace
+
+std::int64_t StillNeeded(const SpaceClaim& claim) {
+    return std::max<std::int64_t>(claim.needed_ - claim.received_->load(), 0);
+}
+
+SpaceClaim::~SpaceClaim() {
+    if (!taken_)
+        return;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_claims.erase(std::remove(g_claims.begin(), g_claims.end(), this), g_claims.end());
+}
+
+bool SpaceClaim::Take(const std::string& path, std::int64_t needed,
+                      const std::atomic<std::int64_t>& received) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::int64_t others = 0;
+    for (const SpaceClaim* claim : g_claims)
+        others += StillNeeded(*claim);
+    std::string folder = path.substr(0, path.find_last_of("/\\") + 1);
+    std::int64_t available = 0;
+    if (needed > 0 && platform::FreeDiskSpace(folder.empty() ? "." : folder, available) &&
+        needed + others > available) {
+        if (others == 0)
+            WriteLog(FormatString(
+                "Not enough free space for %s: %lld bytes to fetch, %lld bytes free.", path.c_str(),
+                static_cast<long long>(needed), static_cast<long long>(available)));
+        else
+            WriteLog(FormatString("Not enough free space for %s: %lld bytes to fetch, %lld bytes "
+                                  "free, %lld of them still to be written by other downloads.",
+                                  path.c_str(), static_cast<long long>(needed),
+                                  static_cast<long long>(available),
+                                  static_cast<long long>(others)));
+        return false;
+    }
+    taken_ = true;
+    needed_ = std::max<std::int64_t>(needed, 0);
+    received_ = &received;
+    g_claims.push_back(this);
+    return true;
+}
