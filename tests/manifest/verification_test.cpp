@@ -210,6 +210,59 @@ TEST_F(VerificationTest, TheSecondDownloadStartsOnlyAfterTheFirstAndThePause) {
     EXPECT_GE(g_record.secondChecked - g_record.firstChecked, std::chrono::milliseconds(pauseMs));
 }
 
+// What the first download's check saw of the others, fetched at the same time.
+struct OverlapRecord {
+    std::mutex mutex;
+    HttpTestServer* server = nullptr;
+    std::string otherPath, samePath;
+    int otherRequests = -1, sameRequests = -1;
+} g_overlap;
+
+bool CheckWhileOthersRun(FileEntry& entry) {
+    std::lock_guard<std::mutex> lock(g_overlap.mutex);
+    g_overlap.otherRequests = g_overlap.sameRequests = 0;
+    for (const std::string& request : g_overlap.server->requests()) {
+        g_overlap.otherRequests += HttpTestServer::RequestPath(request) == g_overlap.otherPath;
+        g_overlap.sameRequests += HttpTestServer::RequestPath(request) == g_overlap.samePath;
+    }
+    return CheckObjectMd5(entry);
+}
+
+// Several at a time: the next object does not wait for a slow one, but a second entry of the
+// same object (its part files are the same files) waits until the first is done.
+TEST_F(VerificationTest, ParallelDownloadsOverlapExceptForOneObject) {
+    EngineSettings settings = GetEngineSettings();
+    settings.parallelDownloads = 8;
+    OverrideEngineSettingsForTesting(settings);
+    const std::string shared = MakeBytes(200000, 6);
+    List("a.dat", shared);
+    List("b.dat", MakeBytes(3000, 7));
+    List("copy-of-a.dat", shared);
+    Entry(0).checkFun = CheckWhileOthersRun;
+    g_overlap.server = &server_;
+    g_overlap.otherPath = "/" + Entry(1).strUrl;
+    g_overlap.samePath = "/" + Entry(0).strUrl;
+    HttpFault slow; // a second or so for the first object
+    slow.path = "/" + Entry(0).strUrl;
+    slow.dripBytes = 2000;
+    slow.dripDelayMs = 10;
+    slow.times = 2;
+    server_.AddFault(slow);
+
+    VerifyInstalledFiles();
+    DownloadPendingFiles();
+
+    for (std::size_t i : {0u, 1u, 2u}) {
+        EXPECT_EQ(Entry(i).nState.load(), 2) << i;
+        EXPECT_TRUE(Entry(i).bOk.load()) << i;
+    }
+    std::lock_guard<std::mutex> lock(g_overlap.mutex);
+    EXPECT_EQ(g_overlap.otherRequests, 2); // probe and range, while the first still came
+    EXPECT_EQ(g_overlap.sameRequests, 2);  // only the first entry's own
+    EXPECT_EQ(RequestsFor(Entry(2)), 4);   // the second entry fetched it after that
+    EXPECT_TRUE(ReadFile(Entry(0).strIncomingPath) == shared);
+}
+
 TEST_F(VerificationTest, LaterEntriesAreFetchedAfterOneFailsForGood) {
     List("gone.dat", "not on the server");
     List("next.dat", "still fetched");

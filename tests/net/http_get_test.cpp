@@ -1,3 +1,4 @@
+#include "net/download_space.h"
 #include "net/http_get.h"
 #include "tests/net/engine_fixture.h"
 
@@ -318,6 +319,34 @@ TEST_F(HttpDownloadTest, ThreadCountSplitsOnlySmallFiles) {
     ASSERT_TRUE(HttpDownload("http://127.0.0.1/objects/big", destination, fileSize_, received_, 8));
     EXPECT_TRUE(ReadFile(destination) == bytes);
     EXPECT_EQ(RangeStarts("/objects/big").size(), 4u);
+}
+
+} // namespace
+
+namespace {
+
+// Downloads in flight count against the free space of the ones that start after them, for as
+// much as they still have to write.
+TEST_F(HttpDownloadTest, DownloadsInFlightShareTheFreeSpace) {
+    std::int64_t available = 0;
+    ASSERT_TRUE(platform::FreeDiskSpace(dir_.path(), available));
+    const std::int64_t share = available / 10 * 6; // two of them do not fit
+    const std::string first = dir_ / "first", second = dir_ / "second";
+    std::atomic<std::int64_t> firstReceived{0}, secondReceived{0};
+    {
+        SpaceClaim running;
+        ASSERT_TRUE(running.Take(first, share, firstReceived));
+        SpaceClaim next;
+        EXPECT_FALSE(next.Take(second, share, secondReceived));
+        EXPECT_EQ(CountOf(Log(), "Not enough free space for " + second), 1);
+        EXPECT_EQ(CountOf(Log(), "still to be written by other downloads."), 1);
+        // What has arrived is on the disk already: it no longer counts as still needed.
+        firstReceived = share;
+        SpaceClaim after;
+        EXPECT_TRUE(after.Take(second, share, secondReceived));
+    }
+    SpaceClaim alone;
+    EXPECT_TRUE(alone.Take(second, share, secondReceived));
 }
 
 } // namespace
