@@ -15,7 +15,7 @@
 # Usage: bench/run_install_bench.sh OUT_DIR DEFAULT_BUILD FAST_BUILD [ROUNDS] [CASES]
 #   DEFAULT_BUILD, FAST_BUILD: build folders holding FeltoInstaller and tools/felto-publish.
 #   CASES: words out of "a b c repair proxy" (default: all). BEFORE_BUILD, when set, is a build
-#   of an earlier version whose installer and felto-publish are also measured in the proxy case.
+#   of an earlier version whose installer (and felto-publish) is measured beside them.
 set -euo pipefail
 
 if [ -z "${FELTO_BENCH_INSIDE:-}" ]; then
@@ -171,6 +171,10 @@ installers_on() {
     bash -c 'install "$1"' _ "$default_build/FeltoInstaller"
   measure "$name: installer, pause 0, 8 parallel" fresh_home \
     bash -c 'install "$1"' _ "$fast_build/FeltoInstaller"
+  if [ -n "$before_build" ]; then
+    measure "$name: installer, default pace, before" fresh_home \
+      bash -c 'install "$1"' _ "$before_build/FeltoInstaller"
+  fi
 }
 
 make_files() {
