@@ -59,14 +59,14 @@ std::set<std::string> UsableIncomingNames(const std::vector<FileEntry>& entries)
 void ClearIncoming() {
     std::vector<FileEntry> listed;
     for (const std::string& url : {strManifestUrl, strManifestUrlX64}) {
-        FileEntry manifest = MakeFileEntry(url);
+        FileEntry manifest = MakeFileEntry(url, strInstallDir);
         listed.push_back(manifest);
         if (platform::QueryPath(manifest.strTargetPath) != platform::PathKind::File)
             continue;
         std::vector<FileEntry> entries;
         // A copy cut short still names what it lists up to the cut; one that cannot be opened
         // names nothing, and nothing can be judged.
-        if (ReadManifestFile(manifest.strTargetPath, entries) == 107)
+        if (ReadManifestFile(manifest.strTargetPath, strInstallDir, entries) == 107)
             return;
         listed.insert(listed.end(), entries.begin(), entries.end());
     }

@@ -10,6 +10,7 @@
 #include "manifest/manifest_file.h"
 #include "manifest/md5.h"
 #include "manifest/verification.h"
+#include "net/download_worker.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/os_description.h"
@@ -28,11 +29,6 @@ constexpr int kGrowingLooks = 1200; // x 500 ms
 // A file is copied under this name beside its target before it is checked and moved over the
 // target. Short, so that a target with a long legal name never pushes it over the system's limit.
 constexpr const char* kCopyName = "~felto.tmp";
-
-void WaitUntilFinished(const FileEntry& entry) {
-    while (!entry.IsFinished())
-        platform::SleepMs(kPollMs);
-}
 
 // Copying into place failed: the system's error number and text, then what was copied where.
 void LogCopyFailure(const FileEntry& entry, const std::string& source) {
@@ -187,7 +183,7 @@ unsigned InstallWorker(void*) {
     ClearIncoming();
 
     StartManifestDownload();
-    WaitUntilFinished(*state.manifestEntry);
+    WaitForDownload(*state.manifestEntry);
     if (!state.manifestEntry->bOk.load())
         FailWith(101);
     VerifyManifestSignature();
@@ -198,9 +194,9 @@ unsigned InstallWorker(void*) {
     }
 
     ReadManifest();
-    VerifyInstalledFiles();
+    VerifyInstalledFiles(strInstallDir, state.fileEntries, state.pendingEntries);
     if (!state.pendingEntries.empty()) {
-        DownloadPendingFiles();
+        DownloadPendingFiles(state.pendingEntries);
         while (!AllPendingFinished())
             platform::SleepMs(kPollMs);
 

@@ -26,11 +26,24 @@ void StartManifestDownload() {
     WriteLog(url);
 
     InstallerState& state = GetInstallerState();
-    state.manifestEntry = std::make_unique<FileEntry>(MakeFileEntry(url));
+    state.manifestEntry = std::make_unique<FileEntry>(MakeFileEntry(url, strInstallDir));
     FileEntry& entry = *state.manifestEntry;
     entry.checkFun = CheckSizeHeader;
 
     StartFreshDownload(entry);
+}
+
+void ReadManifest() {
+    InstallerState& state = GetInstallerState();
+    // The pending list points into the file list, which is about to be refilled.
+    state.pendingEntries.clear();
+    state.fileEntries.clear();
+    if (!state.manifestEntry)
+        FailWith(107);
+    int code =
+        ReadManifestFile(state.manifestEntry->strTargetPath, strInstallDir, state.fileEntries);
+    if (code != 0)
+        FailWith(code);
 }
 
 void StartFreshDownload(FileEntry& entry) {

@@ -91,7 +91,7 @@ void MakeTree(const std::string& root, const std::string& listPath) {
         WriteRandomFile(root + "/" + rel, size, 1000 + i);
         std::string md5 = FileMd5(root + "/" + rel);
         std::fprintf(list, "%s  %s\n", md5.c_str(), rel.c_str());
-        FileEntry entry = MakeFileEntry("objects/" + md5);
+        FileEntry entry = MakeFileEntry("objects/" + md5, strInstallDir);
         entry.strTargetPath = strInstallDir + "/" + rel;
         entry.strManifestMd5 = md5;
         entry.checkFun = CheckObjectMd5;
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     InstallerState& state = GetInstallerState();
-    VerifyInstalledFiles();
+    VerifyInstalledFiles(strInstallDir, state.fileEntries, state.pendingEntries);
     if (!state.pendingEntries.empty()) {
         std::fprintf(stderr, "verification found %zu files to fetch\n",
                      state.pendingEntries.size());
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
         theirsBig.Take(Seconds(start));
 
         start = Clock::now();
-        VerifyInstalledFiles();
+        VerifyInstalledFiles(strInstallDir, state.fileEntries, state.pendingEntries);
         oursTree.Take(Seconds(start));
         if (!state.pendingEntries.empty())
             return 1;
