@@ -2,7 +2,8 @@
 
 #include "app/installer_state.h"
 #include "manifest/manifest_file.h"
-#include "net/http_get.h"
+#include "net/incoming_folder.h"
+#include "net/part_files.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -72,7 +73,7 @@ void ClearIncoming() {
     }
     std::set<std::string> usable = UsableIncomingNames(listed);
 
-    std::string folder = strInstallDir + "/" + strIncomingDir;
+    std::string folder = IncomingFolder(strInstallDir);
     std::vector<platform::FolderItem> items;
     if (!platform::ListFolder(folder, items))
         return;

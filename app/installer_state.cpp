@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 
-const std::string strIncomingDir = "incoming";
 std::string strInstallDir;
 // Constructed after the strings above and destroyed before them: the socket library lives from
 // before main to the end of exit processing.

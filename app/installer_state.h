@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-extern const std::string strIncomingDir; // "incoming"
-extern std::string strInstallDir;        // set once by main before the install worker starts
+extern std::string strInstallDir; // set once by main before the install worker starts
 
 class InstallerState {
   public:

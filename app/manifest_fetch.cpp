@@ -4,7 +4,7 @@
 #include "app/messages.h"
 #include "manifest/manifest_file.h"
 #include "net/download_worker.h"
-#include "net/http_get.h"
+#include "net/part_files.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/os_description.h"

@@ -2,6 +2,7 @@
 
 #include "manifest/digest_text.h"
 #include "manifest/md5.h"
+#include "net/incoming_folder.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -133,7 +134,7 @@ FileEntry MakeFileEntry(std::string urlPath, const std::string& installDir) {
     FileEntry entry;
     std::size_t slash = urlPath.rfind('/');
     entry.strName = slash == std::string::npos ? urlPath : urlPath.substr(slash + 1);
-    entry.strIncomingPath = installDir + "/incoming/" + entry.strName;
+    entry.strIncomingPath = IncomingPath(installDir, entry.strName);
     entry.strObjectMd5 = entry.strName;
     entry.strTargetPath = installDir + "/" + entry.strName;
     entry.strUrl = std::move(urlPath);
@@ -211,7 +212,7 @@ int ReadManifestFile(const std::string& path, const std::string& installDir,
             if (NormalDigest(entry.strName) != entry.strName) {
                 entry.strName = NormalDigest(entry.strName);
                 entry.strObjectMd5 = entry.strName;
-                entry.strIncomingPath = installDir + "/incoming/" + entry.strName;
+                entry.strIncomingPath = IncomingPath(installDir, entry.strName);
             }
             entry.strTargetPath = installDir + "/" + fields.relativePath;
             entry.strManifestMd5 = NormalDigest(fields.md5);
