@@ -3,9 +3,9 @@
 #include "app/installer_state.h"
 #include "app/manifest_fetch.h"
 #include "app/messages.h"
-#include "app/release_key.h"
 #include "manifest/manifest_file.h"
 #include "manifest/manifest_signature.h"
+#include "manifest/release_key.h"
 #include "net/download_worker.h"
 #include "support/log.h"
 
@@ -22,7 +22,7 @@ void VerifyManifestSignature() {
     const FileEntry& manifest = *state.manifestEntry;
     const std::string url = manifest.strUrl + ".sig";
     WriteLog(url);
-    state.signatureEntry = std::make_unique<FileEntry>(MakeFileEntry(url));
+    state.signatureEntry = std::make_unique<FileEntry>(MakeFileEntry(url, strInstallDir));
     FileEntry& signature = *state.signatureEntry;
     signature.checkFun = CheckSignatureFile;
     StartFreshDownload(signature);

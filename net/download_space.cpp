@@ -1,7 +1,6 @@
 #include "net/download_space.h"
 
-#include "platform/platform.h"
-#include "support/log.h"
+#include "net/part_files.h"
 
 #include <algorithm>
 #include <mutex>
@@ -30,22 +29,8 @@ bool SpaceClaim::Take(const std::string& path, std::int64_t needed,
     std::int64_t others = 0;
     for (const SpaceClaim* claim : g_claims)
         others += StillNeeded(*claim);
-    std::string folder = path.substr(0, path.find_last_of("/\\") + 1);
-    std::int64_t available = 0;
-    if (needed > 0 && platform::FreeDiskSpace(folder.empty() ? "." : folder, available) &&
-        needed + others > available) {
-        if (others == 0)
-            WriteLog(FormatString(
-                "Not enough free space for %s: %lld bytes to fetch, %lld bytes free.", path.c_str(),
-                static_cast<long long>(needed), static_cast<long long>(available)));
-        else
-            WriteLog(FormatString("Not enough free space for %s: %lld bytes to fetch, %lld bytes "
-                                  "free, %lld of them still to be written by other downloads.",
-                                  path.c_str(), static_cast<long long>(needed),
-                                  static_cast<long long>(available),
-                                  static_cast<long long>(others)));
+    if (!EnoughSpace(path, needed, others))
         return false;
-    }
     taken_ = true;
     needed_ = std::max<std::int64_t>(needed, 0);
     received_ = &received;

@@ -1,8 +1,7 @@
 #include "net/download_worker.h"
 
-#include "app/file_entry.h"
-#include "app/installer_state.h"
 #include "net/engine_settings.h"
+#include "net/file_entry.h"
 #include "net/http_get.h"
 #include "platform/platform.h"
 #include "support/log.h"

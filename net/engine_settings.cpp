@@ -1,5 +1,8 @@
 #include "net/engine_settings.h"
 
+#ifndef FELTO_SERVER_URL
+#define FELTO_SERVER_URL "http://127.0.0.1"
+#endif
 #ifndef FELTO_SERVER_PORT
 #define FELTO_SERVER_PORT 80
 #endif
@@ -17,6 +20,8 @@ static_assert(FELTO_DOWNLOAD_PAUSE_MS >= 0 && FELTO_COPY_PAUSE_MS >= 0,
               "pauses are milliseconds, 0 or more");
 static_assert(FELTO_PARALLEL_DOWNLOADS >= 1 && FELTO_PARALLEL_DOWNLOADS <= 8,
               "from 1 to 8 parallel downloads");
+
+const std::string strServerUrl = FELTO_SERVER_URL;
 
 namespace {
 EngineSettings g_settings = {

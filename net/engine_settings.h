@@ -3,6 +3,12 @@
 // through the one seam below, never by waiting the real time. The studio's pace (the two pauses
 // and the parallel downloads) is chosen when the program is built.
 
+#include <string>
+
+// Base URL of the download server (FELTO_SERVER_URL), no trailing "/". A studio builds its
+// installer for its own server; the port is in the settings below.
+extern const std::string strServerUrl;
+
 struct EngineSettings {
     int port;                 // the download server's port (FELTO_SERVER_PORT)
     int connectTimeoutMs;     // a connect that takes longer counts as failed
