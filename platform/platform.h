@@ -118,7 +118,7 @@ void WaitAllThreads(std::vector<ThreadHandle>& handles);
 void SleepMs(unsigned milliseconds);
 
 // An auto-reset event (CreateEventA, SetEvent, WaitForSingleObject with a time-out): one thread
-// raises it, another wakes. It lives as long as the process.
+// raises it, another wakes.
 struct WakeEvent {
     void* native = nullptr;
 };
@@ -126,6 +126,8 @@ bool OpenWakeEvent(WakeEvent& event);
 void RaiseWakeEvent(WakeEvent& event);
 // Returns once the event is raised (and lowers it again), or after `milliseconds`.
 void WaitWakeEvent(WakeEvent& event, unsigned milliseconds);
+// CloseHandle; only when no thread can raise or wait on it any more.
+void CloseWakeEvent(WakeEvent& event);
 
 // _time64 + _localtime64_s. False with the error number when local time cannot be had.
 bool LocalTimeNow(std::tm& out, int& error);

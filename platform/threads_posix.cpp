@@ -99,6 +99,11 @@ void WaitWakeEvent(WakeEvent& event, unsigned milliseconds) {
     e->up = false;
 }
 
+void CloseWakeEvent(WakeEvent& event) {
+    delete static_cast<Event*>(event.native);
+    event.native = nullptr;
+}
+
 bool LocalTimeNow(std::tm& out, int& error) {
     time_t now = time(nullptr);
     if (now == static_cast<time_t>(-1) || !localtime_r(&now, &out)) {

@@ -86,6 +86,12 @@ void WaitWakeEvent(WakeEvent& event, unsigned milliseconds) {
         Sleep(milliseconds);
 }
 
+void CloseWakeEvent(WakeEvent& event) {
+    if (event.native)
+        CloseHandle(static_cast<HANDLE>(event.native));
+    event.native = nullptr;
+}
+
 bool LocalTimeNow(std::tm& out, int& error) {
     __time64_t now = _time64(nullptr);
     if (now == static_cast<__time64_t>(-1)) {

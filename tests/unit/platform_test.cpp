@@ -3,6 +3,7 @@
 #include "tests/support/temp_dir.h"
 
 #include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <map>
 #include <vector>
@@ -104,6 +105,37 @@ TEST(ThreadsTest, WaitAllThreadsWaitsForEveryThread) {
         ASSERT_TRUE(platform::StartThread(CountUp, &count, handle));
     platform::WaitAllThreads(handles);
     EXPECT_EQ(count.load(), 3);
+}
+
+unsigned Raise(void* event) {
+    platform::RaiseWakeEvent(*static_cast<platform::WakeEvent*>(event));
+    return 0;
+}
+
+// A raised event wakes its waiter, whether the raise comes first or from another thread while it
+// waits, and is down again afterwards. The waits are far longer than the test takes: a waiter
+// that is not woken shows as a wait of its whole time.
+TEST(ThreadsTest, WakeEventWakesItsWaiterOnceAndIsThenDown) {
+    using Clock = std::chrono::steady_clock;
+    const unsigned kLongMs = 60000;
+    platform::WakeEvent event;
+    ASSERT_TRUE(platform::OpenWakeEvent(event));
+    platform::RaiseWakeEvent(event);
+    Clock::time_point start = Clock::now();
+    platform::WaitWakeEvent(event, kLongMs);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+
+    std::vector<platform::ThreadHandle> raiser(1);
+    ASSERT_TRUE(platform::StartThread(Raise, &event, raiser[0]));
+    start = Clock::now();
+    platform::WaitWakeEvent(event, kLongMs);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+    platform::WaitAllThreads(raiser);
+
+    start = Clock::now();
+    platform::WaitWakeEvent(event, 60);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(30)) << "the event stayed raised";
+    platform::CloseWakeEvent(event);
 }
 
 } // namespace
