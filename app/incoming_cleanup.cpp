@@ -1,6 +1,7 @@
 #include "app/incoming_cleanup.h"
 
 #include "app/installer_state.h"
+#include "manifest/install_path.h"
 #include "manifest/manifest_file.h"
 #include "net/http_get.h"
 #include "platform/platform.h"
@@ -71,6 +72,7 @@ void ClearIncoming() {
         listed.insert(listed.end(), entries.begin(), entries.end());
     }
     std::set<std::string> usable = UsableIncomingNames(listed);
+    usable.insert(FoldPathCase(kReleaseStateName));
 
     std::string folder = strInstallDir + "/" + strIncomingDir;
     std::vector<platform::FolderItem> items;

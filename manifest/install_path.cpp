@@ -81,6 +81,12 @@ bool IsReservedPath(const std::string& path, const std::string& manifestName) {
            key == InstallPathKey(manifestName);
 }
 
+bool IsReservedIncomingName(const std::string& name) {
+    const std::string key = InstallPathKey(name);
+    const std::string state = InstallPathKey(kReleaseStateName);
+    return key == state || key == state + ".tmp";
+}
+
 bool IsArchiverPath(const std::string& path) {
     std::string key = InstallPathKey(path);
     return key == "plantform/x86/7z.exe" || key == "plantform/x64/7z.exe";
