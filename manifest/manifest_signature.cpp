@@ -224,8 +224,8 @@ ManifestSignature CheckManifestSignature(const std::string& keyBase64,
     if (!DerSignatureToRaw(der, raw) ||
         !ReadSmallFile(manifestPath, std::string().max_size(), manifest))
         return ManifestSignature::Unreadable;
-    switch (platform::VerifyP256Signature(point, SignedMessage(head, manifestName, manifest),
-                                          raw)) {
+    switch (
+        platform::VerifyP256Signature(point, SignedMessage(head, manifestName, manifest), raw)) {
     case platform::SignatureCheck::Valid:
         return ManifestSignature::Valid;
     case platform::SignatureCheck::Invalid:

@@ -73,9 +73,9 @@ bool OpensslVerifies(const std::string& manifest, const std::string& signature) 
         return false;
     const std::string der = signature + ".der";
     std::ofstream(der, std::ios::binary) << bytes.substr(headEnd + 2);
-    ChildResult run = OverHeadNameAndBytes(manifest, TestPublicKeyPath(),
-                                           "-verify \"$2\" -signature \"$3\"", der,
-                                           bytes.substr(0, headEnd + 2));
+    ChildResult run =
+        OverHeadNameAndBytes(manifest, TestPublicKeyPath(), "-verify \"$2\" -signature \"$3\"", der,
+                             bytes.substr(0, headEnd + 2));
     std::remove(der.c_str());
     return run.finished && run.exitStatus == 0;
 }

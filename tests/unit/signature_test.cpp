@@ -166,16 +166,16 @@ TEST(SignatureFileTest, AStampedFileSplitsAndEveryOtherShapeIsTold) {
     const std::string damaged[] = {
         "",
         "<html>404 Not Found</html>",
-        std::string(kStampedHead) + der.substr(0, 40),                        // cut
-        std::string(kStampedHead),                                            // no signature
-        "felto-release-signature 2\nrelease 1\nexpires none\n\n" + der,      // other version
+        std::string(kStampedHead) + der.substr(0, 40),                  // cut
+        std::string(kStampedHead),                                      // no signature
+        "felto-release-signature 2\nrelease 1\nexpires none\n\n" + der, // other version
         "felto-release-signature 1\nrelease 18446744073709551616\nexpires none\n\n" + der,
         "felto-release-signature 1\nrelease -1\nexpires none\n\n" + der,
         "felto-release-signature 1\nrelease  1\nexpires none\n\n" + der,
         "felto-release-signature 1\nrelease 1\nexpires soon\n\n" + der,
         "felto-release-signature 1\nrelease 1\nexpires 9223372036854775808\n\n" + der,
-        "felto-release-signature 1\nexpires none\nrelease 1\n\n" + der,     // order
-        "felto-release-signature 1\nrelease 1\nexpires none\n" + der,        // no empty line
+        "felto-release-signature 1\nexpires none\nrelease 1\n\n" + der, // order
+        "felto-release-signature 1\nrelease 1\nexpires none\n" + der,   // no empty line
         "felto-release-signature 1\r\nrelease 1\r\nexpires none\r\n\r\n" + der,
     };
     for (const std::string& bytes : damaged)

@@ -15,8 +15,8 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -100,8 +100,8 @@ bool CheckSignature(const ServerAddress& server, const SigningKey& key, const st
     }
     const std::string release = "release " + std::to_string(stamp.release);
     if (!stamp.expires) {
-        report.Line("ok", signatureName + ": signed with the release key, " + release +
-                              ", no expiry");
+        report.Line("ok",
+                    signatureName + ": signed with the release key, " + release + ", no expiry");
         return true;
     }
     const std::int64_t left = *stamp.expires - static_cast<std::int64_t>(std::time(nullptr));

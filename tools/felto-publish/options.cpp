@@ -87,9 +87,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions&
             options.quiet = true;
             continue;
         }
-        static const char* const kValueOptions[] = {
-            "--input", "--input-x64", "--output", "--pack", "--pack-over", "--7z", "--sign-key",
-            "--expires-in"};
+        static const char* const kValueOptions[] = {"--input",    "--input-x64", "--output",
+                                                    "--pack",     "--pack-over", "--7z",
+                                                    "--sign-key", "--expires-in"};
         bool known = false;
         for (const char* option : kValueOptions)
             known = known || name == option;

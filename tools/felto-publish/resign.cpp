@@ -75,8 +75,9 @@ int ResignCommand(const std::vector<std::string>& args) {
         }
     }
     if (options.output.empty() || options.signKey.empty()) {
-        std::fprintf(stderr, "felto-publish resign: the published folder and --sign-key are "
-                             "needed\n%s",
+        std::fprintf(stderr,
+                     "felto-publish resign: the published folder and --sign-key are "
+                     "needed\n%s",
                      UsageText());
         return kBadCommandLine;
     }
