@@ -3,20 +3,19 @@
 #include "app/installer_state.h"
 #include "app/manifest_fetch.h"
 #include "app/messages.h"
-#include "app/release_key.h"
 #include "app/release_state.h"
-#include "manifest/install_path.h"
 #include "manifest/manifest_file.h"
 #include "manifest/manifest_signature.h"
 #include "manifest/md5.h"
-#include "platform/platform.h"
+#include "manifest/release_key.h"
+#include "net/download_worker.h"
+#include "net/incoming_folder.h"
 #include "support/log.h"
 
 #include <ctime>
 
 namespace {
 
-constexpr unsigned kPollMs = 50;
 constexpr int kSignatureRefused = 106;
 // The extra value tells the refusals apart from a damaged manifest and from each other.
 constexpr int kBadSignature = 1;
@@ -85,12 +84,11 @@ void VerifyManifestSignature() {
     const FileEntry& manifest = *state.manifestEntry;
     const std::string url = manifest.strUrl + ".sig";
     WriteLog(url);
-    state.signatureEntry = std::make_unique<FileEntry>(MakeFileEntry(url));
+    state.signatureEntry = std::make_unique<FileEntry>(MakeFileEntry(url, strInstallDir));
     FileEntry& signature = *state.signatureEntry;
     signature.checkFun = CheckSignatureFile;
     StartFreshDownload(signature);
-    while (!signature.IsFinished())
-        platform::SleepMs(kPollMs);
+    WaitForDownload(signature);
     if (!signature.bOk.load())
         RefuseRelease("no signature on the server: " + url, kBadSignature);
 
@@ -102,7 +100,7 @@ void VerifyManifestSignature() {
     offered.release = stamp.release;
     offered.manifestName = manifest.strName;
     offered.manifestMd5 = FileMd5(manifest.strIncomingPath);
-    const std::string statePath = strInstallDir + "/" + strIncomingDir + "/" + kReleaseStateName;
+    const std::string statePath = IncomingPath(strInstallDir, kReleaseStateName);
     RememberedRelease remembered;
     const bool known = LoadReleaseState(statePath, remembered);
     const std::string offeredText = manifest.strName + " is release " + ReleaseText(stamp.release);
@@ -126,5 +124,6 @@ void VerifyManifestSignature() {
                            remembered.release == offered.release &&
                            remembered.manifestName == offered.manifestName;
     if (!unchanged && !offered.manifestMd5.empty())
-        SaveReleaseState(statePath, offered);
+        SaveReleaseState(statePath, IncomingPath(strInstallDir, kReleaseStateTemporaryName),
+                         offered);
 }

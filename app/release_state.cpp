@@ -75,8 +75,8 @@ bool LoadReleaseState(const std::string& path, RememberedRelease& state) {
     return false;
 }
 
-bool SaveReleaseState(const std::string& path, const RememberedRelease& state) {
-    const std::string temporary = path + ".tmp";
+bool SaveReleaseState(const std::string& path, const std::string& temporary,
+                      const RememberedRelease& state) {
     const std::string text = ReleaseStateText(state);
     std::FILE* file = platform::OpenShared(temporary, "wb");
     bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();

@@ -29,5 +29,6 @@ ReleaseVerdict JudgeRelease(const RememberedRelease* remembered, const Remembere
 // The state at `path`; false when there is none or it cannot be read or parsed (logged), which
 // counts as nothing remembered: a damaged file must never lock a player out.
 bool LoadReleaseState(const std::string& path, RememberedRelease& state);
-// Writes `<path>.tmp` and moves it over `path` in one step; false (logged) when it could not.
-bool SaveReleaseState(const std::string& path, const RememberedRelease& state);
+// Writes `temporaryPath` and moves it over `path` in one step; false (logged) when it could not.
+bool SaveReleaseState(const std::string& path, const std::string& temporaryPath,
+                      const RememberedRelease& state);

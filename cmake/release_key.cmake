@@ -32,7 +32,7 @@ function(felto_use_release_key target pem)
         "form (make it with: openssl ec -in private.pem -pubout -out public.pem)")
     endif()
   endif()
-  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/app/release_key.cpp)
+  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/manifest/release_key.cpp)
   target_compile_definitions(${target} PRIVATE FELTO_RELEASE_KEY_BASE64="${body}"
     FELTO_MIN_RELEASE_VALUE=${floor}ULL)
 endfunction()

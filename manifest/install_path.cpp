@@ -1,5 +1,6 @@
 #include "manifest/install_path.h"
 
+#include "net/incoming_folder.h"
 #include "platform/platform.h"
 #include "support/paths.h"
 
@@ -83,8 +84,8 @@ bool IsReservedPath(const std::string& path, const std::string& manifestName) {
 
 bool IsReservedIncomingName(const std::string& name) {
     const std::string key = InstallPathKey(name);
-    const std::string state = InstallPathKey(kReleaseStateName);
-    return key == state || key == state + ".tmp";
+    return key == InstallPathKey(kReleaseStateName) ||
+           key == InstallPathKey(kReleaseStateTemporaryName);
 }
 
 bool IsArchiverPath(const std::string& path) {

@@ -4,7 +4,7 @@
 // -sign`) of the head, "<manifest name>" LF and the manifest's bytes. An installer built with the
 // studio's public key takes only a manifest that carries such a signature.
 
-#include "app/file_entry.h"
+#include "net/file_entry.h"
 
 #include <cstdint>
 #include <optional>

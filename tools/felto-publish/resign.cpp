@@ -1,7 +1,7 @@
 #include "resign.h"
 
-#include "app/installer_state.h"
 #include "file_io.h"
+#include "manifest/manifest_file.h"
 #include "options.h"
 #include "output_lock.h"
 #include "signing.h"
