@@ -14,6 +14,8 @@ struct ResponseHead {
     std::int64_t rangeStart = -1; // first byte named by Content-Range; -1 without one
     bool socketClosed = false;    // a failed send has already closed the socket
     int headBytes = 0;            // bytes of the head as read, its blank line included
+    std::string contentEncoding;  // lower case; "" for none or identity
+    bool chunked = false;         // Transfer-Encoding names chunked
 };
 
 // Sends the seven request texts, reads the response header and refuses error answers. True
@@ -24,5 +26,6 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
 bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,
                     const std::string& fileName, std::int64_t rangeStart,
                     std::int64_t& contentLength);
-// Status line, Content-Length and Content-Range; field names in any letter case.
+// Status line, Content-Length, Content-Range, Content-Encoding and Transfer-Encoding; field
+// names in any letter case.
 ResponseHead ParseResponseHead(const char* header);
