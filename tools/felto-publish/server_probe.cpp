@@ -73,11 +73,17 @@ Refusal ExplainRefusal(const HeadAnswer& answer) {
     if (head.status == 404)
         return {"missing (404)", "publish into the folder the server serves, keeping its layout"};
     if (!answer.accepted && head.headBytes >= kHeaderBufferSize)
-        return {"answer head over 1,024 bytes",
+        return {"answer head over 16,384 bytes",
                 "drop response headers (cookies, CDN and proxy headers) from these files"};
     if (head.status >= 300 && head.status <= 399)
         return {"redirected (" + std::to_string(head.status) + ")",
                 "the installer follows no redirect: serve the files at this URL itself"};
+    if (!answer.accepted && !head.contentEncoding.empty())
+        return {"compressed by the server (Content-Encoding: " + head.contentEncoding + ")",
+                "turn compression off for the published tree (.js files included)"};
+    if (!answer.accepted && head.chunked)
+        return {head.hasContentLength ? "sent chunked" : "sent chunked without Content-Length",
+                "serve the files with Content-Length: no chunked transfer, compression or filter"};
     if (!answer.accepted)
         return {head.status ? "answered with status " + std::to_string(head.status)
                             : "no HTTP status line in the answer",
