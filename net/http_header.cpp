@@ -73,6 +73,10 @@ ResponseHead ParseResponseHead(const char* header) {
         std::int64_t first = 0;
         if (unit != std::string::npos && ParseByteCount(value.substr(unit + 5), first))
             head.rangeStart = first;
+        std::size_t slash = value.find('/');
+        std::int64_t total = 0;
+        if (slash != std::string::npos && ParseByteCount(value.substr(slash + 1), total))
+            head.completeLength = total;
     }
     if (FindField(text, "Content-Encoding", value)) {
         std::size_t first = value.find_first_not_of(" \t");
@@ -155,6 +159,14 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
                      ? FormatString("HTTP header longer than %d bytes.", kHeaderBufferSize)
                      : std::string("GetHttpHeader error"));
         return false;
+    }
+    // No range of an empty file can be satisfied: caching edges that keep to the HTTP rules answer
+    // "bytes=0-" for it with 416 and "bytes */0" where a plain server sends 200. Either way the
+    // file is empty, and nothing of the answer is read as file data.
+    if (head.status == 416 && rangeStart == 0 && head.completeLength == 0) {
+        head.status = 200;
+        head.contentLength = 0;
+        head.hasContentLength = true;
     }
     // An error page, a redirect or an unreadable status line is no file data either.
     if (head.status < 200 || head.status > 299) {

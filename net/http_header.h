@@ -12,6 +12,7 @@ struct ResponseHead {
     std::int64_t contentLength = 0;
     bool hasContentLength = false;
     std::int64_t rangeStart = -1; // first byte named by Content-Range; -1 without one
+    std::int64_t completeLength = -1; // the file's length after Content-Range's "/"; -1 unknown
     bool socketClosed = false;    // a failed send has already closed the socket
     int headBytes = 0;            // bytes of the head as read, its blank line included
     std::string contentEncoding;  // lower case; "" for none or identity

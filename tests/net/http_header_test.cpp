@@ -173,6 +173,33 @@ class SendHttpHeaderTest : public EngineTest {
     }
 };
 
+// Edges that keep to the HTTP rules refuse every range of an empty file; asked from 0 that
+// means an empty file, asked from further on it stays a refusal.
+TEST_F(SendHttpHeaderTest, UnsatisfiableRangeOfAnEmptyFileIsAnEmptyFile) {
+    auto ask = [](const std::string& answer, std::int64_t from, ResponseHead& head) {
+        int fds[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        EXPECT_EQ(::write(fds[1], answer.data(), answer.size()),
+                  static_cast<ssize_t>(answer.size()));
+        bool ok = SendHttpHeader(fds[0], "127.0.0.1", "http://127.0.0.1/", "f", from, head);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return ok;
+    };
+    const std::string refusal = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */0\r\n"
+                                "Content-Length: 9\r\n\r\nnot here.";
+    ResponseHead head;
+    EXPECT_TRUE(ask(refusal, 0, head));
+    EXPECT_TRUE(head.hasContentLength);
+    EXPECT_EQ(head.contentLength, 0);
+    EXPECT_EQ(head.completeLength, 0);
+
+    EXPECT_FALSE(ask(refusal, 5, head));
+    EXPECT_FALSE(ask("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */10\r\n\r\n", 0,
+                     head));
+    EXPECT_EQ(CountOf(Log(), "HTTP status 416."), 2);
+}
+
 TEST_F(SendHttpHeaderTest, RequestGoesOutByteForByte) {
     server_.SetFile("/dir/file", MakeBytes(500000, 1));
     ResponseHead head;
