@@ -265,7 +265,7 @@ bool CheckSizeHeader(FileEntry& entry) {
     // tells the cause, so the magic bytes are named here.
     unsigned char magic[2] = {};
     bool gzip = std::fread(magic, 1, 2, file) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
-    if (gzip || std::fseek(file, 0, SEEK_SET) != 0) {
+    if (gzip || !platform::SeekTo(file, 0)) {
         std::fclose(file);
         if (gzip)
             WriteLog(FormatString("size header of %s: the server compressed the answer (gzip "
