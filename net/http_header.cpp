@@ -184,7 +184,8 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
     if (head.chunked) {
         WriteLog(FormatString("%s sent the answer chunked (Transfer-Encoding: chunked)%s: the size "
                               "of the file is unknown.",
-                              host.c_str(), head.hasContentLength ? "" : " without Content-Length"));
+                              host.c_str(),
+                              head.hasContentLength ? "" : " without Content-Length"));
         return false;
     }
     return true;

@@ -11,12 +11,12 @@ struct ResponseHead {
     int status = 0; // 0 when there is no recognisable status line
     std::int64_t contentLength = 0;
     bool hasContentLength = false;
-    std::int64_t rangeStart = -1; // first byte named by Content-Range; -1 without one
+    std::int64_t rangeStart = -1;     // first byte named by Content-Range; -1 without one
     std::int64_t completeLength = -1; // the file's length after Content-Range's "/"; -1 unknown
-    bool socketClosed = false;    // a failed send has already closed the socket
-    int headBytes = 0;            // bytes of the head as read, its blank line included
-    std::string contentEncoding;  // lower case; "" for none or identity
-    bool chunked = false;         // Transfer-Encoding names chunked
+    bool socketClosed = false;        // a failed send has already closed the socket
+    int headBytes = 0;                // bytes of the head as read, its blank line included
+    std::string contentEncoding;      // lower case; "" for none or identity
+    bool chunked = false;             // Transfer-Encoding names chunked
 };
 
 // Sends the seven request texts, reads the response header and refuses error answers. True

@@ -263,8 +263,8 @@ std::vector<FaultRow> Rows() {
     add("LongHeads", "response heads of 1,025, 4,000 and 16,384 bytes", complete,
         [](FaultMatrix& t) {
             t.Update();
-            const std::pair<const char*, std::size_t> heads[] = {
-                {"launcher/small.dat", 1025}, {"launcher/big.pak", 16384}};
+            const std::pair<const char*, std::size_t> heads[] = {{"launcher/small.dat", 1025},
+                                                                 {"launcher/big.pak", 16384}};
             for (const auto& [relPath, length] : heads) {
                 HttpFault fault = FaultOn(t.ObjectUrl(relPath));
                 fault.headLength = length;
@@ -300,8 +300,8 @@ std::vector<FaultRow> Rows() {
             t.StartServer();
             Outcome first = t.Run();
             EXPECT_EQ(first.code, 108) << Describe(first);
-            EXPECT_EQ(CountOf(first.log, "127.0.0.1 compressed the answer (Content-Encoding: gzip)"),
-                      3)
+            EXPECT_EQ(
+                CountOf(first.log, "127.0.0.1 compressed the answer (Content-Encoding: gzip)"), 3)
                 << first.log;
             t.ExpectIntact(Intact::Exactly);
             t.Server().ClearFaults();

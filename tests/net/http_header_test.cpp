@@ -96,7 +96,8 @@ TEST_F(SocketPair, HeaderEndsAtTheBlankLineAndLeavesTheBody) {
 }
 
 TEST_F(SocketPair, HeadOfExactlyTheBufferIsReadWhole) {
-    std::string head = "HTTP/1.1 200 OK\r\nX: " + std::string(kHeaderBufferSize - 24, 'x') + "\r\n\r\n";
+    std::string head =
+        "HTTP/1.1 200 OK\r\nX: " + std::string(kHeaderBufferSize - 24, 'x') + "\r\n\r\n";
     ASSERT_EQ(head.size(), 16384u);
     Send(head + "B");
     EXPECT_EQ(GetHttpHeader(Engine(), header_), 16384);
@@ -195,8 +196,8 @@ TEST_F(SendHttpHeaderTest, UnsatisfiableRangeOfAnEmptyFileIsAnEmptyFile) {
     EXPECT_EQ(head.completeLength, 0);
 
     EXPECT_FALSE(ask(refusal, 5, head));
-    EXPECT_FALSE(ask("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */10\r\n\r\n", 0,
-                     head));
+    EXPECT_FALSE(
+        ask("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */10\r\n\r\n", 0, head));
     EXPECT_EQ(CountOf(Log(), "HTTP status 416."), 2);
 }
 
@@ -265,8 +266,8 @@ TEST_F(SendHttpHeaderTest, ErrorAnswersAreRefusedWithTheirOwnLine) {
 // starts right after its blank line whatever its length.
 TEST_F(SendHttpHeaderTest, HeadsUpTo16KiBAreReadAndLongerOnesRefused) {
     server_.SetFile("/dir/file", "data");
-    for (std::size_t length : {std::size_t(1024), std::size_t(1025), std::size_t(4000),
-                               std::size_t(16384)}) {
+    for (std::size_t length :
+         {std::size_t(1024), std::size_t(1025), std::size_t(4000), std::size_t(16384)}) {
         HttpFault fault;
         fault.headLength = length;
         fault.times = 1;

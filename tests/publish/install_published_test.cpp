@@ -3,11 +3,11 @@
 // through Varnish, Squid and Traffic Server as caching edges in front of nginx.
 
 #include "tests/publish/publish_helpers.h"
+#include "tests/support/edge_server.h"
 #include "tests/support/manifest_signing.h"
+#include "tests/support/nginx_server.h"
 #include "tests/support/server_tree.h"
 #include "tests/support/temp_dir.h"
-#include "tests/support/edge_server.h"
-#include "tests/support/nginx_server.h"
 #include "tests/support/web_server.h"
 
 #include <cstdio>

@@ -168,7 +168,7 @@ std::unique_ptr<WebServer> MakeEdgeServer(EdgeKind kind, int originPort) {
 }
 
 std::string WhyEdgeCannotRun(EdgeKind kind) {
-    const char* binary = kind == EdgeKind::Varnish  ? "/usr/sbin/varnishd"
+    const char* binary = kind == EdgeKind::Varnish ? "/usr/sbin/varnishd"
                          : kind == EdgeKind::Squid ? "/usr/sbin/squid"
                                                    : "/usr/bin/traffic_server";
     if (!fs::exists(binary))

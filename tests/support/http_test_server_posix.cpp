@@ -405,20 +405,22 @@ void HttpTestServer::Serve(Connection* connection) {
             const std::string end = "Connection: close\r\n\r\n";
             const std::size_t field = std::string("X-Padding: \r\n").size();
             if (fault.headLength >= response.size() + field + end.size())
-                response += "X-Padding: " +
-                            std::string(fault.headLength - response.size() - field - end.size(),
-                                        'x') +
-                            "\r\n";
+                response +=
+                    "X-Padding: " +
+                    std::string(fault.headLength - response.size() - field - end.size(), 'x') +
+                    "\r\n";
             response += end;
             bool headSent = SendHead(fd, response, fault);
             if (headSent && fault.announcedLength >= 0) {
                 SendZeros(fd, count);
             } else if (headSent && fault.chunked) {
                 char size[32];
-                std::snprintf(size, sizeof size, "%llx\r\n", static_cast<unsigned long long>(count));
-                std::string chunk = size + body->substr(static_cast<std::size_t>(from),
-                                                        static_cast<std::size_t>(count)) +
-                                    "\r\n0\r\n\r\n";
+                std::snprintf(size, sizeof size, "%llx\r\n",
+                              static_cast<unsigned long long>(count));
+                std::string chunk =
+                    size +
+                    body->substr(static_cast<std::size_t>(from), static_cast<std::size_t>(count)) +
+                    "\r\n0\r\n\r\n";
                 SendAll(fd, chunk.data(), chunk.size());
             } else if (headSent) {
                 SendBody(fd, *body, from, count, fault);

@@ -364,14 +364,14 @@ TEST(ProgramFileTest, SigningStepMakesASignatureThatFailsOnAnyChangedByte) {
     ASSERT_FALSE(program.empty());
     TempDir dir;
     ASSERT_NO_FATAL_FAILURE(MakeSigningKey(dir));
-    const std::vector<std::string> verify = {"osslsigncode", "verify", "-CAfile", "ca.pem",
-                                             "-in", "FeltoInstaller.exe"};
+    const std::vector<std::string> verify = {"osslsigncode", "verify", "-CAfile",
+                                             "ca.pem",       "-in",    "FeltoInstaller.exe"};
     WriteFile(dir / "FeltoInstaller.exe", program);
     EXPECT_NE(RunTool(verify, dir.path()), 0) << "the default build is signed";
 
     ASSERT_EQ(RunTool({std::string(FELTO_SOURCE_DIR) + "/cmake/codesign.sh", "FeltoInstaller.exe",
-                   "signer.pfx", "password"},
-                  dir.path()),
+                       "signer.pfx", "password"},
+                      dir.path()),
               0);
     EXPECT_FALSE(FileExists(dir / "FeltoInstaller.exe.signed"));
     EXPECT_EQ(RunTool(verify, dir.path()), 0);

@@ -12,7 +12,7 @@ namespace publish {
 struct ManifestVerdict {
     bool sizeHeaderTrue = false;
     bool compressed = false; // gzip data where the manifest belongs
-    int readCode = 0; // 0, or the error code the installer stops with (105, 106, 107)
+    int readCode = 0;        // 0, or the error code the installer stops with (105, 106, 107)
     std::vector<FileEntry> entries;
 
     bool good() const { return sizeHeaderTrue && readCode == 0; }
