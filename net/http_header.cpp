@@ -123,6 +123,7 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
         if (!SendString(socket, line.text)) {
             WriteLog(line.failure);
             head.socketClosed = true;
+            head.refusal = HeadRefusal::SendFailed;
             return false;
         }
     }
@@ -141,16 +142,19 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
         WriteLog(FormatString("%s is too slow: the response head was not complete %d ms after "
                               "the request.",
                               host.c_str(), headTimeoutMs));
+        head.refusal = HeadRefusal::TooSlow;
         return false;
     }
     if (count == 0) {
         WriteLog("GetHttpHeader error");
+        head.refusal = HeadRefusal::NoHead;
         return false;
     }
     head = ParseResponseHead(buffer);
     head.headBytes = count;
     if (std::strstr(buffer, "HTTP/1.1 404 Not Found")) {
         WriteLog("404 error.");
+        head.refusal = HeadRefusal::NotFound;
         return false;
     }
     // Without its blank line the header is cut short, and what follows is no file data.
@@ -158,6 +162,8 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
         WriteLog(count == kHeaderBufferSize
                      ? FormatString("HTTP header longer than %d bytes.", kHeaderBufferSize)
                      : std::string("GetHttpHeader error"));
+        head.refusal =
+            count == kHeaderBufferSize ? HeadRefusal::HeadTooLong : HeadRefusal::CutShort;
         return false;
     }
     // No range of an empty file can be satisfied: caching edges that keep to the HTTP rules answer
@@ -171,6 +177,12 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
     // An error page, a redirect or an unreadable status line is no file data either.
     if (head.status < 200 || head.status > 299) {
         WriteLog(FormatString("HTTP status %d.", head.status));
+        if (head.status == 404)
+            head.refusal = HeadRefusal::NotFound;
+        else if (head.status >= 300 && head.status <= 399)
+            head.refusal = HeadRefusal::Redirected;
+        else
+            head.refusal = HeadRefusal::BadStatus;
         return false;
     }
     // An edge in front of the server may compress or chunk what it passes on. Such a body is not
@@ -179,6 +191,7 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
         WriteLog(FormatString("%s compressed the answer (Content-Encoding: %s): the file is not "
                               "served as it is stored.",
                               host.c_str(), head.contentEncoding.c_str()));
+        head.refusal = HeadRefusal::Compressed;
         return false;
     }
     if (head.chunked) {
@@ -186,6 +199,7 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
                               "of the file is unknown.",
                               host.c_str(),
                               head.hasContentLength ? "" : " without Content-Length"));
+        head.refusal = HeadRefusal::Chunked;
         return false;
     }
     return true;

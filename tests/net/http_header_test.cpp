@@ -51,6 +51,7 @@ TEST(ParseResponseHeadTest, StatusLengthAndRange) {
     head = ParseResponseHead("HTTP/1.1 200 OK\r\ncontent-encoding:  GZip \r\n"
                              "Transfer-Encoding: gzip, Chunked\r\n\r\n");
     EXPECT_EQ(head.contentEncoding, "gzip");
+    EXPECT_EQ(head.refusal, HeadRefusal::Compressed);
     EXPECT_TRUE(head.chunked);
     head = ParseResponseHead("HTTP/1.1 200 OK\r\nContent-Encoding: identity\r\n"
                              "X-Transfer-Encoding: chunked\r\n\r\n");
@@ -235,6 +236,7 @@ TEST_F(SendHttpHeaderTest, ErrorAnswersAreRefusedWithTheirOwnLine) {
     ResponseHead head;
     EXPECT_FALSE(Request(0, head)); // no such file: "HTTP/1.1 404 Not Found"
     EXPECT_EQ(CountOf(Log(), "404 error."), 1);
+    EXPECT_EQ(head.refusal, HeadRefusal::NotFound);
 
     server_.SetFile("/dir/file", "data");
     HttpFault fault;
@@ -243,6 +245,7 @@ TEST_F(SendHttpHeaderTest, ErrorAnswersAreRefusedWithTheirOwnLine) {
     server_.AddFault(fault);
     EXPECT_FALSE(Request(0, head));
     EXPECT_EQ(CountOf(Log(), "HTTP status 500."), 1);
+    EXPECT_EQ(head.refusal, HeadRefusal::BadStatus);
 
     fault.status = 404;
     fault.version = "HTTP/1.0";
@@ -250,6 +253,7 @@ TEST_F(SendHttpHeaderTest, ErrorAnswersAreRefusedWithTheirOwnLine) {
     EXPECT_FALSE(Request(0, head));
     EXPECT_EQ(CountOf(Log(), "HTTP status 404."), 1);
     EXPECT_EQ(CountOf(Log(), "404 error."), 1);
+    EXPECT_EQ(head.refusal, HeadRefusal::NotFound);
 
     fault = HttpFault();
     fault.status = 302;
@@ -257,9 +261,11 @@ TEST_F(SendHttpHeaderTest, ErrorAnswersAreRefusedWithTheirOwnLine) {
     server_.AddFault(fault);
     EXPECT_FALSE(Request(0, head));
     EXPECT_EQ(CountOf(Log(), "HTTP status 302."), 1);
+    EXPECT_EQ(head.refusal, HeadRefusal::Redirected);
 
     EXPECT_TRUE(Request(0, head));
     EXPECT_EQ(head.contentLength, 4);
+    EXPECT_EQ(head.refusal, HeadRefusal::None);
 }
 
 // CDNs and object stores add many fields; a head is read whole up to 16 KiB, and the body
@@ -284,6 +290,7 @@ TEST_F(SendHttpHeaderTest, HeadsUpTo16KiBAreReadAndLongerOnesRefused) {
     ResponseHead head;
     EXPECT_FALSE(Request(0, head));
     EXPECT_EQ(CountOf(Log(), "HTTP header longer than 16384 bytes."), 1);
+    EXPECT_EQ(head.refusal, HeadRefusal::HeadTooLong);
 }
 
 // What an edge made of the file is no file: refused at the head, with the cause named.
@@ -296,6 +303,7 @@ TEST_F(SendHttpHeaderTest, CompressedAndChunkedAnswersAreRefusedByName) {
     ResponseHead head;
     EXPECT_FALSE(Request(0, head));
     EXPECT_EQ(head.contentEncoding, "gzip");
+    EXPECT_EQ(head.refusal, HeadRefusal::Compressed);
     EXPECT_EQ(CountOf(Log(), "127.0.0.1 compressed the answer (Content-Encoding: gzip)"), 1);
 
     fault.contentEncoding = "Identity"; // the one encoding that leaves the bytes as they are
@@ -307,6 +315,7 @@ TEST_F(SendHttpHeaderTest, CompressedAndChunkedAnswersAreRefusedByName) {
     server_.AddFault(fault);
     EXPECT_FALSE(Request(0, head));
     EXPECT_TRUE(head.chunked);
+    EXPECT_EQ(head.refusal, HeadRefusal::Chunked);
     EXPECT_EQ(CountOf(Log(), "127.0.0.1 sent the answer chunked (Transfer-Encoding: chunked) "
                              "without Content-Length: the size of the file is unknown."),
               1);
@@ -323,6 +332,7 @@ TEST_F(SendHttpHeaderTest, NoAnswerIsAFailedHeader) {
     EXPECT_FALSE(Request(0, head));
     EXPECT_EQ(CountOf(Log(), "GetHttpHeader error"), 1);
     EXPECT_FALSE(head.socketClosed);
+    EXPECT_EQ(head.refusal, HeadRefusal::NoHead);
 }
 
 // Every byte of the head comes well within the receive time-out, and yet the whole head takes
@@ -341,6 +351,7 @@ TEST_F(SendHttpHeaderTest, TricklingHeadEndsAtItsDeadline) {
                              "after the request."),
               1);
     EXPECT_EQ(CountOf(Log(), "GetHttpHeader error"), 0);
+    EXPECT_EQ(head.refusal, HeadRefusal::TooSlow);
 
     // A slow head that is whole in time is taken, and the receive time-out is as it was.
     SetSlowLimits(5000, 30000, 1024);

@@ -14,7 +14,7 @@ ManifestVerdict JudgeManifest(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     char magic[2] = {};
     verdict.compressed = file.read(magic, 2) && magic[0] == '\x1f' && magic[1] == '\x8b';
-    verdict.readCode = ReadManifestFile(path, verdict.entries);
+    verdict.readCode = ReadManifestFile(path, std::string(), verdict.entries);
     return verdict;
 }
 
