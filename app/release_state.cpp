@@ -5,7 +5,6 @@
 #include "support/log.h"
 
 #include <cstdio>
-#include <sstream>
 
 namespace {
 
@@ -34,20 +33,30 @@ std::string ReleaseStateText(const RememberedRelease& state) {
 }
 
 bool ParseReleaseState(const std::string& text, RememberedRelease& state) {
-    std::istringstream lines(text);
-    std::string line, release;
     const char* const fields[] = {"key ", "release ", "manifest ", "md5 "};
+    std::string release;
     std::string* const values[] = {&state.key, &release, &state.manifestName, &state.manifestMd5};
-    if (!std::getline(lines, line) || line != kFirstLine)
+    std::size_t at = 0;
+    // The next whole line (without its LF) at `at`.
+    auto nextLine = [&](std::string& line) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            return false;
+        line = text.substr(at, end - at);
+        at = end + 1;
+        return true;
+    };
+    std::string line;
+    if (!nextLine(line) || line != kFirstLine)
         return false;
     for (int i = 0; i < 4; ++i) {
         const std::string field = fields[i];
-        if (!std::getline(lines, line) || line.compare(0, field.size(), field) != 0 ||
+        if (!nextLine(line) || line.compare(0, field.size(), field) != 0 ||
             line.size() == field.size())
             return false;
         *values[i] = line.substr(field.size());
     }
-    return ParseReleaseNumber(release, state.release) && lines.peek() == EOF;
+    return ParseReleaseNumber(release, state.release) && at == text.size();
 }
 
 ReleaseVerdict JudgeRelease(const RememberedRelease* remembered, const RememberedRelease& offered,
