@@ -37,8 +37,8 @@ struct ResponseHead {
 
 // Sends the seven request lines in one piece, reads the response header and refuses error
 // answers. True with the head; false after a log line (on a failed send the socket is already
-// closed, which head.socketClosed tells). A refused head is still parsed as far as it came, and head.refusal
-// says why it was refused.
+// closed, which head.socketClosed tells). A refused head is still parsed as far as it came, and
+// head.refusal says why it was refused.
 bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,
                     const std::string& fileName, std::int64_t rangeStart, ResponseHead& head);
 bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,
