@@ -41,7 +41,7 @@ ratio() { awk "BEGIN{printf \"%.2f\", $1/$2}"; }
 install_rows=""
 for c in a b c; do
   fast_s=$(secs "$c: installer, pause 0, 8 parallel")
-  install_rows+="| ($c) fresh install: default pace / pause 0, 8 parallel / aria2c / curl --parallel / wget (s) | $(secs "$c: installer, default pace") / $fast_s / $(secs "$c: aria2c") / $(secs "$c: curl") / $(secs "$c: wget") | $([ $c = c ] && echo "pause 0, 8 parallel under 1 s") |
+  install_rows+="| ($c) fresh install: default pace / pause 0, 8 parallel / aria2c / curl --parallel / wget (s) | $(secs "$c: installer, default pace") / $fast_s / $(secs "$c: aria2c") / $(secs "$c: curl") / $(secs "$c: wget") | $([ $c != c ] || echo "pause 0, 8 parallel under 1 s") |
 "
   [ $c = c ] || install_rows+="| ($c) pause 0, 8 parallel: our time / aria2c's | $(ratio "$fast_s" "$(secs "$c: aria2c")") | at most 2 |
 | ($c) pause 0, 8 parallel: our time / wget's | $(ratio "$fast_s" "$(secs "$c: wget")") | at most 3 |
