@@ -8,6 +8,8 @@
 #include "net/engine_settings.h"
 #include "platform/platform.h"
 #include "support/log.h"
+#include "support/paths.h"
+#include "support/progress.h"
 
 #include <algorithm>
 
@@ -30,7 +32,10 @@ bool IsArchiverEntry(const FileEntry& entry) {
 
 void VerifyInstalledFiles() {
     InstallerState& state = GetInstallerState();
+    GetProgress().SetStep(ProgressStep::Checking);
+    int checked = 0;
     for (FileEntry& entry : state.fileEntries) {
+        GetProgress().SetCount(++checked, static_cast<int>(state.fileEntries.size()));
         if (!IsFile(entry.strTargetPath)) {
             WriteLog(FormatString("文件不存在,%s,", entry.strTargetPath.c_str()));
             state.pendingEntries.push_back(&entry);
@@ -58,13 +63,20 @@ void DownloadPendingFiles() {
             SameDigest(FileMd5(entry->strIncomingPath), entry->strObjectMd5))
             entry->Finish(true);
     }
+    GetProgress().PlanDownloads(static_cast<int>(std::count_if(
+        state.pendingEntries.begin(), state.pendingEntries.end(), [](const FileEntry* entry) {
+            return !entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed);
+        })));
+    GetProgress().SetStep(ProgressStep::Downloading);
     // One download at a time: the engine keeps process-wide values.
     for (FileEntry* entry : state.pendingEntries) {
         if (entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed))
             continue;
+        GetProgress().SetName(PathComponents(entry->strTargetPath).back());
         StartDownloadWorker(*entry);
         while (!entry->IsFinished())
             platform::SleepMs(kPollMs);
+        GetProgress().FileDownloaded();
         if (entry->bOk.load(std::memory_order_relaxed))
             platform::SleepMs(static_cast<unsigned>(GetEngineSettings().afterDownloadPauseMs));
     }

@@ -8,6 +8,8 @@ void ShowMessage(const std::string& text, const std::string& caption) {
     std::fflush(stderr);
 }
 
+void SetMessageOwner(void*) {}
+
 FolderChoice BrowseForFolder(const std::string&, const std::string&, std::string&) {
     return FolderChoice::Cancelled;
 }
