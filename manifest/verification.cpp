@@ -72,12 +72,13 @@ void DownloadPendingFiles() {
     for (FileEntry* entry : state.pendingEntries) {
         if (entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed))
             continue;
-        GetProgress().SetName(PathComponents(entry->strTargetPath).back());
+        GetProgress().StartFile(PathComponents(entry->strTargetPath).back(),
+                                entry->strIncomingPath);
         StartDownloadWorker(*entry);
         while (!entry->IsFinished())
             platform::SleepMs(kPollMs);
-        GetProgress().FileDownloaded();
         if (entry->bOk.load(std::memory_order_relaxed))
             platform::SleepMs(static_cast<unsigned>(GetEngineSettings().afterDownloadPauseMs));
+        GetProgress().FileDownloaded();
     }
 }

@@ -101,6 +101,12 @@ FolderChoice BrowseForFolder(const std::string& title, const std::string& initia
 // it comes up in front of it. POSIX: nothing to do.
 void SetMessageOwner(void* window);
 
+// What goes before a line written to standard error so that it replaces a progress line shown
+// there ("\r" and erase to the end of the line; POSIX only); "" when none is shown.
+const char* StandardErrorLinePrefix();
+// The progress line is shown on standard error from now on (POSIX); nothing on Windows.
+void NoteProgressLineShown();
+
 // ---- Progress display (progress_window_*.cpp) ----
 // Windows: a small window of the program's own (title, one status line, a progress bar and a
 // Cancel button; texts in code page 936 as ShowMessage), whose progress the taskbar button

@@ -19,8 +19,10 @@ void EndLine() {
 bool OpenProgressWindow(const std::string&, const std::string&) {
     // A pipe, a log file or a test reads the log; only a person at a terminal sees the line.
     onTerminal = ::isatty(STDERR_FILENO) == 1;
-    if (onTerminal)
+    if (onTerminal) {
+        NoteProgressLineShown();
         std::atexit(EndLine);
+    }
     return onTerminal;
 }
 

@@ -76,6 +76,12 @@ std::vector<wchar_t> PlayerText(const std::string& text) {
     return TextForPlayer(text);
 }
 
+const char* StandardErrorLinePrefix() {
+    return "";
+}
+
+void NoteProgressLineShown() {}
+
 void SetMessageOwner(void* window) {
     messageOwner.store(static_cast<HWND>(window));
 }

@@ -1,22 +1,6 @@
 #include "support/progress.h"
 
-#include <algorithm>
 #include <chrono>
-
-namespace {
-
-// The speed is what arrived over the last few seconds: long enough to even out a bursty line,
-// short enough to follow a change of speed.
-constexpr std::int64_t kSpeedWindowMs = 3000;
-constexpr std::int64_t kShortestSpeedSpanMs = 500;
-
-// Steps that share one bar: unpacking a file and copying it count the same files.
-int BarOf(ProgressStep step) {
-    return step == ProgressStep::Unpacking ? static_cast<int>(ProgressStep::Copying)
-                                           : static_cast<int>(step);
-}
-
-} // namespace
 
 void ProgressModel::SetStep(ProgressStep step) {
     step_.store(static_cast<int>(step), std::memory_order_relaxed);
@@ -30,6 +14,17 @@ void ProgressModel::SetCount(int done, int total) {
 void ProgressModel::SetName(const std::string& name) {
     std::lock_guard<std::mutex> lock(mutex_);
     name_ = name;
+}
+
+void ProgressModel::StartFile(const std::string& name, const std::string& file) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    name_ = name;
+    auto share = shares_.find(file);
+    if (share == shares_.end())
+        return;
+    share->second->onDisk.store(0, std::memory_order_relaxed);
+    share->second->size.store(0, std::memory_order_relaxed);
+    share->second->sized.store(false, std::memory_order_relaxed);
 }
 
 void ProgressModel::PlanDownloads(int files) {
@@ -104,65 +99,3 @@ std::int64_t SteadyMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-ProgressView ProgressReader::Look(const ProgressModel::Snapshot& snapshot, std::int64_t nowMs) {
-    // The bar of one step never goes back; the next step starts its own bar.
-    if (BarOf(snapshot.step) != BarOf(shownStep_)) {
-        shownPermille_ = -1;
-        shownBytes_ = 0;
-        samples_.clear();
-    }
-    shownStep_ = snapshot.step;
-    ProgressView view;
-    view.step = snapshot.step;
-    view.done = snapshot.done;
-    view.total = snapshot.total;
-    view.filesDone = snapshot.filesDone;
-    view.filesTotal = snapshot.filesTotal;
-    view.name = snapshot.name;
-    if (snapshot.retryAtMs > nowMs)
-        view.retrySeconds = static_cast<int>((snapshot.retryAtMs - nowMs + 999) / 1000);
-
-    int permille = -1;
-    if (snapshot.step == ProgressStep::Downloading) {
-        // Files not sized yet are taken to be as large as the average of those that are; the
-        // total grows or shrinks as their sizes come in, which is why the bar is held.
-        int sized = std::min(snapshot.filesSized, snapshot.filesTotal);
-        int unsized = snapshot.filesTotal - sized;
-        std::int64_t total = snapshot.bytesKnown;
-        if (sized > 0 && unsized > 0)
-            total += snapshot.bytesKnown / sized * unsized;
-        view.bytesTotal = sized > 0 ? total : 0;
-        view.bytesEstimated = unsized > 0;
-        if (snapshot.filesTotal > 0 && snapshot.filesDone >= snapshot.filesTotal)
-            permille = 1000;
-        else if (sized > 0 && total > 0)
-            permille = static_cast<int>(std::min<std::int64_t>(
-                999, std::max<std::int64_t>(0, snapshot.bytesDone) * 1000 / total));
-        else if (sized > 0 && snapshot.filesTotal > 0)
-            permille = snapshot.filesDone * 1000 / snapshot.filesTotal; // only empty files known
-
-        // Speed over the window; bytes thrown away (a file sent again from its start) begin
-        // the window afresh rather than counting as a negative speed.
-        if (!samples_.empty() && snapshot.bytesDone < samples_.back().bytes)
-            samples_.clear();
-        samples_.push_back({nowMs, snapshot.bytesDone});
-        while (samples_.size() > 2 && nowMs - samples_[1].ms >= kSpeedWindowMs)
-            samples_.pop_front();
-        std::int64_t span = nowMs - samples_.front().ms;
-        if (span >= kShortestSpeedSpanMs)
-            view.bytesPerSecond = (snapshot.bytesDone - samples_.front().bytes) * 1000 / span;
-        if (view.bytesPerSecond > 0 && view.bytesTotal > 0)
-            view.etaSeconds = static_cast<int>(
-                std::max<std::int64_t>(0, view.bytesTotal - snapshot.bytesDone) /
-                view.bytesPerSecond);
-        shownBytes_ = std::max(shownBytes_, snapshot.bytesDone);
-        view.bytesDone = shownBytes_;
-    } else if (snapshot.step != ProgressStep::Connecting &&
-               snapshot.step != ProgressStep::Starting && snapshot.total > 0) {
-        permille = static_cast<int>(static_cast<std::int64_t>(snapshot.done) * 1000 / snapshot.total);
-    }
-    if (permille >= 0 || shownPermille_ >= 0)
-        shownPermille_ = std::max(shownPermille_, permille);
-    view.permille = shownPermille_;
-    return view;
-}

@@ -29,6 +29,9 @@ class ProgressModel {
     void SetStep(ProgressStep step);
     void SetCount(int done, int total); // checking or copying: n of m
     void SetName(const std::string& name);
+    // A download into `file` begins, shown as `name`. What earlier downloads into the same file
+    // counted stays counted (two entries may share one object): this one counts on its own.
+    void StartFile(const std::string& name, const std::string& file);
     // The downloads of the run start: `files` to fetch, sizes not known yet. Byte counts start
     // from zero; what the manifest's own download counted is not part of them.
     void PlanDownloads(int files);
@@ -94,5 +97,6 @@ class ProgressReader {
     ProgressStep shownStep_ = ProgressStep::Connecting;
     int shownPermille_ = -1;
     std::int64_t shownBytes_ = 0;
+    std::int64_t lastBytes_ = 0; // bytesDone at the last look
     std::deque<Sample> samples_;
 };

@@ -47,6 +47,27 @@ TEST_F(ProgressTest, BarFollowsBytesAcrossFilesAndNeverGoesBack) {
     EXPECT_EQ(Look(600).permille, 1000);
 }
 
+TEST_F(ProgressTest, ABarAheadOfALargerFileStillMovesAndEndsFull) {
+    model_.PlanDownloads(2);
+    model_.SetStep(ProgressStep::Downloading);
+    ProgressShare& small = model_.ShareFor("small");
+    model_.Sized(small, 100);
+    model_.Add(small, 100);
+    model_.FileDownloaded();
+    EXPECT_EQ(Look(0).permille, 500);
+    ProgressShare& large = model_.ShareFor("large");
+    model_.Sized(large, 9900);
+    EXPECT_EQ(Look(100).permille, 500) << "1 % of the bytes, the bar holds";
+    // 1 % of what was left to fetch arrived: 1 % of what is left of the bar, where the bytes
+    // alone would say 2 %.
+    model_.Add(large, 99);
+    EXPECT_EQ(Look(200).permille, 504);
+    model_.Add(large, 9801);
+    EXPECT_EQ(Look(300).permille, 999);
+    model_.FileDownloaded();
+    EXPECT_EQ(Look(400).permille, 1000);
+}
+
 TEST_F(ProgressTest, RestartedAndResentBytesAreCountedOnce) {
     model_.PlanDownloads(1);
     model_.SetStep(ProgressStep::Downloading);
@@ -79,6 +100,24 @@ TEST_F(ProgressTest, RestartedAndResentBytesAreCountedOnce) {
     EXPECT_EQ(model_.Read().bytesKnown, 0);
     model_.Sized(file, 10);
     EXPECT_EQ(model_.Read().filesSized, 1);
+}
+
+TEST_F(ProgressTest, TwoEntriesOfOneObjectCountTwice) {
+    model_.PlanDownloads(2);
+    model_.SetStep(ProgressStep::Downloading);
+    for (int i = 0; i < 2; ++i) {
+        model_.StartFile("7z.exe", "incoming/abc");
+        ProgressShare& share = model_.ShareFor("incoming/abc");
+        model_.Sized(share, 100);
+        model_.OnDisk(share, 0);
+        model_.Add(share, 100);
+        model_.FileDownloaded();
+    }
+    ProgressModel::Snapshot snapshot = model_.Read();
+    EXPECT_EQ(snapshot.bytesDone, 200);
+    EXPECT_EQ(snapshot.bytesKnown, 200);
+    EXPECT_EQ(snapshot.filesSized, 2);
+    EXPECT_EQ(snapshot.name, "7z.exe");
 }
 
 TEST_F(ProgressTest, FilesOfUnknownAndEmptySize) {
