@@ -22,11 +22,12 @@ namespace {
 
 std::string DownloadText(const ProgressView& view) {
     int current = std::min(view.filesDone + 1, view.filesTotal);
-    std::string text = FormatString("正在下载 %s（%d/%d）", view.name.c_str(), current,
-                                    view.filesTotal);
+    std::string text =
+        FormatString("正在下载 %s（%d/%d）", view.name.c_str(), current, view.filesTotal);
     if (view.bytesTotal > 0)
-        text += FormatString("  %s / %s%s", ByteCountText(view.bytesDone).c_str(),
-                   view.bytesEstimated ? "约 " : "", ByteCountText(view.bytesTotal).c_str());
+        text +=
+            FormatString("  %s / %s%s", ByteCountText(view.bytesDone).c_str(),
+                         view.bytesEstimated ? "约 " : "", ByteCountText(view.bytesTotal).c_str());
     if (view.bytesPerSecond > 0)
         text += FormatString("  %s/s", ByteCountText(view.bytesPerSecond).c_str());
     if (view.etaSeconds >= 60)

@@ -60,8 +60,8 @@ void DownloadPendingFiles(const std::vector<FileEntry*>& pending) {
             SameDigest(FileMd5(entry->strIncomingPath), entry->strObjectMd5))
             entry->Finish(true);
     }
-    GetProgress().PlanDownloads(static_cast<int>(
-        std::count_if(pending.begin(), pending.end(), [](const FileEntry* entry) {
+    GetProgress().PlanDownloads(
+        static_cast<int>(std::count_if(pending.begin(), pending.end(), [](const FileEntry* entry) {
             return !entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed);
         })));
     GetProgress().SetStep(ProgressStep::Downloading);

@@ -51,10 +51,9 @@ LRESULT CALLBACK WindowProc(HWND frame, UINT message, WPARAM wParam, LPARAM lPar
 
 HWND MakeChild(const wchar_t* className, const wchar_t* text, DWORD style, int x, int y, int width,
                int height, int id) {
-    HWND child = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width,
-                                 height, window.frame,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 GetModuleHandleW(nullptr), nullptr);
+    HWND child = CreateWindowExW(
+        0, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height, window.frame,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
     if (child)
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
                      FALSE);
@@ -67,8 +66,8 @@ void ConnectTaskbar() {
     if (FAILED(CoInitialize(nullptr)))
         return;
     ITaskbarList3* taskbar = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ITaskbarList3, reinterpret_cast<void**>(&taskbar))))
+    if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                reinterpret_cast<void**>(&taskbar))))
         return;
     if (FAILED(taskbar->HrInit())) {
         taskbar->Release();
@@ -110,8 +109,8 @@ bool OpenProgressWindow(const std::string& title, const std::string& cancelText)
                               kMargin, inner, 18, 100);
     window.bar = MakeChild(PROGRESS_CLASSW, L"", 0, kMargin, kMargin + 26, inner, 18, 101);
     std::vector<wchar_t> wideCancel = PlayerText(cancelText);
-    MakeChild(L"BUTTON", wideCancel.data(), WS_TABSTOP | BS_PUSHBUTTON,
-              kClientWidth - kMargin - 88, kClientHeight - kMargin - 26, 88, 26, kCancelId);
+    MakeChild(L"BUTTON", wideCancel.data(), WS_TABSTOP | BS_PUSHBUTTON, kClientWidth - kMargin - 88,
+              kClientHeight - kMargin - 26, 88, 26, kCancelId);
     SendMessageW(window.bar, PBM_SETRANGE32, 0, 1000);
 
     ShowWindow(window.frame, SW_SHOWNORMAL);
@@ -139,7 +138,8 @@ void ShowProgress(const std::string& status, int permille) {
         SetWindowLongW(window.bar, GWL_STYLE, moving ? style | PBS_MARQUEE : style & ~PBS_MARQUEE);
         SendMessageW(window.bar, PBM_SETMARQUEE, moving ? TRUE : FALSE, kMarqueeMs);
         if (window.taskbar)
-            window.taskbar->SetProgressState(window.frame, moving ? TBPF_INDETERMINATE : TBPF_NORMAL);
+            window.taskbar->SetProgressState(window.frame,
+                                             moving ? TBPF_INDETERMINATE : TBPF_NORMAL);
     }
     if (!moving) {
         SendMessageW(window.bar, PBM_SETPOS, static_cast<WPARAM>(permille), 0);

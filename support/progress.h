@@ -81,8 +81,8 @@ struct ProgressView {
     bool bytesEstimated = false;                // some sizes are still guessed
     int permille = -1;                          // -1: no measure yet (a moving bar)
     std::int64_t bytesPerSecond = 0;
-    int etaSeconds = -1;          // -1: not known
-    int retrySeconds = 0;         // > 0: a failed attempt is repeated in that many seconds
+    int etaSeconds = -1;  // -1: not known
+    int retrySeconds = 0; // > 0: a failed attempt is repeated in that many seconds
     std::string name;
 };
 

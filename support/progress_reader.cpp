@@ -58,10 +58,10 @@ ProgressView ProgressReader::Look(const ProgressModel::Snapshot& snapshot, std::
         // moves it over what is left of it as over what is left to fetch, so it still ends full.
         if (permille >= 0 && permille < shownPermille_ && shownPermille_ < 999 &&
             snapshot.bytesDone > lastBytes_ && total > lastBytes_)
-            permille = std::min<int>(
-                999, shownPermille_ + static_cast<int>((999 - shownPermille_) *
-                                                       (snapshot.bytesDone - lastBytes_) /
-                                                       (total - lastBytes_)));
+            permille = std::min<int>(999, shownPermille_ +
+                                              static_cast<int>((999 - shownPermille_) *
+                                                               (snapshot.bytesDone - lastBytes_) /
+                                                               (total - lastBytes_)));
         lastBytes_ = snapshot.bytesDone;
 
         // Speed over the window; bytes thrown away (a file sent again from its start) begin
@@ -75,14 +75,15 @@ ProgressView ProgressReader::Look(const ProgressModel::Snapshot& snapshot, std::
         if (span >= kShortestSpeedSpanMs)
             view.bytesPerSecond = (snapshot.bytesDone - samples_.front().bytes) * 1000 / span;
         if (view.bytesPerSecond > 0 && view.bytesTotal > 0)
-            view.etaSeconds = static_cast<int>(
-                std::max<std::int64_t>(0, view.bytesTotal - snapshot.bytesDone) /
-                view.bytesPerSecond);
+            view.etaSeconds =
+                static_cast<int>(std::max<std::int64_t>(0, view.bytesTotal - snapshot.bytesDone) /
+                                 view.bytesPerSecond);
         shownBytes_ = std::max(shownBytes_, snapshot.bytesDone);
         view.bytesDone = shownBytes_;
     } else if (snapshot.step != ProgressStep::Connecting &&
                snapshot.step != ProgressStep::Starting && snapshot.total > 0) {
-        permille = static_cast<int>(static_cast<std::int64_t>(snapshot.done) * 1000 / snapshot.total);
+        permille =
+            static_cast<int>(static_cast<std::int64_t>(snapshot.done) * 1000 / snapshot.total);
     }
     if (permille >= 0 || shownPermille_ >= 0)
         shownPermille_ = std::max(shownPermille_, permille);

@@ -110,7 +110,8 @@ static void SaveScreen(const char* path) {
     info.biPlanes = 1;
     info.biBitCount = 24;
     info.biCompression = BI_RGB;
-    if (pixels && GetDIBits(memory, bitmap, 0, height, pixels, (BITMAPINFO*)&info, DIB_RGB_COLORS)) {
+    if (pixels &&
+        GetDIBits(memory, bitmap, 0, height, pixels, (BITMAPINFO*)&info, DIB_RGB_COLORS)) {
         memset(&file, 0, sizeof file);
         file.bfType = 0x4d42;
         file.bfOffBits = sizeof file + sizeof info;

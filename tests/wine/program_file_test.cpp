@@ -214,10 +214,10 @@ const std::map<std::string, std::set<std::string>> kAllowedForTheProgressWindow 
     {"comctl32.dll", {"InitCommonControlsEx"}},
     {"gdi32.dll", {"GetStockObject"}},
     {"user32.dll",
-     {"AdjustWindowRect", "CreateWindowExW", "DefWindowProcW", "DispatchMessageW",
-      "GetWindowLongW", "IsDialogMessageW", "LoadCursorW", "MsgWaitForMultipleObjects",
-      "PeekMessageW", "RegisterClassW", "SendMessageW", "SetWindowLongW", "SetWindowTextW",
-      "ShowWindow", "TranslateMessage", "UpdateWindow"}},
+     {"AdjustWindowRect", "CreateWindowExW", "DefWindowProcW", "DispatchMessageW", "GetWindowLongW",
+      "IsDialogMessageW", "LoadCursorW", "MsgWaitForMultipleObjects", "PeekMessageW",
+      "RegisterClassW", "SendMessageW", "SetWindowLongW", "SetWindowTextW", "ShowWindow",
+      "TranslateMessage", "UpdateWindow"}},
 };
 
 std::uint32_t Read32(const std::string& bytes, std::size_t at) {

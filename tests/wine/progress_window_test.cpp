@@ -145,8 +145,10 @@ TEST_P(ProgressWindowTest, ShowsTheRunAndACancelKeepsWhatWasFetchedForTheNextRun
     ASSERT_FALSE(downloadPositions.empty()) << all;
     EXPECT_TRUE(std::is_sorted(downloadPositions.begin(), downloadPositions.end())) << all;
     EXPECT_GE(downloadPositions.back(), kCancelAtPermille) << all;
-    EXPECT_NE(all.find("owned message box|Felto|确定要取消安装吗？已下载的部分会保留，下次运行时继续。\n"),
-              std::string::npos)
+    EXPECT_NE(
+        all.find(
+            "owned message box|Felto|确定要取消安装吗？已下载的部分会保留，下次运行时继续。\n"),
+        std::string::npos)
         << all;
     std::string picture = ReadFile(shot);
     EXPECT_EQ(picture.substr(0, 2), "BM") << "no screenshot at " << shot;
@@ -178,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(Locales, ProgressWindowTest,
                          ::testing::Values("zh_CN.UTF-8", "en_US.UTF-8"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param).substr(0, 2) == "zh" ? "Chinese"
-                                                                                  : "English";
+                                                                                 : "English";
                          });
 
 } // namespace
