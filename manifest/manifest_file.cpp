@@ -156,6 +156,8 @@ const char* RefusalOf(const ManifestLine& fields, const FileEntry& entry,
         return "the install path is the installer's own";
     if (!IsSafeIncomingName(entry.strName) || !IsSafeIncomingName(fields.md5))
         return "the object name or the digest is no plain file name";
+    if (IsReservedIncomingName(entry.strName) || IsReservedIncomingName(fields.md5))
+        return "the object name or the digest is the installer's own";
     // One file cannot have two contents: every run would install the other one.
     auto seen = digestOfPath.emplace(key, entry.strManifestMd5);
     if (!seen.second && seen.first->second != entry.strManifestMd5)
