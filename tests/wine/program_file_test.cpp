@@ -195,6 +195,7 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
       "strncmp",
       "strncpy",
       "strstr",
+      "time",
       "tolower",
       "ungetc",
       "vfprintf",
