@@ -7,6 +7,8 @@
 #include "net/engine_settings.h"
 #include "platform/platform.h"
 #include "support/log.h"
+#include "support/paths.h"
+#include "support/progress.h"
 
 #include <algorithm>
 #include <chrono>
@@ -51,11 +53,12 @@ void DownloadSeveralAtOnce(const std::vector<FileEntry*>& pending, int parallel)
                 slot.freeAt = ok ? now + pause : now;
             }
         }
-        running.erase(std::remove_if(running.begin(), running.end(),
-                                     [now](const Running& slot) {
-                                         return slot.finished && slot.freeAt <= now;
-                                     }),
-                      running.end());
+        auto done = std::remove_if(running.begin(), running.end(), [now](const Running& slot) {
+            return slot.finished && slot.freeAt <= now;
+        });
+        for (auto slot = done; slot != running.end(); ++slot)
+            GetProgress().FileDownloaded();
+        running.erase(done, running.end());
         for (; next < pending.size() && static_cast<int>(running.size()) < parallel; ++next) {
             FileEntry* entry = pending[next];
             if (entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed))
@@ -66,6 +69,8 @@ void DownloadSeveralAtOnce(const std::vector<FileEntry*>& pending, int parallel)
                 });
             if (sameObject)
                 break;
+            GetProgress().StartFile(PathComponents(entry->strTargetPath).back(),
+                                    entry->strIncomingPath);
             StartDownloadWorker(*entry);
             running.push_back({entry, false, Clock::time_point()});
         }
@@ -85,7 +90,10 @@ void DownloadSeveralAtOnce(const std::vector<FileEntry*>& pending, int parallel)
 
 void VerifyInstalledFiles(const std::string& installDir, std::vector<FileEntry>& entries,
                           std::vector<FileEntry*>& pending) {
+    GetProgress().SetStep(ProgressStep::Checking);
+    int checked = 0;
     for (FileEntry& entry : entries) {
+        GetProgress().SetCount(++checked, static_cast<int>(entries.size()));
         if (!IsFile(entry.strTargetPath)) {
             WriteLog(FormatString("文件不存在,%s,", entry.strTargetPath.c_str()));
             pending.push_back(&entry);
@@ -113,6 +121,11 @@ void DownloadPendingFiles(const std::vector<FileEntry*>& pending) {
             SameDigest(FileMd5(entry->strIncomingPath), entry->strObjectMd5))
             entry->Finish(true);
     }
+    GetProgress().PlanDownloads(
+        static_cast<int>(std::count_if(pending.begin(), pending.end(), [](const FileEntry* entry) {
+            return !entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed);
+        })));
+    GetProgress().SetStep(ProgressStep::Downloading);
     const int parallel = GetEngineSettings().parallelDownloads;
     if (parallel > 1) {
         DownloadSeveralAtOnce(pending, parallel);
@@ -121,9 +134,12 @@ void DownloadPendingFiles(const std::vector<FileEntry*>& pending) {
     for (FileEntry* entry : pending) {
         if (entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed))
             continue;
+        GetProgress().StartFile(PathComponents(entry->strTargetPath).back(),
+                                entry->strIncomingPath);
         StartDownloadWorker(*entry);
         WaitForDownload(*entry);
         if (entry->bOk.load(std::memory_order_relaxed))
             platform::SleepMs(static_cast<unsigned>(GetEngineSettings().afterDownloadPauseMs));
+        GetProgress().FileDownloaded();
     }
 }
