@@ -192,7 +192,7 @@ unsigned InstallWorker(void*) {
     }
 
     ReadManifest();
-    VerifyInstalledFiles(strInstallDir, state.fileEntries, state.pendingEntries);
+    VerifyInstalledFiles(state.fileEntries, state.pendingEntries);
     if (!state.pendingEntries.empty()) {
         DownloadPendingFiles(state.pendingEntries);
         while (!AllPendingFinished())

@@ -81,7 +81,15 @@ bool IsReservedPath(const std::string& path, const std::string& manifestName) {
            key == InstallPathKey(manifestName);
 }
 
+namespace {
+const std::string kArchiverFolder = "plantform";
+} // namespace
+
 bool IsArchiverPath(const std::string& path) {
     std::string key = InstallPathKey(path);
-    return key == "plantform/x86/7z.exe" || key == "plantform/x64/7z.exe";
+    return key == kArchiverFolder + "/x86/7z.exe" || key == kArchiverFolder + "/x64/7z.exe";
+}
+
+bool IsInArchiverFolder(const std::string& path) {
+    return path.compare(0, kArchiverFolder.size() + 1, kArchiverFolder + "/") == 0;
 }

@@ -16,16 +16,9 @@ bool IsFile(const std::string& path) {
     return platform::QueryPath(path) == platform::PathKind::File;
 }
 
-bool IsArchiverEntry(const std::string& installDir, const FileEntry& entry) {
-    std::size_t folder = installDir.size() + 1;
-    return entry.strTargetPath.size() > folder &&
-           entry.strTargetPath.compare(0, installDir.size(), installDir) == 0 &&
-           IsArchiverPath(entry.strTargetPath.substr(folder));
-}
-
 } // namespace
 
-void VerifyInstalledFiles(const std::string& installDir, std::vector<FileEntry>& entries,
+void VerifyInstalledFiles(std::vector<FileEntry>& entries,
                           std::vector<FileEntry*>& pending) {
     for (FileEntry& entry : entries) {
         if (!IsFile(entry.strTargetPath)) {
@@ -43,7 +36,7 @@ void VerifyInstalledFiles(const std::string& installDir, std::vector<FileEntry>&
     // A packed entry is unpacked by the archiver that the manifest itself delivers: the
     // archiver's own entries are installed first, wherever the manifest lists them.
     std::stable_partition(pending.begin(), pending.end(), [&](const FileEntry* entry) {
-        return IsArchiverEntry(installDir, *entry);
+        return IsArchiverPath(entry->strRelativePath);
     });
 }
 
