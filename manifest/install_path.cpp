@@ -1,5 +1,6 @@
 #include "manifest/install_path.h"
 
+#include "net/incoming_folder.h"
 #include "platform/platform.h"
 #include "support/paths.h"
 
@@ -76,7 +77,7 @@ std::string InstallPathKey(const std::string& path) {
 bool IsReservedPath(const std::string& path, const std::string& manifestName) {
     std::string key = InstallPathKey(path);
     std::string first = key.substr(0, key.find('/'));
-    return first == "incoming" || key == "feltoinstaller.log" ||
+    return first == InstallPathKey(strIncomingDir) || key == "feltoinstaller.log" ||
            key == InstallPathKey(platform::kInstanceLockFileName) ||
            key == InstallPathKey(manifestName);
 }

@@ -1,4 +1,5 @@
 #include "net/http_get.h"
+#include "net/incoming_folder.h"
 #include "tests/net/engine_fixture.h"
 
 #include <gtest/gtest.h>
@@ -122,6 +123,28 @@ TEST_F(HttpDownloadTest, FailingMiddleSegmentLeavesTheDestinationAndIsResumedNex
     EXPECT_TRUE(ReadFile(destination) == bytes);
     EXPECT_EQ(RangeStarts("/objects/middle"), (std::vector<std::int64_t>{0, 270000}));
     EXPECT_TRUE(NoPartFiles(destination));
+}
+
+TEST_F(HttpDownloadTest, AFreshStartClearsWhatAFailedDownloadLeftAndNothingElse) {
+    std::string bytes = MakeBytes(600000, 7);
+    std::string destination = Serve("manifest", bytes);
+    std::string other = Serve("manifest2", bytes);
+    WriteFile(destination, "the previous download");
+    WriteFile(Part(other, 0), "another download's part");
+    HttpFault fault;
+    fault.rangeStart = 200000;
+    fault.closeAfterBodyBytes = 70000;
+    fault.times = 1;
+    server_.AddFault(fault);
+    ASSERT_FALSE(Download("manifest", destination));
+    ASSERT_TRUE(FileExists(Part(destination, 2)));
+
+    EXPECT_TRUE(ClearEarlierDownload(destination));
+    EXPECT_FALSE(FileExists(destination));
+    EXPECT_TRUE(NoPartFiles(destination));
+    EXPECT_TRUE(FileExists(Part(other, 0)));
+    // Nothing to clear is no failure.
+    EXPECT_TRUE(ClearEarlierDownload(destination));
 }
 
 TEST_F(HttpDownloadTest, SegmentRefusedByTheServerFailsTheDownload) {
