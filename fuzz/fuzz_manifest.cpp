@@ -14,8 +14,10 @@ const char kInstallDir[] = "D:\\Felto";
 
 // The size check as the manifest format defines it: the first line (its line end is LF or
 // CR LF, at most 509 characters, cut at a zero byte) is a character and the number of bytes
-// that follow the line.
+// that follow the line. gzip data (1F 8B) is never a manifest, whatever it seems to count.
 bool ReferenceSizeHeader(const std::string& bytes) {
+    if (bytes.compare(0, 2, "\x1f\x8b") == 0)
+        return false;
     std::size_t newline = bytes.find('\n');
     std::string header = bytes.substr(0, newline);
     if (newline != std::string::npos && !header.empty() && header.back() == '\r')

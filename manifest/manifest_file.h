@@ -57,7 +57,7 @@ int ReadManifestFile(const std::string& path, const std::string& installDir,
 
 // What the manifest's first line says of the bytes after it.
 struct SizeHeaderVerdict {
-    enum class Fault { None, CrAlone, EmptyFirstLine, FirstLineTooLong, CountDiffers };
+    enum class Fault { None, Gzip, CrAlone, EmptyFirstLine, FirstLineTooLong, CountDiffers };
     Fault fault = Fault::None;
     std::string header; // the first line, cut at a zero byte
     std::int64_t announced = 0;

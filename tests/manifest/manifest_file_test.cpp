@@ -386,6 +386,7 @@ TEST(ManifestBytes, SizeHeaderFaultsAreTyped) {
     const std::string body = "u/a\ta.dat\t" + std::string(kDigestA) + "\n";
     EXPECT_EQ(JudgeSizeHeader(Header(body)).fault, Fault::None);
     EXPECT_EQ(JudgeSizeHeader("").fault, Fault::EmptyFirstLine);
+    EXPECT_EQ(JudgeSizeHeader("\x1f\x8b\x08" + Header(body)).fault, Fault::Gzip);
     EXPECT_EQ(JudgeSizeHeader("#" + std::string(600, '0') + "\n").fault, Fault::FirstLineTooLong);
     EXPECT_EQ(JudgeSizeHeader("#5\r" + std::string(600, 'x') + "\r").fault, Fault::CrAlone);
     SizeHeaderVerdict off = JudgeSizeHeader("#" + std::to_string(body.size()) + "\r\n" + body +

@@ -191,14 +191,21 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"HeadOverTheLimit",
               [](HttpTestServer& server, const std::string& small, const std::string&) {
                   HttpFault fault = On(small);
-                  fault.headerPadding = 1100;
+                  fault.headLength = 16385;
                   server.AddFault(fault);
               },
-              1, "FAIL  1 answer heads over 1,024 bytes (first: $small)"},
+              1, "FAIL  1 answer heads over 16,384 bytes (first: $small)"},
+        Fault{"LongHeadsOfACdn",
+              [](HttpTestServer& server, const std::string&, const std::string&) {
+                  HttpFault fault = Everywhere();
+                  fault.headLength = 4000;
+                  server.AddFault(fault);
+              },
+              0, "ok    answer heads: largest 4000 bytes"},
         Fault{"HeadCloseToTheLimit",
               [](HttpTestServer& server, const std::string&, const std::string&) {
                   HttpFault fault = Everywhere();
-                  fault.headerPadding = 850;
+                  fault.headLength = 16300;
                   server.AddFault(fault);
               },
               0, "WARN  answer heads: largest "},
@@ -226,6 +233,33 @@ INSTANTIATE_TEST_SUITE_P(
                   server.AddFault(fault);
               },
               1, "without Content-Length (first: $small)"},
+        Fault{"CompressingEdge",
+              [](HttpTestServer& server, const std::string& small, const std::string&) {
+                  HttpFault fault = On(small);
+                  fault.contentEncoding = "gzip";
+                  server.AddFault(fault);
+              },
+              1,
+              "FAIL  object $small: compressed by the server (Content-Encoding: gzip); fix: turn "
+              "compression off for the published tree"},
+        Fault{"ChunkedEdge",
+              [](HttpTestServer& server, const std::string& small, const std::string&) {
+                  HttpFault fault = On(small);
+                  fault.chunked = true;
+                  server.AddFault(fault);
+              },
+              1,
+              "FAIL  object $small: sent chunked without Content-Length; fix: serve the files "
+              "with Content-Length"},
+        Fault{"GzipManifest",
+              [](HttpTestServer& server, const std::string&, const std::string&) {
+                  server.SetFile("/microclient/download/launcher_manifest.js",
+                                 std::string("\x1f\x8b\x08\x00", 4) + MakeBytes(200, 9));
+              },
+              1,
+              "FAIL  launcher_manifest.js: the server compressed it: gzip data where the manifest "
+              "belongs (the installer retries, then stops with error 101); fix: turn compression "
+              "off"},
         Fault{"Redirect",
               [](HttpTestServer& server, const std::string& small, const std::string&) {
                   HttpFault fault = On(small);

@@ -112,7 +112,10 @@ std::vector<ListedObject> CheckManifests(const ServerAddress& server, const fs::
         }
         const ManifestVerdict verdict = JudgeManifest(copy);
         if (!verdict.good()) {
-            report.Fail(name + ": " + verdict.Problem(), "publish again with felto-publish");
+            report.Fail(name + ": " + verdict.Problem(),
+                        verdict.compressed
+                            ? "turn compression off for the published tree (.js files included)"
+                            : "publish again with felto-publish");
             continue;
         }
         if (key && !CheckSignature(server, *key, urlPath, name, work, report))
