@@ -36,7 +36,7 @@ enum class ManifestRefusal {
 enum class RefusedLines { Stop, PassOver };
 
 struct ManifestReading {
-    std::vector<FileEntry> entries; // with Stop, those before the refused line
+    std::vector<FileEntry> entries;                  // with Stop, those before the refused line
     ManifestRefusal refusal = ManifestRefusal::None; // the first refusal
     std::string refusedLine;                         // as far as it was read, cut at a zero byte
 };

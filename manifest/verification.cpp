@@ -18,8 +18,7 @@ bool IsFile(const std::string& path) {
 
 } // namespace
 
-void VerifyInstalledFiles(std::vector<FileEntry>& entries,
-                          std::vector<FileEntry*>& pending) {
+void VerifyInstalledFiles(std::vector<FileEntry>& entries, std::vector<FileEntry*>& pending) {
     for (FileEntry& entry : entries) {
         if (!IsFile(entry.strTargetPath)) {
             WriteLog(FormatString("文件不存在,%s,", entry.strTargetPath.c_str()));

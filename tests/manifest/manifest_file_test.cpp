@@ -355,8 +355,8 @@ TEST(ManifestBytes, PassingOverKeepsTheEntriesAfterARefusedLineAndTheFirstReason
                              "../x.dat\t" + kDigestA + "\n" + a + "#long\t" +
                              std::string(kManifestLineLimit, 'p') + "\n" + a + "two.dat\t" +
                              kDigestA + "\n";
-    ManifestReading reading = ParseManifest(Header(body), std::string(), "launcher_manifest.js",
-                                            RefusedLines::PassOver);
+    ManifestReading reading =
+        ParseManifest(Header(body), std::string(), "launcher_manifest.js", RefusedLines::PassOver);
     EXPECT_EQ(reading.refusal, ManifestRefusal::NotThreeFields);
     EXPECT_EQ(reading.refusedLine, "two fields\tonly");
     ASSERT_EQ(reading.entries.size(), 2u);
@@ -389,8 +389,8 @@ TEST(ManifestBytes, SizeHeaderFaultsAreTyped) {
     EXPECT_EQ(JudgeSizeHeader("\x1f\x8b\x08" + Header(body)).fault, Fault::Gzip);
     EXPECT_EQ(JudgeSizeHeader("#" + std::string(600, '0') + "\n").fault, Fault::FirstLineTooLong);
     EXPECT_EQ(JudgeSizeHeader("#5\r" + std::string(600, 'x') + "\r").fault, Fault::CrAlone);
-    SizeHeaderVerdict off = JudgeSizeHeader("#" + std::to_string(body.size()) + "\r\n" + body +
-                                            "x");
+    SizeHeaderVerdict off =
+        JudgeSizeHeader("#" + std::to_string(body.size()) + "\r\n" + body + "x");
     EXPECT_EQ(off.fault, Fault::CountDiffers);
     EXPECT_EQ(off.header, "#" + std::to_string(body.size()));
     EXPECT_EQ(off.announced, static_cast<std::int64_t>(body.size()));
