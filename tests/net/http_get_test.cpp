@@ -29,6 +29,15 @@ class HttpDownloadTest : public EngineTest {
         return true;
     }
 
+    // The connection of the segment from 200000 closes after 70000 bytes, the first time only.
+    void CutTheMiddleSegmentOnce() {
+        HttpFault fault;
+        fault.rangeStart = 200000;
+        fault.closeAfterBodyBytes = 70000;
+        fault.times = 1;
+        server_.AddFault(fault);
+    }
+
     std::int64_t fileSize_ = -1;
     std::atomic<std::int64_t> received_{-1};
 };
@@ -104,11 +113,7 @@ TEST_F(HttpDownloadTest, FailingMiddleSegmentLeavesTheDestinationAndIsResumedNex
     std::string bytes = MakeBytes(600000, 6);
     std::string destination = Serve("middle", bytes);
     WriteFile(destination, "the previous download");
-    HttpFault fault;
-    fault.rangeStart = 200000;
-    fault.closeAfterBodyBytes = 70000;
-    fault.times = 1;
-    server_.AddFault(fault);
+    CutTheMiddleSegmentOnce();
 
     EXPECT_FALSE(Download("middle", destination));
     EXPECT_EQ(ReadFile(destination), "the previous download");
@@ -131,11 +136,7 @@ TEST_F(HttpDownloadTest, AFreshStartClearsWhatAFailedDownloadLeftAndNothingElse)
     std::string other = Serve("manifest2", bytes);
     WriteFile(destination, "the previous download");
     WriteFile(Part(other, 0), "another download's part");
-    HttpFault fault;
-    fault.rangeStart = 200000;
-    fault.closeAfterBodyBytes = 70000;
-    fault.times = 1;
-    server_.AddFault(fault);
+    CutTheMiddleSegmentOnce();
     ASSERT_FALSE(Download("manifest", destination));
     ASSERT_TRUE(FileExists(Part(destination, 2)));
 
