@@ -82,6 +82,12 @@ bool IsReservedPath(const std::string& path, const std::string& manifestName) {
            key == InstallPathKey(manifestName);
 }
 
+bool IsReservedIncomingName(const std::string& name) {
+    const std::string key = InstallPathKey(name);
+    return key == InstallPathKey(kReleaseStateName) ||
+           key == InstallPathKey(kReleaseStateTemporaryName);
+}
+
 namespace {
 const std::string kArchiverFolder = "plantform";
 } // namespace

@@ -157,6 +157,8 @@ ManifestRefusal RefusalOf(const ManifestLine& fields, const FileEntry& entry,
         return ManifestRefusal::InstallersOwn;
     if (!IsSafeIncomingName(entry.strName) || !IsSafeIncomingName(fields.md5))
         return ManifestRefusal::NotPlainName;
+    if (IsReservedIncomingName(entry.strName) || IsReservedIncomingName(fields.md5))
+        return ManifestRefusal::IncomingNameIsOwn;
     // One file cannot have two contents: every run would install the other one.
     auto seen = digestOfPath.emplace(key, entry.strManifestMd5);
     if (!seen.second && seen.first->second != entry.strManifestMd5)
@@ -247,6 +249,9 @@ std::string RefusalLogLine(const ManifestReading& reading) {
         break;
     case ManifestRefusal::NotPlainName:
         reason = "the object name or the digest is no plain file name";
+        break;
+    case ManifestRefusal::IncomingNameIsOwn:
+        reason = "the object name or the digest is the installer's own";
         break;
     case ManifestRefusal::TwoDigests:
         reason = "the install path is listed twice with different digests";

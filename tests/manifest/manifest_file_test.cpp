@@ -258,6 +258,10 @@ TEST_F(ManifestTest, PathsTheInstallerKeepsDevicesAndContradictionsAreRefused) {
         a + "Incoming\\x.dat\t" + kDigestA + "\n",
         a + ".FeltoUpdater.lock\t" + kDigestA + "\n",
         a + ".\t" + kDigestA + "\n",
+        // The remembered release in the incoming folder, as a download or an unpacked file.
+        "u/FeltoRelease.state\ta.dat\t" + std::string(kDigestA) + "\n",
+        "u/feltorelease.STATE.tmp\ta.dat\t" + std::string(kDigestA) + "\n",
+        a + "a.dat\tFeltoRelease.state\n",
         // Devices and data streams.
         a + "bin/CON\t" + kDigestA + "\n",
         a + "nul.txt\t" + kDigestA + "\n",
@@ -330,6 +334,9 @@ TEST(ManifestBytes, EachRefusalIsTypedAndLoggedWithItsLine) {
         {a + "b.dat\tx/y", ManifestRefusal::NotPlainName,
          "manifest line refused, the object name or the digest is no plain file name: " + a +
              "b.dat\tx/y"},
+        {a + "b.dat\tFeltoRelease.state", ManifestRefusal::IncomingNameIsOwn,
+         "manifest line refused, the object name or the digest is the installer's own: " + a +
+             "b.dat\tFeltoRelease.state"},
         {a + "OK.dat\t" + kDigestB, ManifestRefusal::TwoDigests,
          "manifest line refused, the install path is listed twice with different digests: " + a +
              "OK.dat\t" + kDigestB},

@@ -1,11 +1,13 @@
 // felto-publish check against the loopback test server, serving a published tree as it is and
 // with one fault at a time: each fault must show in its own line and in the exit status.
 
+#include "manifest/manifest_signature.h"
 #include "tests/publish/publish_helpers.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/manifest_signing.h"
 #include "tests/support/temp_dir.h"
 
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -129,7 +131,44 @@ TEST_F(Check, ChecksSignaturesAsAnInstallerWithTheReleaseKeyWould) {
     server.SetFile(download + "launcher_manifest_x64.js.sig", sig64);
     check = RunCheck(withKey);
     EXPECT_EQ(check.exitStatus, 0) << check.stdErr;
-    EXPECT_NE(check.stdErr.find("ok    launcher_manifest_x64.js.sig: signed with the release key"),
+    EXPECT_NE(check.stdErr.find("ok    launcher_manifest_x64.js.sig: signed with the release key, "
+                                "release 1001, no expiry"),
+              std::string::npos)
+        << check.stdErr;
+
+    // An expiry is shown; within 7 days it warns, once passed it fails (the installer's grace
+    // is for wrong clocks, not for the studio).
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    struct Expiry {
+        std::int64_t expires;
+        int status;
+        const char* said;
+    };
+    for (const Expiry& expiry :
+         {Expiry{now + 30 * 86400, 0,
+                 "ok    launcher_manifest.js.sig: "
+                 "signed with the release key, "
+                 "release 1002, expires "},
+          Expiry{now + 2 * 86400, 0, "WARN  launcher_manifest.js.sig: release 1002, expires "},
+          Expiry{now - 3600, 1,
+                 "FAIL  launcher_manifest.js.sig: expired, release 1002, "
+                 "expires "}}) {
+        SignManifests(www, {1002, expiry.expires});
+        server.SetFile(download + "launcher_manifest.js.sig",
+                       ReadFile(www + "/" + download + "launcher_manifest.js.sig"));
+        check = RunCheck(withKey);
+        EXPECT_EQ(check.exitStatus, expiry.status) << check.stdErr;
+        EXPECT_NE(check.stdErr.find(expiry.said + UtcText(expiry.expires)), std::string::npos)
+            << check.stdErr;
+    }
+    // A signature file of the format without a release number.
+    SignManifestsWithoutStamp(www);
+    server.SetFile(download + "launcher_manifest.js.sig",
+                   ReadFile(www + "/" + download + "launcher_manifest.js.sig"));
+    check = RunCheck(withKey);
+    EXPECT_EQ(check.exitStatus, 1) << check.stdErr;
+    EXPECT_NE(check.stdErr.find("FAIL  launcher_manifest.js.sig: the old format without a "
+                                "release number"),
               std::string::npos)
         << check.stdErr;
 
