@@ -77,6 +77,8 @@ TEST_P(OpensslSignatureTest, BecomesRAndSAndVerifiesOnlyItsOwnMessage) {
               platform::SignatureCheck::Invalid);
     EXPECT_EQ(platform::VerifyP256Signature(point, "launcher_manifest.js\n#1\n", raw),
               platform::SignatureCheck::Invalid);
+    EXPECT_EQ(platform::VerifyP256Signature(point, kSignedMessage, raw.substr(0, 63)),
+              platform::SignatureCheck::Invalid);
     std::string changed = raw;
     changed[40] ^= 1;
     EXPECT_EQ(platform::VerifyP256Signature(point, kSignedMessage, changed),
@@ -160,6 +162,17 @@ TEST(ReleaseKeyTest, ASignatureFileMustHoldADerSignature) {
     EXPECT_EQ(CheckManifestSignature(kTestKey, "launcher_manifest.js", dir / "missing",
                                      entry.strIncomingPath),
               ManifestSignature::Unreadable);
+
+    // A system that cannot check takes nothing, not even a good signature.
+    platform::MakeSignatureCheckUnavailableForTesting(true);
+    const platform::SignatureCheck unchecked =
+        platform::VerifyP256Signature(FromHex(kTestKeyPoint), kSignedMessage,
+                                      FromHex(Pad32(kSignatures[0].r) + Pad32(kSignatures[0].s)));
+    const ManifestSignature withoutProvider = CheckManifestSignature(
+        kTestKey, "launcher_manifest.js", dir / "launcher_manifest.js", entry.strIncomingPath);
+    platform::MakeSignatureCheckUnavailableForTesting(false);
+    EXPECT_EQ(unchecked, platform::SignatureCheck::Unavailable);
+    EXPECT_EQ(withoutProvider, ManifestSignature::Unavailable);
 }
 
 } // namespace
