@@ -102,7 +102,8 @@ while IFS=$'\t' read -r name what file from to program filter; do
     elif [ "$status" -eq 0 ]; then
       outcome="NO TEST RAN (mend the filter)"
     else
-      failed=$(grep -E '^\[  FAILED  \] [^ ]+' "$log" | awk '{print $4}' | sort -u | paste -sd' ')
+      failed=$(grep -E '^\[  FAILED  \] [A-Za-z]' "$log" | awk '{sub(/,$/, "", $4); print $4}' |
+        sort -u | awk 'NR <= 2 {printf "%s%s", (NR > 1 ? " " : ""), $0} END {if (NR > 2) printf " and %d more", NR - 2}')
       outcome="caught by ${failed:-$program (exit status $status)}"
       caught=$((caught + 1))
     fi
