@@ -10,6 +10,8 @@
 #include "manifest/manifest_file.h"
 #include "manifest/md5.h"
 #include "manifest/verification.h"
+#include "net/download_worker.h"
+#include "net/incoming_folder.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/os_description.h"
@@ -25,14 +27,6 @@ constexpr unsigned kSourceLookPauseMs = 500;
 // How long an unpacked file that keeps growing may keep the archiver's output coming before the
 // entry is given up: far beyond any real member, and still an end.
 constexpr int kGrowingLooks = 1200; // x 500 ms
-// A file is copied under this name beside its target before it is checked and moved over the
-// target. Short, so that a target with a long legal name never pushes it over the system's limit.
-constexpr const char* kCopyName = "~felto.tmp";
-
-void WaitUntilFinished(const FileEntry& entry) {
-    while (!entry.IsFinished())
-        platform::SleepMs(kPollMs);
-}
 
 // Copying into place failed: the system's error number and text, then what was copied where.
 void LogCopyFailure(const FileEntry& entry, const std::string& source) {
@@ -65,7 +59,7 @@ void Unpack(const FileEntry& entry, const std::string& source) {
     // ends without a backslash inside the quotes, where it would escape the closing quote.
     std::string commandLine = FormatString("\"%s\" x \"-o%s/incoming\" \"%s\" -y", archiver.c_str(),
                                            strInstallDir.c_str(), entry.strIncomingPath.c_str());
-    std::vector<std::string> argv = {archiver, "x", "-o" + strInstallDir + "/incoming",
+    std::vector<std::string> argv = {archiver, "x", "-o" + IncomingFolder(strInstallDir),
                                      entry.strIncomingPath, "-y"};
     unsigned started = platform::RunHidden(commandLine, argv);
     if (started < 32) {
@@ -151,7 +145,7 @@ void CopyIntoPlace(const FileEntry& entry, const std::string& source, const std:
 }
 
 void InstallOne(const FileEntry& entry) {
-    std::string source = strInstallDir + "/" + strIncomingDir + "/" + entry.strManifestMd5;
+    std::string source = IncomingPath(strInstallDir, entry.strManifestMd5);
     bool packed = entry.strObjectMd5 != entry.strManifestMd5;
     if (packed)
         Unpack(entry, source);
@@ -169,7 +163,7 @@ void InstallOne(const FileEntry& entry) {
 
 bool PrepareFolders() {
     MakeDirectories(strInstallDir.c_str());
-    return MakeDirectories((strInstallDir + "/" + strIncomingDir).c_str()) != 0;
+    return MakeDirectories(IncomingFolder(strInstallDir).c_str()) != 0;
 }
 
 bool AllPendingFinished() {
@@ -187,7 +181,7 @@ unsigned InstallWorker(void*) {
     ClearIncoming();
 
     StartManifestDownload();
-    WaitUntilFinished(*state.manifestEntry);
+    WaitForDownload(*state.manifestEntry);
     if (!state.manifestEntry->bOk.load())
         FailWith(101);
     VerifyManifestSignature();
@@ -198,9 +192,9 @@ unsigned InstallWorker(void*) {
     }
 
     ReadManifest();
-    VerifyInstalledFiles();
+    VerifyInstalledFiles(strInstallDir, state.fileEntries, state.pendingEntries);
     if (!state.pendingEntries.empty()) {
-        DownloadPendingFiles();
+        DownloadPendingFiles(state.pendingEntries);
         while (!AllPendingFinished())
             platform::SleepMs(kPollMs);
 
