@@ -1,5 +1,6 @@
 #include "manifest/install_path.h"
 
+#include "net/incoming_folder.h"
 #include "platform/platform.h"
 #include "support/paths.h"
 
@@ -79,6 +80,12 @@ bool IsReservedPath(const std::string& path, const std::string& manifestName) {
     return first == "incoming" || key == "feltoinstaller.log" ||
            key == InstallPathKey(platform::kInstanceLockFileName) ||
            key == InstallPathKey(manifestName);
+}
+
+bool IsReservedIncomingName(const std::string& name) {
+    const std::string key = InstallPathKey(name);
+    return key == InstallPathKey(kReleaseStateName) ||
+           key == InstallPathKey(kReleaseStateTemporaryName);
 }
 
 bool IsArchiverPath(const std::string& path) {

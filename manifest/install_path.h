@@ -17,5 +17,9 @@ std::string InstallPathKey(const std::string& path);
 // there would overwrite the run's own files.
 bool IsReservedPath(const std::string& path, const std::string& manifestName);
 
+// A name in the download folder that no object, download or unpacked file may take, since the
+// installer keeps its own file there (net/incoming_folder.h: the release state and its copy).
+bool IsReservedIncomingName(const std::string& name);
+
 // One of the archiver's own entries, which packed entries need in place before their turn.
 bool IsArchiverPath(const std::string& path);

@@ -1,8 +1,8 @@
 #pragma once
 // The download folder "incoming" inside the install folder, and the names of what lives there:
-// downloads under their object's name, their part files (net/part_files.h), and the unpacked
-// files under the manifest's digest. A file is copied beside its target under kCopyName before it
-// is moved over the target.
+// downloads under their object's name, their part files (net/part_files.h), the unpacked
+// files under the manifest's digest, and the remembered release. A file is copied beside its target
+// under kCopyName before it is moved over the target.
 
 #include <string>
 
@@ -10,6 +10,12 @@ extern const std::string strIncomingDir; // "incoming"
 
 // Short, so that a target with a long legal name never pushes it over the system's limit.
 constexpr const char* kCopyName = "~felto.tmp";
+
+// The highest signed release the installer accepted (app/release_state), and the copy it is
+// written to before it is moved over it in one step. No object or unpacked file may take these
+// names, and the clean-up of the folder keeps the first.
+constexpr const char* kReleaseStateName = "FeltoRelease.state";
+constexpr const char* kReleaseStateTemporaryName = "FeltoRelease.state.tmp";
 
 // "<install folder>/incoming"
 std::string IncomingFolder(const std::string& installDir);

@@ -257,6 +257,10 @@ TEST_F(ManifestTest, PathsTheInstallerKeepsDevicesAndContradictionsAreRefused) {
         a + "Incoming\\x.dat\t" + kDigestA + "\n",
         a + ".FeltoUpdater.lock\t" + kDigestA + "\n",
         a + ".\t" + kDigestA + "\n",
+        // The remembered release in the incoming folder, as a download or an unpacked file.
+        "u/FeltoRelease.state\ta.dat\t" + std::string(kDigestA) + "\n",
+        "u/feltorelease.STATE.tmp\ta.dat\t" + std::string(kDigestA) + "\n",
+        a + "a.dat\tFeltoRelease.state\n",
         // Devices and data streams.
         a + "bin/CON\t" + kDigestA + "\n",
         a + "nul.txt\t" + kDigestA + "\n",
