@@ -235,6 +235,9 @@ TEST(SignatureFileTest, TheDownloadCheckAndTheWholeCheckOfAManifest) {
     EXPECT_FALSE(CheckSignatureFile(entry));
     WriteFile(entry.strIncomingPath, "<html>404 Not Found</html>");
     EXPECT_FALSE(CheckSignatureFile(entry));
+    EXPECT_EQ(CheckManifestSignature(kTestKey, "launcher_manifest.js", manifest,
+                                     entry.strIncomingPath, stamp),
+              ManifestSignature::Unreadable);
 }
 
 TEST(SignatureFileTest, UtcTextAroundLeapDaysAndTheEpoch) {
