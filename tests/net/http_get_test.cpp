@@ -267,6 +267,22 @@ TEST_F(HttpDownloadTest, SlowBodyIsCutOffOnlyBelowTheWindowRate) {
     ASSERT_TRUE(Download("drip", destination));
     EXPECT_TRUE(ReadFile(destination) == bytes);
 
+    // A slow link brings less than the threshold in each read, and still enough in each window:
+    // what counts is the window's total.
+    SetSlowLimits(30000, 200, 40);
+    fault.dripBytes = 8;
+    fault.dripDelayMs = 10; // 160 bytes in a window, never more than a few pieces in one read
+    fault.path = "/objects/pieces";
+    server_.ClearFaults();
+    server_.AddFault(fault);
+    std::string pieces = MakeBytes(1200, 14);
+    destination = Serve("pieces", pieces);
+    ASSERT_TRUE(Download("pieces", destination)) << Log();
+    EXPECT_TRUE(ReadFile(destination) == pieces);
+    EXPECT_EQ(CountOf(Log(), "is too slow"), 0);
+    SetSlowLimits(30000, 200, 20);
+
+    fault.path = "/objects/drip";
     fault.dripBytes = 1;
     fault.dripDelayMs = 50; // 4 bytes in a window
     fault.times = -1;
