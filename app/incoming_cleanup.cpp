@@ -3,7 +3,6 @@
 #include "app/installer_state.h"
 #include "manifest/manifest_file.h"
 #include "net/incoming_folder.h"
-#include "net/part_files.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -13,12 +12,6 @@
 #include <vector>
 
 namespace {
-
-void AddWithParts(std::set<std::string>& names, const std::string& name) {
-    names.insert(FoldPathCase(name));
-    for (int part = 0; part < kInstallerPartFiles; ++part)
-        names.insert(FoldPathCase(PartFileName(name, part)));
-}
 
 void LogRemoveFailure(const std::string& path) {
     int error = platform::LastError();
@@ -50,8 +43,10 @@ bool RemoveItem(const std::string& path, platform::ItemKind kind) {
 // when its digest is right) and its part files (resumed). Lower case, as the folder is matched.
 std::set<std::string> UsableIncomingNames(const std::vector<FileEntry>& entries) {
     std::set<std::string> names;
-    for (const FileEntry& entry : entries)
-        AddWithParts(names, entry.strName);
+    for (const FileEntry& entry : entries) {
+        for (const std::string& name : DownloadFileNames(entry.strName))
+            names.insert(FoldPathCase(name));
+    }
     return names;
 }
 

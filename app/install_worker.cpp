@@ -59,10 +59,10 @@ void Unpack(const FileEntry& entry, const std::string& source) {
         strInstallDir + (is64 ? "/plantform/x64/7z.exe" : "/plantform/x86/7z.exe");
     // Quoted, so an install folder with a blank (C:\Program Files\Felto) works. The output folder
     // ends without a backslash inside the quotes, where it would escape the closing quote.
-    std::string commandLine = FormatString("\"%s\" x \"-o%s/incoming\" \"%s\" -y", archiver.c_str(),
-                                           strInstallDir.c_str(), entry.strIncomingPath.c_str());
-    std::vector<std::string> argv = {archiver, "x", "-o" + IncomingFolder(strInstallDir),
-                                     entry.strIncomingPath, "-y"};
+    const std::string output = IncomingFolder(strInstallDir);
+    std::string commandLine = FormatString("\"%s\" x \"-o%s\" \"%s\" -y", archiver.c_str(),
+                                           output.c_str(), entry.strIncomingPath.c_str());
+    std::vector<std::string> argv = {archiver, "x", "-o" + output, entry.strIncomingPath, "-y"};
     unsigned started = platform::RunHidden(commandLine, argv);
     if (started < 32) {
         WriteLog(commandLine);
@@ -204,7 +204,7 @@ unsigned InstallWorker(void*) {
     }
 
     ReadManifest();
-    VerifyInstalledFiles(strInstallDir, state.fileEntries, state.pendingEntries);
+    VerifyInstalledFiles(state.fileEntries, state.pendingEntries);
     if (!state.pendingEntries.empty()) {
         DownloadPendingFiles(state.pendingEntries);
         while (!AllPendingFinished())

@@ -4,12 +4,9 @@
 #include "app/messages.h"
 #include "manifest/manifest_file.h"
 #include "net/download_worker.h"
-#include "net/part_files.h"
-#include "platform/platform.h"
+#include "net/incoming_folder.h"
 #include "support/log.h"
 #include "support/os_description.h"
-
-#include <cstdio>
 
 bool ProbeOperatingSystem() {
     char text[512] = {};
@@ -47,17 +44,7 @@ void ReadManifest() {
 }
 
 void StartFreshDownload(FileEntry& entry) {
-    if (platform::QueryPath(entry.strIncomingPath) == platform::PathKind::File &&
-        std::remove(entry.strIncomingPath.c_str()) != 0) {
-        WriteLogErrno("call remove faild!");
+    if (!ClearEarlierDownload(entry.strIncomingPath))
         FailWith(103);
-    }
-    // The manifest's name does not change with its content, so part files that an interrupted
-    // run left may belong to another version of it: never resume from them.
-    for (int part = 0; part < kInstallerPartFiles; ++part) {
-        std::string partFile = PartFileName(entry.strIncomingPath, part);
-        if (platform::QueryPath(partFile) == platform::PathKind::File)
-            platform::RemoveFile(partFile);
-    }
     StartDownloadWorker(entry);
 }

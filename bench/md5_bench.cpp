@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     InstallerState& state = GetInstallerState();
-    VerifyInstalledFiles(strInstallDir, state.fileEntries, state.pendingEntries);
+    VerifyInstalledFiles(state.fileEntries, state.pendingEntries);
     if (!state.pendingEntries.empty()) {
         std::fprintf(stderr, "verification found %zu files to fetch\n",
                      state.pendingEntries.size());
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
         theirsBig.Take(Seconds(start));
 
         start = Clock::now();
-        VerifyInstalledFiles(strInstallDir, state.fileEntries, state.pendingEntries);
+        VerifyInstalledFiles(state.fileEntries, state.pendingEntries);
         oursTree.Take(Seconds(start));
         if (!state.pendingEntries.empty())
             return 1;

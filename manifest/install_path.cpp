@@ -77,7 +77,7 @@ std::string InstallPathKey(const std::string& path) {
 bool IsReservedPath(const std::string& path, const std::string& manifestName) {
     std::string key = InstallPathKey(path);
     std::string first = key.substr(0, key.find('/'));
-    return first == "incoming" || key == "feltoinstaller.log" ||
+    return first == InstallPathKey(strIncomingDir) || key == "feltoinstaller.log" ||
            key == InstallPathKey(platform::kInstanceLockFileName) ||
            key == InstallPathKey(manifestName);
 }
@@ -88,7 +88,15 @@ bool IsReservedIncomingName(const std::string& name) {
            key == InstallPathKey(kReleaseStateTemporaryName);
 }
 
+namespace {
+const std::string kArchiverFolder = "plantform";
+} // namespace
+
 bool IsArchiverPath(const std::string& path) {
     std::string key = InstallPathKey(path);
-    return key == "plantform/x86/7z.exe" || key == "plantform/x64/7z.exe";
+    return key == kArchiverFolder + "/x86/7z.exe" || key == kArchiverFolder + "/x64/7z.exe";
+}
+
+bool IsInArchiverFolder(const std::string& path) {
+    return path.compare(0, kArchiverFolder.size() + 1, kArchiverFolder + "/") == 0;
 }

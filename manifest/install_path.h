@@ -23,3 +23,6 @@ bool IsReservedIncomingName(const std::string& name);
 
 // One of the archiver's own entries, which packed entries need in place before their turn.
 bool IsArchiverPath(const std::string& path);
+// A path in the archiver's folder (written as the publisher writes it, "/"-separated): the
+// publisher never packs these, since the archiver needs its folder unpacked, and lists them first.
+bool IsInArchiverFolder(const std::string& path);

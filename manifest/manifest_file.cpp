@@ -18,62 +18,62 @@ namespace {
 
 enum class LineEnd { Newline, EndOfFile, TooLong };
 
-// Reads the manifest one line at a time. The file is opened in binary and a CR right before an
-// LF is dropped here, so a manifest with CR LF line ends reads the same on every system and the
-// byte counts the size header is checked against are the file's own (a text-mode stream on
-// Windows reports wrong positions for a file with bare LF line ends).
+// Reads the manifest's bytes one line at a time. A CR right before an LF is dropped here, so a
+// manifest with CR LF line ends reads the same on every system; the bytes are the file's own, read
+// in binary (a text-mode stream on Windows reports wrong positions for bare LF line ends).
 class LineReader {
   public:
-    explicit LineReader(std::FILE* file) : file_(file) {}
+    explicit LineReader(const std::string& bytes) : bytes_(bytes) {}
 
     // Up to kManifestLineLimit characters; the line end is consumed, not stored. A longer line
     // is consumed through its line end and reported as TooLong with its first characters.
     LineEnd Next(std::string& line) {
         line.clear();
         for (;;) {
-            int c = Get();
-            if (c == EOF)
+            if (pos_ == bytes_.size())
                 return LineEnd::EndOfFile;
+            char c = bytes_[pos_++];
             if (c == '\n' || (c == '\r' && TakeNewline()))
                 return LineEnd::Newline;
             if (line.size() == static_cast<std::size_t>(kManifestLineLimit)) {
                 SkipRestOfLine();
                 return LineEnd::TooLong;
             }
-            line.push_back(static_cast<char>(c));
+            line.push_back(c);
         }
     }
 
-    // Bytes taken from the file so far, line ends included.
-    std::int64_t Consumed() const { return consumed_; }
+    // Bytes taken so far, line ends included.
+    std::size_t Consumed() const { return pos_; }
 
   private:
-    int Get() {
-        int c = std::getc(file_);
-        if (c != EOF)
-            ++consumed_;
-        return c;
-    }
-
     bool TakeNewline() {
-        int next = std::getc(file_);
-        if (next == '\n') {
-            ++consumed_;
+        if (pos_ < bytes_.size() && bytes_[pos_] == '\n') {
+            ++pos_;
             return true;
         }
-        if (next != EOF)
-            std::ungetc(next, file_);
         return false;
     }
 
     void SkipRestOfLine() {
-        for (int c = Get(); c != EOF && c != '\n'; c = Get()) {
-        }
+        std::size_t newline = bytes_.find('\n', pos_);
+        pos_ = newline == std::string::npos ? bytes_.size() : newline + 1;
     }
 
-    std::FILE* file_;
-    std::int64_t consumed_ = 0;
+    const std::string& bytes_;
+    std::size_t pos_ = 0;
 };
+
+// The whole of an open file; false when reading fails, with what was read before in `bytes`.
+bool ReadAll(std::FILE* file, std::string& bytes) {
+    char piece[4096];
+    for (;;) {
+        std::size_t got = std::fread(piece, 1, sizeof piece, file);
+        bytes.append(piece, got);
+        if (got < sizeof piece)
+            return std::ferror(file) == 0;
+    }
+}
 
 struct ManifestLine {
     std::string url;
@@ -136,6 +136,7 @@ FileEntry MakeFileEntry(std::string urlPath, const std::string& installDir) {
     entry.strName = slash == std::string::npos ? urlPath : urlPath.substr(slash + 1);
     entry.strIncomingPath = IncomingPath(installDir, entry.strName);
     entry.strObjectMd5 = entry.strName;
+    entry.strRelativePath = entry.strName;
     entry.strTargetPath = installDir + "/" + entry.strName;
     entry.strUrl = std::move(urlPath);
     return entry;
@@ -143,29 +144,121 @@ FileEntry MakeFileEntry(std::string urlPath, const std::string& installDir) {
 
 namespace {
 
-// Why a manifest line cannot be installed as it stands; nullptr when it can.
-const char* RefusalOf(const ManifestLine& fields, const FileEntry& entry,
-                      const std::string& manifestName,
-                      std::map<std::string, std::string>& digestOfPath) {
+// Why a manifest line cannot be installed as it stands.
+ManifestRefusal RefusalOf(const ManifestLine& fields, const FileEntry& entry,
+                          const std::string& manifestName,
+                          std::map<std::string, std::string>& digestOfPath) {
     // The manifest comes over the network: nothing it lists may be written outside the install
     // folder or outside the incoming folder.
     if (!IsSafeRelativePath(fields.relativePath))
-        return "the install path leaves the folder or names a device";
+        return ManifestRefusal::LeavesFolder;
     std::string key = InstallPathKey(fields.relativePath);
     if (key.empty() || IsReservedPath(fields.relativePath, manifestName))
-        return "the install path is the installer's own";
+        return ManifestRefusal::InstallersOwn;
     if (!IsSafeIncomingName(entry.strName) || !IsSafeIncomingName(fields.md5))
-        return "the object name or the digest is no plain file name";
+        return ManifestRefusal::NotPlainName;
     if (IsReservedIncomingName(entry.strName) || IsReservedIncomingName(fields.md5))
-        return "the object name or the digest is the installer's own";
+        return ManifestRefusal::IncomingNameIsOwn;
     // One file cannot have two contents: every run would install the other one.
     auto seen = digestOfPath.emplace(key, entry.strManifestMd5);
     if (!seen.second && seen.first->second != entry.strManifestMd5)
-        return "the install path is listed twice with different digests";
-    return nullptr;
+        return ManifestRefusal::TwoDigests;
+    return ManifestRefusal::None;
+}
+
+// The entry a line of three fields stands for, refused or not.
+FileEntry EntryOf(const ManifestLine& fields, const std::string& installDir) {
+    FileEntry entry = MakeFileEntry(fields.url, installDir);
+    // Digests are compared as lower-case text everywhere: the object's name is also its file
+    // name in the incoming folder, where an unpacked file is found by its digest.
+    if (NormalDigest(entry.strName) != entry.strName) {
+        entry.strName = NormalDigest(entry.strName);
+        entry.strObjectMd5 = entry.strName;
+        entry.strIncomingPath = IncomingPath(installDir, entry.strName);
+    }
+    entry.strRelativePath = fields.relativePath;
+    entry.strTargetPath = installDir + "/" + fields.relativePath;
+    entry.strManifestMd5 = NormalDigest(fields.md5);
+    entry.checkFun = CheckObjectMd5;
+    return entry;
 }
 
 } // namespace
+
+ManifestReading ParseManifest(const std::string& bytes, const std::string& installDir,
+                              const std::string& manifestName, RefusedLines refused) {
+    ManifestReading reading;
+    std::map<std::string, std::string> digestOfPath;
+    LineReader reader(bytes);
+    std::string line;
+    auto refuse = [&](ManifestRefusal refusal) {
+        if (reading.refusal == ManifestRefusal::None) {
+            reading.refusal = refusal;
+            reading.refusedLine = line;
+        }
+        return refused == RefusedLines::Stop;
+    };
+    for (;;) {
+        LineEnd end = reader.Next(line);
+        CutAtZero(line);
+        if (end == LineEnd::TooLong) {
+            // A comment may be as long as it likes. An entry cut short would install a file
+            // under a shortened path or digest, so the manifest cannot be used.
+            if ((line.empty() || line[0] != '#') && refuse(ManifestRefusal::LineTooLong))
+                break;
+            continue;
+        }
+        if (line.empty())
+            break;
+        if (line[0] != '#') {
+            ManifestLine fields;
+            if (!SplitLine(line, fields)) {
+                if (refuse(ManifestRefusal::NotThreeFields))
+                    break;
+            } else {
+                FileEntry entry = EntryOf(fields, installDir);
+                ManifestRefusal refusal = RefusalOf(fields, entry, manifestName, digestOfPath);
+                if (refusal == ManifestRefusal::None)
+                    reading.entries.push_back(entry);
+                else if (refuse(refusal))
+                    break;
+            }
+        }
+        if (end == LineEnd::EndOfFile)
+            break;
+    }
+    return reading;
+}
+
+std::string RefusalLogLine(const ManifestReading& reading) {
+    const char* line = reading.refusedLine.c_str();
+    const char* reason = "";
+    switch (reading.refusal) {
+    case ManifestRefusal::None:
+        return std::string();
+    case ManifestRefusal::LineTooLong:
+        return FormatString("manifest line longer than %d characters: %s", kManifestLineLimit,
+                            line);
+    case ManifestRefusal::NotThreeFields:
+        return FormatString("manifest line without three fields: %s", line);
+    case ManifestRefusal::LeavesFolder:
+        reason = "the install path leaves the folder or names a device";
+        break;
+    case ManifestRefusal::InstallersOwn:
+        reason = "the install path is the installer's own";
+        break;
+    case ManifestRefusal::NotPlainName:
+        reason = "the object name or the digest is no plain file name";
+        break;
+    case ManifestRefusal::IncomingNameIsOwn:
+        reason = "the object name or the digest is the installer's own";
+        break;
+    case ManifestRefusal::TwoDigests:
+        reason = "the install path is listed twice with different digests";
+        break;
+    }
+    return FormatString("manifest line refused, %s: %s", reason, line);
+}
 
 int ReadManifestFile(const std::string& path, const std::string& installDir,
                      std::vector<FileEntry>& entries) {
@@ -173,68 +266,19 @@ int ReadManifestFile(const std::string& path, const std::string& installDir,
     std::FILE* file = platform::OpenShared(path, "rb");
     if (!file)
         return 107;
-    int first = std::getc(file);
-    if (first == EOF) {
-        int code = std::ferror(file) ? 106 : 0;
-        std::fclose(file);
-        return code;
-    }
-    std::ungetc(first, file);
-
-    const std::string manifestName = PathComponents(path).back();
-    std::map<std::string, std::string> digestOfPath;
-    LineReader reader(file);
-    std::string line;
-    int code = 0;
-    for (;;) {
-        LineEnd end = reader.Next(line);
-        CutAtZero(line);
-        if (end == LineEnd::TooLong) {
-            // A comment may be as long as it likes. An entry cut short would install a file
-            // under a shortened path or digest, so the manifest cannot be used.
-            if (!line.empty() && line[0] == '#')
-                continue;
-            WriteLog(FormatString("manifest line longer than %d characters: %s", kManifestLineLimit,
-                                  line.c_str()));
-            code = 105;
-            break;
-        }
-        if (line.empty())
-            break;
-        if (line[0] != '#') {
-            ManifestLine fields;
-            if (!SplitLine(line, fields)) {
-                WriteLog(FormatString("manifest line without three fields: %s", line.c_str()));
-                code = 105;
-                break;
-            }
-            FileEntry entry = MakeFileEntry(fields.url, installDir);
-            // Digests are compared as lower-case text everywhere: the object's name is also its
-            // file name in the incoming folder, where an unpacked file is found by its digest.
-            if (NormalDigest(entry.strName) != entry.strName) {
-                entry.strName = NormalDigest(entry.strName);
-                entry.strObjectMd5 = entry.strName;
-                entry.strIncomingPath = IncomingPath(installDir, entry.strName);
-            }
-            entry.strTargetPath = installDir + "/" + fields.relativePath;
-            entry.strManifestMd5 = NormalDigest(fields.md5);
-            entry.checkFun = CheckObjectMd5;
-            if (const char* refusal = RefusalOf(fields, entry, manifestName, digestOfPath)) {
-                WriteLog(FormatString("manifest line refused, %s: %s", refusal, line.c_str()));
-                code = 105;
-                break;
-            }
-            entries.push_back(entry);
-        }
-        if (end == LineEnd::EndOfFile)
-            break;
-    }
-    // A read error looks like the end of the file to the line reader; the entries after it
-    // would be lost without a word.
-    if (code == 0 && std::ferror(file))
-        code = 106;
+    std::string bytes;
+    bool readWhole = ReadAll(file, bytes);
     std::fclose(file);
-    return code;
+
+    ManifestReading reading = ParseManifest(bytes, installDir, PathComponents(path).back());
+    entries = std::move(reading.entries);
+    if (reading.refusal != ManifestRefusal::None) {
+        WriteLog(RefusalLogLine(reading));
+        return 105;
+    }
+    // A read error looks like the end of the file; the entries after it would be lost without
+    // a word.
+    return readWhole ? 0 : 106;
 }
 
 namespace {
@@ -249,58 +293,73 @@ std::string LeadingBytes(const std::string& line) {
 
 } // namespace
 
+SizeHeaderVerdict JudgeSizeHeader(const std::string& bytes) {
+    using Fault = SizeHeaderVerdict::Fault;
+    SizeHeaderVerdict verdict;
+    // An edge that compresses .js files sends gzip data however it is asked; no count in it
+    // tells the cause, so the magic bytes are named.
+    if (bytes.size() >= 2 && bytes[0] == '\x1f' && bytes[1] == '\x8b') {
+        verdict.fault = Fault::Gzip;
+        return verdict;
+    }
+    LineReader reader(bytes);
+    LineEnd end = reader.Next(verdict.header);
+    CutAtZero(verdict.header);
+    const std::string& header = verdict.header;
+    // A first line too long for the line buffer is no size header; its count would be taken
+    // from its middle.
+    if (end == LineEnd::TooLong || header.empty()) {
+        if (header.find('\r') != std::string::npos)
+            verdict.fault = Fault::CrAlone;
+        else if (header.empty())
+            verdict.fault = Fault::EmptyFirstLine;
+        else
+            verdict.fault = Fault::FirstLineTooLong;
+        return verdict;
+    }
+    verdict.announced = ParseCount(header.substr(1));
+    verdict.body = static_cast<std::int64_t>(bytes.size() - reader.Consumed());
+    if (verdict.announced != verdict.body)
+        verdict.fault = Fault::CountDiffers;
+    return verdict;
+}
+
 bool CheckSizeHeader(FileEntry& entry) {
+    using Fault = SizeHeaderVerdict::Fault;
     std::FILE* file = platform::OpenShared(entry.strIncomingPath, "rb");
     if (!file)
         return false;
     const char* name = entry.strName.c_str();
-    // An edge that compresses .js files sends gzip data however it is asked; no count in it
-    // tells the cause, so the magic bytes are named here.
-    unsigned char magic[2] = {};
-    bool gzip = std::fread(magic, 1, 2, file) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
-    if (gzip || !platform::SeekTo(file, 0)) {
-        std::fclose(file);
-        if (gzip)
-            WriteLog(FormatString("size header of %s: the server compressed the answer (gzip "
-                                  "data where the manifest belongs)",
-                                  name));
-        return false;
-    }
-    LineReader reader(file);
-    std::string header;
-    LineEnd end = reader.Next(header);
-    CutAtZero(header);
-    // A first line too long for the line buffer is no size header; its count would be taken
-    // from its middle.
-    if (end == LineEnd::TooLong || header.empty()) {
-        std::fclose(file);
-        if (header.find('\r') != std::string::npos)
-            WriteLog(FormatString("size header of %s: lines end in CR alone", name));
-        else if (header.empty())
-            WriteLog(FormatString("size header of %s: the first line is empty", name));
-        else
-            WriteLog(FormatString("size header of %s: the first line is longer than %d characters",
-                                  name, kManifestLineLimit));
-        return false;
-    }
-    std::int64_t announced = ParseCount(header.substr(1));
-
-    std::int64_t body = 0;
-    char piece[4096];
-    for (;;) {
-        std::size_t got = std::fread(piece, 1, sizeof piece, file);
-        body += static_cast<std::int64_t>(got);
-        if (got < sizeof piece)
-            break;
-    }
-    bool readFailed = std::ferror(file) != 0;
+    std::string bytes;
+    bool readWhole = ReadAll(file, bytes);
     std::fclose(file);
-    if (readFailed) {
+    if (!readWhole) {
         WriteLog(FormatString("size header of %s: the file cannot be read", name));
         return false;
     }
-    if (announced == body)
+    SizeHeaderVerdict verdict = JudgeSizeHeader(bytes);
+    const std::string& header = verdict.header;
+    switch (verdict.fault) {
+    case Fault::None:
         return true;
+    case Fault::Gzip:
+        WriteLog(FormatString("size header of %s: the server compressed the answer (gzip "
+                              "data where the manifest belongs)",
+                              name));
+        return false;
+    case Fault::CrAlone:
+        WriteLog(FormatString("size header of %s: lines end in CR alone", name));
+        return false;
+    case Fault::EmptyFirstLine:
+        WriteLog(FormatString("size header of %s: the first line is empty", name));
+        return false;
+    case Fault::FirstLineTooLong:
+        WriteLog(FormatString("size header of %s: the first line is longer than %d characters",
+                              name, kManifestLineLimit));
+        return false;
+    case Fault::CountDiffers:
+        break;
+    }
     // The count alone rarely tells why: a byte-order mark or another character where "#"
     // belongs, or CR line ends, explain a count that cannot be read.
     if (header[0] != '#')
@@ -309,7 +368,8 @@ bool CheckSizeHeader(FileEntry& entry) {
     else if (header.find('\r') != std::string::npos)
         WriteLog(FormatString("size header of %s: lines end in CR alone", name));
     WriteLog(FormatString("size header of %s: announces %lld bytes, the body has %lld", name,
-                          static_cast<long long>(announced), static_cast<long long>(body)));
+                          static_cast<long long>(verdict.announced),
+                          static_cast<long long>(verdict.body)));
     return false;
 }
 

@@ -22,13 +22,6 @@ bool IsFile(const std::string& path) {
     return platform::QueryPath(path) == platform::PathKind::File;
 }
 
-bool IsArchiverEntry(const std::string& installDir, const FileEntry& entry) {
-    std::size_t folder = installDir.size() + 1;
-    return entry.strTargetPath.size() > folder &&
-           entry.strTargetPath.compare(0, installDir.size(), installDir) == 0 &&
-           IsArchiverPath(entry.strTargetPath.substr(folder));
-}
-
 // An object being fetched, and when its place is free for the next: at once after a failure,
 // after the pause that follows a successful download.
 struct Running {
@@ -88,8 +81,7 @@ void DownloadSeveralAtOnce(const std::vector<FileEntry*>& pending, int parallel)
 
 } // namespace
 
-void VerifyInstalledFiles(const std::string& installDir, std::vector<FileEntry>& entries,
-                          std::vector<FileEntry*>& pending) {
+void VerifyInstalledFiles(std::vector<FileEntry>& entries, std::vector<FileEntry*>& pending) {
     GetProgress().SetStep(ProgressStep::Checking);
     int checked = 0;
     for (FileEntry& entry : entries) {
@@ -109,7 +101,7 @@ void VerifyInstalledFiles(const std::string& installDir, std::vector<FileEntry>&
     // A packed entry is unpacked by the archiver that the manifest itself delivers: the
     // archiver's own entries are installed first, wherever the manifest lists them.
     std::stable_partition(pending.begin(), pending.end(), [&](const FileEntry* entry) {
-        return IsArchiverEntry(installDir, *entry);
+        return IsArchiverPath(entry->strRelativePath);
     });
 }
 

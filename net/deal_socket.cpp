@@ -81,26 +81,28 @@ int GetHttpHeader(platform::Socket socket, char* buffer,
     using std::chrono::milliseconds;
     const int receiveTimeoutMs = GetEngineSettings().receiveTimeoutMs;
     bool shortened = false;
-    long long shortenedMs = 0;
+    int earlyEnds = 0;
     int count = 0;
     while (count < kHeaderBufferSize) {
         auto left = deadline - std::chrono::steady_clock::now();
         if (left <= std::chrono::steady_clock::duration::zero())
             break;
-        // A receive that may wait past the deadline is cut to the time that is left. The time
-        // is set again only once it has gone down by a millisecond: a head comes a byte per
-        // call, and a system call per byte to say the same time again doubles its cost.
+        // A receive that may wait past the deadline is cut to the time that is left.
         const milliseconds limit(receiveTimeoutMs > 0 ? receiveTimeoutMs : kLongestWaitMs);
-        if (left < limit) {
-            long long leftMs =
-                std::max<long long>(std::chrono::duration_cast<milliseconds>(left).count(), 1);
-            if (!shortened || leftMs != shortenedMs)
-                platform::SetReceiveTimeout(socket, static_cast<int>(leftMs));
+        const bool cut = left < limit;
+        if (cut) {
+            auto leftMs = std::chrono::ceil<milliseconds>(left).count();
+            platform::SetReceiveTimeout(socket, static_cast<int>(std::max<long long>(leftMs, 1)));
             shortened = true;
-            shortenedMs = leftMs;
         }
         // One byte per call, so the socket is left exactly at the first byte of the body.
-        if (platform::ReceiveSome(socket, buffer + count, 1) != 1)
+        long got = platform::ReceiveSome(socket, buffer + count, 1);
+        // The system's timer may end a cut receive a tick before the deadline: the rest is waited
+        // for, so that a head still short at its deadline is always found there. A failing socket
+        // fails again at once and ends the loop after two more tries.
+        if (got < 0 && cut && ++earlyEnds <= 2)
+            continue;
+        if (got != 1)
             break;
         ++count;
         if (count >= 4 && std::memcmp(buffer + count - 4, "\r\n\r\n", 4) == 0)

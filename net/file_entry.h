@@ -12,6 +12,7 @@ struct FileEntry {
     std::string strUrl;          // URL path below the server's base URL
     std::string strObjectMd5;    // digest the downloaded object must have (= strName)
     std::string strTargetPath;   // where the file is installed
+    std::string strRelativePath; // the same, below the install folder, as the manifest names it
     std::int64_t nFileSize = 0;  // Content-Length the server announced
     std::atomic<std::int64_t> nReceived{0};
     // Written by the download worker, read by the thread that started it: bOk is stored before
@@ -29,6 +30,7 @@ struct FileEntry {
         strUrl = other.strUrl;
         strObjectMd5 = other.strObjectMd5;
         strTargetPath = other.strTargetPath;
+        strRelativePath = other.strRelativePath;
         nFileSize = other.nFileSize;
         nReceived.store(other.nReceived.load());
         bOk.store(other.bOk.load());

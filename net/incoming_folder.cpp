@@ -1,5 +1,11 @@
 #include "net/incoming_folder.h"
 
+#include "net/part_files.h"
+#include "platform/platform.h"
+#include "support/log.h"
+
+#include <cstdio>
+
 const std::string strIncomingDir = "incoming";
 
 std::string IncomingFolder(const std::string& installDir) {
@@ -8,4 +14,26 @@ std::string IncomingFolder(const std::string& installDir) {
 
 std::string IncomingPath(const std::string& installDir, const std::string& name) {
     return IncomingFolder(installDir) + "/" + name;
+}
+
+std::vector<std::string> DownloadFileNames(const std::string& name) {
+    std::vector<std::string> names{name};
+    for (int part = 0; part < kInstallerPartFiles; ++part)
+        names.push_back(PartFileName(name, part));
+    return names;
+}
+
+bool ClearEarlierDownload(const std::string& incomingPath) {
+    std::vector<std::string> files = DownloadFileNames(incomingPath);
+    if (platform::QueryPath(files[0]) == platform::PathKind::File &&
+        std::remove(files[0].c_str()) != 0) {
+        WriteLogErrno("call remove faild!");
+        return false;
+    }
+    // A part that stays is thrown away by the download itself when it cannot belong to it.
+    for (std::size_t i = 1; i < files.size(); ++i) {
+        if (platform::QueryPath(files[i]) == platform::PathKind::File)
+            platform::RemoveFile(files[i]);
+    }
+    return true;
 }

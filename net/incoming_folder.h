@@ -5,6 +5,7 @@
 // under kCopyName before it is moved over the target.
 
 #include <string>
+#include <vector>
 
 extern const std::string strIncomingDir; // "incoming"
 
@@ -21,3 +22,12 @@ constexpr const char* kReleaseStateTemporaryName = "FeltoRelease.state.tmp";
 std::string IncomingFolder(const std::string& installDir);
 // "<install folder>/incoming/<name>"
 std::string IncomingPath(const std::string& installDir, const std::string& name);
+
+// Every file one download can leave in the folder: the whole download and its part files. The
+// cleanup keeps these names for a listed object; a fresh start removes them.
+std::vector<std::string> DownloadFileNames(const std::string& name);
+
+// Removes what an earlier download into `incomingPath` left, for a file whose name stays while its
+// content changes (the manifest, its signature): the parts may belong to another version and must
+// never be resumed. False, after a log line, when the whole earlier download cannot be removed.
+bool ClearEarlierDownload(const std::string& incomingPath);

@@ -258,5 +258,8 @@ enum class SignatureCheck { Valid, Invalid, Unavailable };
 // check at all (no bcrypt.dll, no P-256 support).
 SignatureCheck VerifyP256Signature(const std::string& publicPoint, const std::string& message,
                                    const std::string& rawSignature);
+// Test seam: while set, every check answers Unavailable, as on a system without the provider
+// (Windows XP) or with one that refuses the key.
+void MakeSignatureCheckUnavailableForTesting(bool unavailable);
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <atomic>
 #include <memory>
 #include <openssl/bn.h>
 #include <openssl/ecdsa.h>
@@ -16,6 +17,7 @@ const unsigned char kP256KeyInfoPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 
                                             0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00};
 constexpr std::size_t kPointSize = 65;
 constexpr std::size_t kHalfSize = 32;
+std::atomic<bool> g_unavailableForTesting{false};
 
 struct Free {
     void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
@@ -55,6 +57,8 @@ SignatureCheck VerifyP256Signature(const std::string& publicPoint, const std::st
                                    const std::string& rawSignature) {
     if (publicPoint.size() != kPointSize || rawSignature.size() != 2 * kHalfSize)
         return SignatureCheck::Invalid;
+    if (g_unavailableForTesting.load())
+        return SignatureCheck::Unavailable;
     Owned<EVP_PKEY> key = ReadKey(publicPoint);
     if (!key)
         return SignatureCheck::Unavailable; // not a point of the curve: no key to check with
@@ -68,6 +72,10 @@ SignatureCheck VerifyP256Signature(const std::string& publicPoint, const std::st
         EVP_DigestVerify(context.get(), der.get(), static_cast<std::size_t>(derSize),
                          reinterpret_cast<const unsigned char*>(message.data()), message.size());
     return result == 1 ? SignatureCheck::Valid : SignatureCheck::Invalid;
+}
+
+void MakeSignatureCheckUnavailableForTesting(bool unavailable) {
+    g_unavailableForTesting.store(unavailable);
 }
 
 } // namespace platform

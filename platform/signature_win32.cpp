@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -15,6 +16,7 @@ using namespace cng;
 constexpr ULONG kEcdsaPublicP256Magic = 0x31534345; // "ECS1"
 constexpr std::size_t kHalfSize = 32;
 constexpr ULONG kSha256Size = 32;
+std::atomic<bool> g_unavailableForTesting{false};
 
 class Algorithm {
   public:
@@ -63,6 +65,8 @@ SignatureCheck VerifyP256Signature(const std::string& publicPoint, const std::st
                                    const std::string& rawSignature) {
     if (publicPoint.size() != 1 + 2 * kHalfSize || rawSignature.size() != 2 * kHalfSize)
         return SignatureCheck::Invalid;
+    if (g_unavailableForTesting.load())
+        return SignatureCheck::Unavailable;
     const Cng& cng = LoadCng();
     if (!cng.loaded)
         return SignatureCheck::Unavailable;
@@ -84,6 +88,10 @@ SignatureCheck VerifyP256Signature(const std::string& publicPoint, const std::st
                                           static_cast<ULONG>(rawSignature.size()), 0);
     cng.destroyKey(key);
     return verified == 0 ? SignatureCheck::Valid : SignatureCheck::Invalid;
+}
+
+void MakeSignatureCheckUnavailableForTesting(bool unavailable) {
+    g_unavailableForTesting.store(unavailable);
 }
 
 } // namespace platform

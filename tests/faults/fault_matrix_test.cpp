@@ -599,6 +599,56 @@ std::vector<FaultRow> Rows() {
             return outcome;
         });
 
+    // The unpacked file is whole and right when the installer has looked at it, and is cut short
+    // the moment the installer starts to copy it: only the check of the copy stands between the
+    // cut file and the install folder.
+    add("SourceCutDuringTheCopy", "the unpacked file is cut after its check, before its copy",
+        {21, Intact::OldOrNew}, [](FaultMatrix& t) {
+            t.Update();
+            t.StartServer();
+            const std::string source = t.Incoming(t.Entry("launcher/packed.dll").fileMd5);
+            Outcome outcome = t.Run(kRowLimitMs, {"env", "LD_PRELOAD=" FELTO_SPOIL_SOURCE_LIBRARY,
+                                                  "FELTO_SPOIL_SOURCE=" + source});
+            EXPECT_TRUE(ReadFile(t.Installed("launcher/packed.dll")) ==
+                        t.Find(t.OldGame(), "launcher/packed.dll").bytes);
+            EXPECT_FALSE(FileExists(t.Installed("launcher/~felto.tmp")));
+            const std::string unpacked = t.Find(t.NewGame(), "launcher/packed.dll").bytes;
+            EXPECT_EQ(CountOf(outcome.log,
+                              "MD5不一致,local:" + Md5Of(unpacked.substr(0, unpacked.size() / 2)) +
+                                  ",manifest:" + t.Entry("launcher/packed.dll").fileMd5),
+                      1)
+                << outcome.log;
+            return outcome;
+        });
+
+    // An unpacked file of the right size and the wrong bytes lies in the download folder under a
+    // name that another entry's download may use, so it outlives the folder's cleanup; the
+    // archiver starts only once the installer has missed its output (or more than a second
+    // late). Only the archiver's own output may be taken.
+    add("StaleUnpackedCopyOfTheRightSize", "a wrong unpacked copy of the right size, late archiver",
+        complete, [](FaultMatrix& t) {
+            std::string archiver =
+                "#!/bin/sh\nfor i in $(seq 30); do\n"
+                "  grep -q '文件不存在' \"$HOME/Felto/FeltoInstaller.log\" && break\n"
+                "  sleep 0.05\ndone\nexec 7z \"$@\" >/dev/null\n";
+            const std::string unpacked = t.Find(t.NewGame(), "launcher/packed.dll").bytes;
+            auto withArchiver = [&](std::vector<GameFile> game) {
+                for (GameFile& file : game)
+                    if (file.path.compare(0, 10, "plantform/") == 0)
+                        file.bytes = archiver;
+                // Listed unpacked, with the bytes that the packed entry unpacks to.
+                game.push_back({"launcher/packed-plain.dll", unpacked, false});
+                return game;
+            };
+            t.InstallPrevious(withArchiver(t.OldGame()));
+            t.Publish(withArchiver(t.NewGame()));
+            t.StartServer();
+            std::string stale = unpacked;
+            stale[stale.size() / 2] ^= 0x55;
+            WriteFile(t.Incoming(t.Entry("launcher/packed.dll").fileMd5), stale);
+            return t.Run();
+        });
+
     add("LongFileName", "a file name of 250 bytes", complete, [](FaultMatrix& t) {
         std::vector<GameFile> game = t.NewGame();
         game.push_back({"launcher/" + std::string(246, 'n') + ".dat", "long name", false});
@@ -715,6 +765,40 @@ std::vector<FaultRow> Rows() {
             Outcome second = t.Run();
             EXPECT_EQ(RangeStartsOf(t, "launcher/big.pak"), std::vector<std::int64_t>{0})
                 << "the parts of the failed join were fetched again";
+            return second;
+        });
+
+    // Part files already hold all of an object but its last bytes; the disk has room for those,
+    // not for the whole object. The download goes on; the copy into place then needs the room of
+    // the whole file, which the next run, on a grown disk, has.
+    add("ResumeOnANearlyFullDisk", "parts hold nearly all of a file, room for the rest only",
+        complete, [](FaultMatrix& t) {
+            if (!t.MountSmallDisk())
+                return Skipped(kNoSmallDisk);
+            t.Update();
+            t.InstallPublishedManifest();
+            const std::string object = t.Entry("launcher/big.pak").objectMd5;
+            const std::string bytes = t.Find(t.NewGame(), "launcher/big.pak").bytes;
+            const std::int64_t size = static_cast<std::int64_t>(bytes.size());
+            const std::int64_t segment = size / 3;
+            WriteFile(t.Incoming(object + "_0"), bytes.substr(0, segment));
+            WriteFile(t.Incoming(object + "_1"), bytes.substr(segment, segment));
+            WriteFile(t.Incoming(object + "_2"),
+                      bytes.substr(2 * segment, size - 2 * segment - 1000));
+            t.LeaveFree(size * 2 / 3);
+            t.StartServer();
+            Outcome first = t.Run();
+            EXPECT_EQ(CountOf(first.log, "Not enough free space"), 0) << first.log;
+            EXPECT_EQ(RangeStartsOf(t, "launcher/big.pak"),
+                      (std::vector<std::int64_t>{0, size - 1000}))
+                << "the rest of the file was not fetched";
+            t.ExpectIntact(Intact::OldOrNew);
+
+            t.LeaveFree(8 * kMiB);
+            t.Server().ClearRequests();
+            Outcome second = t.Run();
+            EXPECT_EQ(RangeStartsOf(t, "launcher/big.pak"), std::vector<std::int64_t>{})
+                << "the joined download was not reused";
             return second;
         });
 

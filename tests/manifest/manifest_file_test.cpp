@@ -1,5 +1,6 @@
 #include "app/installer_state.h"
 #include "app/manifest_fetch.h"
+#include "manifest/install_path.h"
 #include "manifest/manifest_file.h"
 #include "manifest/md5.h"
 #include "platform/platform.h"
@@ -304,6 +305,103 @@ TEST_F(ManifestTest, OpeningFailuresEndTheRun) {
     // A folder where the manifest should be must not read as an empty list.
     ASSERT_TRUE(platform::MakeFolder(State().manifestEntry->strTargetPath));
     ExpectRunEndsWith("10[67]");
+}
+
+// The reader over bytes: what the run logs and stops with comes from the typed refusal alone.
+TEST(ManifestBytes, EachRefusalIsTypedAndLoggedWithItsLine) {
+    const std::string a = "u/" + std::string(kDigestA) + "\t";
+    const std::string ok = a + "ok.dat\t" + kDigestA;
+    const std::string longEntry = a + std::string(kManifestLineLimit, 'p') + "\t" + kDigestA;
+    struct Case {
+        std::string line;
+        ManifestRefusal refusal;
+        std::string logLine;
+    };
+    const Case cases[] = {
+        {longEntry, ManifestRefusal::LineTooLong,
+         "manifest line longer than 509 characters: " + longEntry.substr(0, kManifestLineLimit)},
+        {"u/a\ta.dat", ManifestRefusal::NotThreeFields,
+         "manifest line without three fields: u/a\ta.dat"},
+        {a + "../x.dat\t" + kDigestA, ManifestRefusal::LeavesFolder,
+         "manifest line refused, the install path leaves the folder or names a device: " + a +
+             "../x.dat\t" + kDigestA},
+        {a + "Incoming\\x.dat\t" + kDigestA, ManifestRefusal::InstallersOwn,
+         "manifest line refused, the install path is the installer's own: " + a +
+             "Incoming\\x.dat\t" + kDigestA},
+        {a + "launcher_manifest.js\t" + kDigestA, ManifestRefusal::InstallersOwn,
+         "manifest line refused, the install path is the installer's own: " + a +
+             "launcher_manifest.js\t" + kDigestA},
+        {a + "b.dat\tx/y", ManifestRefusal::NotPlainName,
+         "manifest line refused, the object name or the digest is no plain file name: " + a +
+             "b.dat\tx/y"},
+        {a + "b.dat\tFeltoRelease.state", ManifestRefusal::IncomingNameIsOwn,
+         "manifest line refused, the object name or the digest is the installer's own: " + a +
+             "b.dat\tFeltoRelease.state"},
+        {a + "OK.dat\t" + kDigestB, ManifestRefusal::TwoDigests,
+         "manifest line refused, the install path is listed twice with different digests: " + a +
+             "OK.dat\t" + kDigestB},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        ManifestReading reading = ParseManifest(Header(ok + "\n" + c.line + "\n" + ok + "\n"),
+                                                "D:/Felto", "launcher_manifest.js");
+        EXPECT_EQ(reading.refusal, c.refusal);
+        EXPECT_EQ(RefusalLogLine(reading), c.logLine);
+        // The run stops at the refused line: only the entry before it is read.
+        ASSERT_EQ(reading.entries.size(), 1u);
+        EXPECT_EQ(reading.entries[0].strRelativePath, "ok.dat");
+    }
+    ManifestReading good = ParseManifest(Header(ok + "\n"), "D:/Felto", "launcher_manifest.js");
+    EXPECT_EQ(good.refusal, ManifestRefusal::None);
+    EXPECT_EQ(RefusalLogLine(good), "");
+}
+
+TEST(ManifestBytes, PassingOverKeepsTheEntriesAfterARefusedLineAndTheFirstReason) {
+    const std::string a = "u/" + std::string(kDigestA) + "\t";
+    const std::string body = a + "one.dat\t" + kDigestA + "\n" + "two fields\tonly\n" + a +
+                             "../x.dat\t" + kDigestA + "\n" + a + "#long\t" +
+                             std::string(kManifestLineLimit, 'p') + "\n" + a + "two.dat\t" +
+                             kDigestA + "\n";
+    ManifestReading reading =
+        ParseManifest(Header(body), std::string(), "launcher_manifest.js", RefusedLines::PassOver);
+    EXPECT_EQ(reading.refusal, ManifestRefusal::NotThreeFields);
+    EXPECT_EQ(reading.refusedLine, "two fields\tonly");
+    ASSERT_EQ(reading.entries.size(), 2u);
+    EXPECT_EQ(reading.entries[0].strRelativePath, "one.dat");
+    EXPECT_EQ(reading.entries[1].strRelativePath, "two.dat");
+}
+
+TEST(ManifestBytes, AnEntryKeepsItsInstallPathAsListed) {
+    const std::string body = "objects/" + std::string(kDigestA) + "\tPlantform\\X64\\7z.EXE\t" +
+                             kDigestA + "\n" + "objects/" + kDigestB + "\tplantform/x64/7z.dll\t" +
+                             kDigestB + "\n";
+    ManifestReading reading = ParseManifest(Header(body), "D:/Felto", "launcher_manifest.js");
+    ASSERT_EQ(reading.entries.size(), 2u);
+    const FileEntry& archiver = reading.entries[0];
+    EXPECT_EQ(archiver.strRelativePath, "Plantform\\X64\\7z.EXE");
+    EXPECT_EQ(archiver.strTargetPath, "D:/Felto/Plantform\\X64\\7z.EXE");
+    EXPECT_TRUE(IsArchiverPath(archiver.strRelativePath));
+    EXPECT_FALSE(IsArchiverPath(reading.entries[1].strRelativePath));
+    // The publisher keeps the archiver's whole folder unpacked, as written in its own manifests.
+    EXPECT_TRUE(IsInArchiverFolder(reading.entries[1].strRelativePath));
+    EXPECT_FALSE(IsInArchiverFolder("plantformx/7z.dll"));
+    EXPECT_EQ(MakeFileEntry(strManifestUrl, "D:/Felto").strRelativePath, "launcher_manifest.js");
+}
+
+TEST(ManifestBytes, SizeHeaderFaultsAreTyped) {
+    using Fault = SizeHeaderVerdict::Fault;
+    const std::string body = "u/a\ta.dat\t" + std::string(kDigestA) + "\n";
+    EXPECT_EQ(JudgeSizeHeader(Header(body)).fault, Fault::None);
+    EXPECT_EQ(JudgeSizeHeader("").fault, Fault::EmptyFirstLine);
+    EXPECT_EQ(JudgeSizeHeader("\x1f\x8b\x08" + Header(body)).fault, Fault::Gzip);
+    EXPECT_EQ(JudgeSizeHeader("#" + std::string(600, '0') + "\n").fault, Fault::FirstLineTooLong);
+    EXPECT_EQ(JudgeSizeHeader("#5\r" + std::string(600, 'x') + "\r").fault, Fault::CrAlone);
+    SizeHeaderVerdict off =
+        JudgeSizeHeader("#" + std::to_string(body.size()) + "\r\n" + body + "x");
+    EXPECT_EQ(off.fault, Fault::CountDiffers);
+    EXPECT_EQ(off.header, "#" + std::to_string(body.size()));
+    EXPECT_EQ(off.announced, static_cast<std::int64_t>(body.size()));
+    EXPECT_EQ(off.body, static_cast<std::int64_t>(body.size() + 1));
 }
 
 TEST(SafeRelativePath, AcceptsPathsInsideTheFolder) {

@@ -1,5 +1,6 @@
 #include "net/download_space.h"
 #include "net/http_get.h"
+#include "net/incoming_folder.h"
 #include "tests/net/engine_fixture.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +28,15 @@ class HttpDownloadTest : public EngineTest {
             if (FileExists(Part(destination, i)))
                 return false;
         return true;
+    }
+
+    // The connection of the segment from 200000 closes after 70000 bytes, the first time only.
+    void CutTheMiddleSegmentOnce() {
+        HttpFault fault;
+        fault.rangeStart = 200000;
+        fault.closeAfterBodyBytes = 70000;
+        fault.times = 1;
+        server_.AddFault(fault);
     }
 
     std::int64_t fileSize_ = -1;
@@ -104,11 +114,7 @@ TEST_F(HttpDownloadTest, FailingMiddleSegmentLeavesTheDestinationAndIsResumedNex
     std::string bytes = MakeBytes(600000, 6);
     std::string destination = Serve("middle", bytes);
     WriteFile(destination, "the previous download");
-    HttpFault fault;
-    fault.rangeStart = 200000;
-    fault.closeAfterBodyBytes = 70000;
-    fault.times = 1;
-    server_.AddFault(fault);
+    CutTheMiddleSegmentOnce();
     GetProgress().PlanDownloads(1);
 
     EXPECT_FALSE(Download("middle", destination));
@@ -130,6 +136,24 @@ TEST_F(HttpDownloadTest, FailingMiddleSegmentLeavesTheDestinationAndIsResumedNex
     EXPECT_EQ(progress.bytesKnown, 600000);
     EXPECT_EQ(progress.filesSized, 1);
     EXPECT_TRUE(NoPartFiles(destination));
+}
+
+TEST_F(HttpDownloadTest, AFreshStartClearsWhatAFailedDownloadLeftAndNothingElse) {
+    std::string bytes = MakeBytes(600000, 7);
+    std::string destination = Serve("manifest", bytes);
+    std::string other = Serve("manifest2", bytes);
+    WriteFile(destination, "the previous download");
+    WriteFile(Part(other, 0), "another download's part");
+    CutTheMiddleSegmentOnce();
+    ASSERT_FALSE(Download("manifest", destination));
+    ASSERT_TRUE(FileExists(Part(destination, 2)));
+
+    EXPECT_TRUE(ClearEarlierDownload(destination));
+    EXPECT_FALSE(FileExists(destination));
+    EXPECT_TRUE(NoPartFiles(destination));
+    EXPECT_TRUE(FileExists(Part(other, 0)));
+    // Nothing to clear is no failure.
+    EXPECT_TRUE(ClearEarlierDownload(destination));
 }
 
 TEST_F(HttpDownloadTest, SegmentRefusedByTheServerFailsTheDownload) {
@@ -244,6 +268,22 @@ TEST_F(HttpDownloadTest, SlowBodyIsCutOffOnlyBelowTheWindowRate) {
     ASSERT_TRUE(Download("drip", destination));
     EXPECT_TRUE(ReadFile(destination) == bytes);
 
+    // A slow link brings less than the threshold in each read, and still enough in each window:
+    // what counts is the window's total.
+    SetSlowLimits(30000, 200, 40);
+    fault.dripBytes = 8;
+    fault.dripDelayMs = 10; // 160 bytes in a window, never more than a few pieces in one read
+    fault.path = "/objects/pieces";
+    server_.ClearFaults();
+    server_.AddFault(fault);
+    std::string pieces = MakeBytes(1200, 14);
+    destination = Serve("pieces", pieces);
+    ASSERT_TRUE(Download("pieces", destination)) << Log();
+    EXPECT_TRUE(ReadFile(destination) == pieces);
+    EXPECT_EQ(CountOf(Log(), "is too slow"), 0);
+    SetSlowLimits(30000, 200, 20);
+
+    fault.path = "/objects/drip";
     fault.dripBytes = 1;
     fault.dripDelayMs = 50; // 4 bytes in a window
     fault.times = -1;

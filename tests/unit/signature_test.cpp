@@ -78,6 +78,8 @@ TEST_P(OpensslSignatureTest, BecomesRAndSAndVerifiesOnlyItsOwnMessage) {
               platform::SignatureCheck::Invalid);
     EXPECT_EQ(platform::VerifyP256Signature(point, "launcher_manifest.js\n#1\n", raw),
               platform::SignatureCheck::Invalid);
+    EXPECT_EQ(platform::VerifyP256Signature(point, kSignedMessage, raw.substr(0, 63)),
+              platform::SignatureCheck::Invalid);
     std::string changed = raw;
     changed[40] ^= 1;
     EXPECT_EQ(platform::VerifyP256Signature(point, kSignedMessage, changed),
@@ -196,6 +198,16 @@ TEST(SignatureFileTest, TheDownloadCheckAndTheWholeCheckOfAManifest) {
                                      entry.strIncomingPath, stamp),
               ManifestSignature::Valid);
     EXPECT_EQ(stamp.release, 1001u);
+    // A system that cannot check takes nothing, not even a good signature.
+    platform::MakeSignatureCheckUnavailableForTesting(true);
+    const platform::SignatureCheck unchecked =
+        platform::VerifyP256Signature(FromHex(kTestKeyPoint), kSignedMessage,
+                                      FromHex(Pad32(kSignatures[0].r) + Pad32(kSignatures[0].s)));
+    const ManifestSignature withoutProvider = CheckManifestSignature(
+        kTestKey, "launcher_manifest.js", manifest, entry.strIncomingPath, stamp);
+    platform::MakeSignatureCheckUnavailableForTesting(false);
+    EXPECT_EQ(unchecked, platform::SignatureCheck::Unavailable);
+    EXPECT_EQ(withoutProvider, ManifestSignature::Unavailable);
     EXPECT_EQ(CheckManifestSignature(kTestKey, "launcher_manifest_x64.js", manifest,
                                      entry.strIncomingPath, stamp),
               ManifestSignature::Mismatch);
@@ -223,6 +235,9 @@ TEST(SignatureFileTest, TheDownloadCheckAndTheWholeCheckOfAManifest) {
     EXPECT_FALSE(CheckSignatureFile(entry));
     WriteFile(entry.strIncomingPath, "<html>404 Not Found</html>");
     EXPECT_FALSE(CheckSignatureFile(entry));
+    EXPECT_EQ(CheckManifestSignature(kTestKey, "launcher_manifest.js", manifest,
+                                     entry.strIncomingPath, stamp),
+              ManifestSignature::Unreadable);
 }
 
 TEST(SignatureFileTest, UtcTextAroundLeapDaysAndTheEpoch) {

@@ -1,21 +1,16 @@
 #include "manifest_text.h"
 
-namespace publish {
+#include "manifest/install_path.h"
+#include "manifest/manifest_file.h"
 
-namespace {
-const std::string kArchiverFolder = "plantform/";
-} // namespace
+namespace publish {
 
 std::size_t LineLength(const ManifestLine& line) {
     return line.url.size() + 1 + line.relPath.size() + 1 + line.md5.size();
 }
 
-bool IsArchiverPath(const std::string& relPath) {
-    return relPath.rfind(kArchiverFolder, 0) == 0;
-}
-
 bool InstallsBefore(const std::string& relPathA, const std::string& relPathB) {
-    bool archiverA = IsArchiverPath(relPathA), archiverB = IsArchiverPath(relPathB);
+    bool archiverA = IsInArchiverFolder(relPathA), archiverB = IsInArchiverFolder(relPathB);
     if (archiverA != archiverB)
         return archiverA;
     return relPathA < relPathB;
@@ -28,34 +23,12 @@ std::string ManifestText(const std::vector<ManifestLine>& lines) {
     return "#" + std::to_string(body.size()) + "\n" + body;
 }
 
-std::vector<ManifestLine> ParseManifest(const std::string& text) {
+std::vector<ManifestLine> ParseManifest(const std::string& text, const std::string& manifestName) {
     std::vector<ManifestLine> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            break; // the installer stops reading here too
-        if (line[0] == '#')
-            continue;
-        std::vector<std::string> fields;
-        std::size_t start = 0;
-        while (start < line.size() && fields.size() < 3) {
-            std::size_t tab = line.find('\t', start);
-            if (tab == std::string::npos)
-                tab = line.size();
-            if (tab > start)
-                fields.push_back(line.substr(start, tab - start));
-            start = tab + 1;
-        }
-        if (fields.size() == 3)
-            lines.push_back({fields[0], fields[1], fields[2]});
-    }
+    ManifestReading reading =
+        ::ParseManifest(text, std::string(), manifestName, RefusedLines::PassOver);
+    for (const FileEntry& entry : reading.entries)
+        lines.push_back({entry.strUrl, entry.strRelativePath, entry.strManifestMd5});
     return lines;
 }
 

@@ -19,12 +19,12 @@ std::size_t LineLength(const ManifestLine& line);
 // The installer installs in manifest order and needs its archiver before the first packed file:
 // everything under plantform/ comes first, then the rest by path.
 bool InstallsBefore(const std::string& relPathA, const std::string& relPathB);
-bool IsArchiverPath(const std::string& relPath);
 
 // The whole manifest file for lines already in install order.
 std::string ManifestText(const std::vector<ManifestLine>& lines);
 
-// The entries of a manifest written earlier; lines that are not entries are passed over.
-std::vector<ManifestLine> ParseManifest(const std::string& text);
+// The entries of a manifest written earlier, named `manifestName`, as the installer reads them;
+// lines the installer refuses are passed over (see RefusedLines).
+std::vector<ManifestLine> ParseManifest(const std::string& text, const std::string& manifestName);
 
 } // namespace publish

@@ -1,6 +1,7 @@
 #include "publish.h"
 
 #include "file_io.h"
+#include "manifest/install_path.h"
 #include "manifest/manifest_file.h"
 #include "manifest_text.h"
 #include "object_store.h"
@@ -44,7 +45,7 @@ bool MatchesGlob(const std::string& glob, const std::string& relPath) {
 
 bool ShouldPack(const PublishOptions& options, const std::string& relPath, std::uintmax_t size) {
     // The installer needs the archiver itself unpacked.
-    if (IsArchiverPath(relPath))
+    if (IsInArchiverFolder(relPath))
         return false;
     if (options.packOver && size > *options.packOver)
         return true;
@@ -201,7 +202,7 @@ ExitStatus Publish(const PublishOptions& options) {
     bool hadEarlier[2];
     for (int i = 0; i < 2; ++i) {
         hadEarlier[i] = ReadWholeFile(downloadDir / kManifestNames[i], earlier[i]);
-        store.RememberPackedObjects(ParseManifest(earlier[i]));
+        store.RememberPackedObjects(ParseManifest(earlier[i], kManifestNames[i]));
     }
 
     std::vector<Tree*> distinct{&trees[0]};
