@@ -76,9 +76,14 @@ std::string InstallPathKey(const std::string& path) {
 bool IsReservedPath(const std::string& path, const std::string& manifestName) {
     std::string key = InstallPathKey(path);
     std::string first = key.substr(0, key.find('/'));
-    return first == "incoming" || key == "feltoinstaller.log" ||
+    std::string last = key.substr(key.rfind('/') + 1);
+    return first == "incoming" || key == "feltoinstaller.log" || IsInstallCopyName(last) ||
            key == InstallPathKey(platform::kInstanceLockFileName) ||
            key == InstallPathKey(manifestName);
+}
+
+bool IsInstallCopyName(const std::string& name) {
+    return InstallPathKey(name) == kInstallCopyName;
 }
 
 bool IsArchiverPath(const std::string& path) {

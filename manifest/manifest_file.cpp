@@ -118,6 +118,15 @@ std::int64_t ParseCount(const std::string& text) {
     return negative ? -value : value;
 }
 
+// A digest followed by blanks names the same object as the digest alone; anything else is kept
+// as written.
+std::string TrimmedDigest(const std::string& text) {
+    std::string trimmed = text.substr(0, text.find_last_not_of(' ') + 1);
+    bool digest = trimmed.size() == 32 &&
+                  trimmed.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    return digest ? trimmed : text;
+}
+
 // A line is handled as the C string it was in the fixed line buffer: a zero byte ends it. This
 // also keeps a zero byte from hiding a "..", since file names end at the first zero byte.
 void CutAtZero(std::string& line) {
@@ -154,6 +163,13 @@ const char* RefusalOf(const ManifestLine& fields, const FileEntry& entry,
         return "the install path is the installer's own";
     if (!IsSafeIncomingName(entry.strName) || !IsSafeIncomingName(fields.md5))
         return "the object name or the digest is no plain file name";
+    if (IsInstallCopyName(entry.strName) || IsInstallCopyName(fields.md5))
+        return "the object name or the digest is the installer's own";
+    // Windows drops trailing dots and blanks and ignores letter case: a digest that differs from
+    // the object's name only so would name the download itself as the unpacked file.
+    if (entry.strManifestMd5 != entry.strObjectMd5 &&
+        InstallPathKey(entry.strManifestMd5) == InstallPathKey(entry.strObjectMd5))
+        return "the digest names the download itself";
     // One file cannot have two contents: every run would install the other one.
     auto seen = digestOfPath.emplace(key, entry.strManifestMd5);
     if (!seen.second && seen.first->second != entry.strManifestMd5)
@@ -212,7 +228,7 @@ int ReadManifestFile(const std::string& path, std::vector<FileEntry>& entries) {
                 entry.strIncomingPath = strInstallDir + "/incoming/" + entry.strName;
             }
             entry.strTargetPath = strInstallDir + "/" + fields.relativePath;
-            entry.strManifestMd5 = NormalDigest(fields.md5);
+            entry.strManifestMd5 = NormalDigest(TrimmedDigest(fields.md5));
             entry.checkFun = CheckObjectMd5;
             if (const char* refusal = RefusalOf(fields, entry, manifestName, digestOfPath)) {
                 WriteLog(FormatString("manifest line refused, %s: %s", refusal, line.c_str()));
