@@ -1,9 +1,12 @@
 /* Stands in for 7-Zip's 7z.exe in the tests under Wine. It takes the installer's command line
  * (x -o<folder> <archive> -y) and has the host's own 7z do the extracting, with every path
- * turned into the host's form: Wine knows where each drive letter leads. */
+ * turned into the host's form: Wine knows where each drive letter leads. A test that decides
+ * when the archiver writes names a host script in FELTO_TEST_7Z_HOST, which gets the same
+ * arguments in place of the host's 7z. */
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 typedef char*(CDECL* UnixFileName)(const WCHAR*);
@@ -42,9 +45,10 @@ int main(int argc, char** argv) {
         fprintf(stderr, "7z stand-in: cannot use this command line\n");
         return 7;
     }
+    const char* host = getenv("FELTO_TEST_7Z_HOST");
     char command[9000];
-    snprintf(command, sizeof command, "/usr/bin/7z x -bd -y \"-o%s\" \"%s\"", hostFolder,
-             hostArchive);
+    snprintf(command, sizeof command, "\"%s\" x -bd -y \"-o%s\" \"%s\"",
+             host && *host ? host : "/usr/bin/7z", hostFolder, hostArchive);
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
