@@ -125,6 +125,16 @@ void FaultFixture::LeaveFree(std::int64_t bytes) {
         << std::strerror(errno);
 }
 
+std::string FaultFixture::Said(const std::string& utf8) const {
+    return program_ == Program::Wine ? ToCp936(utf8) : utf8;
+}
+
+std::string FaultFixture::LoggedPath(const std::string& hostPath) const {
+    if (program_ == Program::Native || hostPath.compare(0, InstallDir().size(), InstallDir()) != 0)
+        return hostPath;
+    return "D:\\Felto" + hostPath.substr(InstallDir().size());
+}
+
 std::vector<GameFile> FaultFixture::OldGame() const {
     return Game(0);
 }
@@ -136,7 +146,7 @@ std::vector<GameFile> FaultFixture::NewGame() const {
 std::string FaultFixture::ArchiverRunning(const std::string& hostScript) {
     if (program_ == Program::Native)
         return hostScript;
-    const std::string script = dir_ / "host-archiver.sh";
+    const std::string script = hostScripts_ / "host-archiver.sh";
     WriteFile(script, hostScript);
     fs::permissions(script, fs::perms::owner_all);
     runEnv_["FELTO_TEST_7Z_HOST"] = script;

@@ -88,6 +88,11 @@ class FaultFixture : public ::testing::Test {
 
     // `wrapper` (a command that runs the program) is for the native program only.
     Outcome RunInstaller(int timeoutMs, const std::vector<std::string>& wrapper = {});
+    // A text as the running program logs it: code page 936 bytes from the exe.
+    std::string Said(const std::string& utf8) const;
+    // A path of the install folder as the running program logs it ("D:\Felto/..." from the
+    // exe, which logs its folder with a backslash and what follows with slashes).
+    std::string LoggedPath(const std::string& hostPath) const;
     // Environment added to every run of the installer.
     std::map<std::string, std::string> runEnv_;
     // Every file of the published version installed with exactly its bytes, and the game started.
@@ -107,6 +112,7 @@ class FaultFixture : public ::testing::Test {
     std::vector<GameFile> Game(unsigned version) const;
     void LoadTree();
     Program program_ = Program::Native;
+    TempDir hostScripts_; // beside the player's machine, not on it
     std::unique_ptr<WinePrefix> wine_;
     std::string archiver32_, archiver64_, game_; // the Windows programs' bytes, under Wine
     bool smallDisk_ = false;

@@ -46,9 +46,21 @@ int main(int argc, char** argv) {
         return 7;
     }
     const char* host = getenv("FELTO_TEST_7Z_HOST");
-    char command[9000];
-    snprintf(command, sizeof command, "\"%s\" x -bd -y \"-o%s\" \"%s\"",
-             host && *host ? host : "/usr/bin/7z", hostFolder, hostArchive);
+    /* Wine cannot wait for a host program it started: the host's shell writes the extraction's
+     * exit status into a file beside the output when it has ended, and the stand-in waits for
+     * that file (at most ten minutes, the installer's own limit). */
+    char marker[MAX_PATH * 2], hostMarker[4096];
+    snprintf(marker, sizeof marker, "%s\\7z-stand-in-%lu.done", folder, GetCurrentProcessId());
+    DeleteFileA(marker);
+    if (!ToHostPath(marker, hostMarker, sizeof hostMarker))
+        return 9;
+    char command[12000];
+    /* Windows rules split the command line: the script is one double-quoted argument. */
+    snprintf(command, sizeof command,
+             "/bin/sh -c \"\\\"$0\\\" \\\"$@\\\" >/dev/null 2>&1; echo $? > '%s.part'; "
+             "mv '%s.part' '%s'\" \"%s\" x -bd -y \"-o%s\" \"%s\"",
+             hostMarker, hostMarker, hostMarker, host && *host ? host : "/usr/bin/7z", hostFolder,
+             hostArchive);
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
@@ -57,10 +69,20 @@ int main(int argc, char** argv) {
         fprintf(stderr, "7z stand-in: cannot start the host's 7z (%lu)\n", GetLastError());
         return 8;
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 2;
-    GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return (int)code;
+    for (int waited = 0; GetFileAttributesA(marker) == INVALID_FILE_ATTRIBUTES; waited += 20) {
+        if (waited >= 600000)
+            return 10;
+        Sleep(20);
+    }
+    char status[64] = "";
+    FILE* file = fopen(marker, "r");
+    if (file) {
+        if (!fgets(status, sizeof status, file))
+            status[0] = '\0';
+        fclose(file);
+    }
+    DeleteFileA(marker);
+    return status[0] ? atoi(status) : 2;
 }
