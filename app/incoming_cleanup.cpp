@@ -2,7 +2,8 @@
 
 #include "app/installer_state.h"
 #include "manifest/manifest_file.h"
-#include "net/http_get.h"
+#include "net/incoming_folder.h"
+#include "net/part_files.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -62,20 +63,20 @@ std::set<std::string> UsableIncomingNames(const std::vector<FileEntry>& entries)
 void ClearIncoming() {
     std::vector<FileEntry> listed;
     for (const std::string& url : {strManifestUrl, strManifestUrlX64}) {
-        FileEntry manifest = MakeFileEntry(url);
+        FileEntry manifest = MakeFileEntry(url, strInstallDir);
         listed.push_back(manifest);
         if (platform::QueryPath(manifest.strTargetPath) != platform::PathKind::File)
             continue;
         std::vector<FileEntry> entries;
         // A copy cut short still names what it lists up to the cut; one that cannot be opened
         // names nothing, and nothing can be judged.
-        if (ReadManifestFile(manifest.strTargetPath, entries) == 107)
+        if (ReadManifestFile(manifest.strTargetPath, strInstallDir, entries) == 107)
             return;
         listed.insert(listed.end(), entries.begin(), entries.end());
     }
     std::set<std::string> usable = UsableIncomingNames(listed);
 
-    std::string folder = strInstallDir + "/" + strIncomingDir;
+    std::string folder = IncomingFolder(strInstallDir);
     std::vector<platform::FolderItem> items;
     if (!platform::ListFolder(folder, items))
         return;

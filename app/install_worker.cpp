@@ -10,6 +10,8 @@
 #include "manifest/manifest_file.h"
 #include "manifest/md5.h"
 #include "manifest/verification.h"
+#include "net/download_worker.h"
+#include "net/incoming_folder.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/os_description.h"
@@ -25,15 +27,6 @@ constexpr unsigned kSourceLookPauseMs = 500;
 // How long the archiver may run before its output is judged as it stands: far beyond any real
 // member on a slow disk behind a virus scanner, and still an end.
 constexpr unsigned kArchiverLimitMs = 10 * 60 * 1000;
-// A file is copied under this name in the download folder before it is checked and moved over
-// its target: on the target's volume, so the move is one step, and in a folder whose path stays
-// short, so that a target near the system's path limit never pushes the copy over it.
-constexpr const char* kCopyName = "~felto.tmp";
-
-void WaitUntilFinished(const FileEntry& entry) {
-    while (!entry.IsFinished())
-        platform::SleepMs(kPollMs);
-}
 
 void LogFileFailure(const char* call, int error) {
     WriteLog(FormatString("%s ErrorCode:%d, ErrorDesc:%s", call, error,
@@ -85,7 +78,7 @@ void Unpack(const FileEntry& entry, const std::string& source) {
     // ends without a backslash inside the quotes, where it would escape the closing quote.
     std::string commandLine = FormatString("\"%s\" x \"-o%s/incoming\" \"%s\" -y", archiver.c_str(),
                                            strInstallDir.c_str(), entry.strIncomingPath.c_str());
-    std::vector<std::string> argv = {archiver, "x", "-o" + strInstallDir + "/incoming",
+    std::vector<std::string> argv = {archiver, "x", "-o" + IncomingFolder(strInstallDir),
                                      entry.strIncomingPath, "-y"};
     platform::ProgramHandle program;
     unsigned started = platform::StartHidden(commandLine, argv, program);
@@ -166,8 +159,8 @@ bool OutOfSpaceFor(const std::string& source, const std::string& folder, int err
 // moves it over the target in one step: whatever happens to the source meanwhile, the target
 // holds either its old bytes or the checked new ones.
 void CopyIntoPlace(const FileEntry& entry, const std::string& source) {
-    const std::string folder = strInstallDir + "/" + strIncomingDir;
-    const std::string copy = folder + "/" + kCopyName;
+    const std::string folder = IncomingFolder(strInstallDir);
+    const std::string copy = IncomingPath(strInstallDir, kCopyName);
     if (!RemoveOwnFile(copy))
         FailWith(21);
     if (!platform::CopyFileOver(source, copy)) {
@@ -197,7 +190,7 @@ void CopyIntoPlace(const FileEntry& entry, const std::string& source) {
 }
 
 void InstallOne(const FileEntry& entry) {
-    std::string source = strInstallDir + "/" + strIncomingDir + "/" + entry.strManifestMd5;
+    std::string source = IncomingPath(strInstallDir, entry.strManifestMd5);
     bool packed = entry.strObjectMd5 != entry.strManifestMd5;
     if (packed)
         Unpack(entry, source);
@@ -215,7 +208,7 @@ void InstallOne(const FileEntry& entry) {
 
 bool PrepareFolders() {
     MakeDirectories(strInstallDir.c_str());
-    return MakeDirectories((strInstallDir + "/" + strIncomingDir).c_str()) != 0;
+    return MakeDirectories(IncomingFolder(strInstallDir).c_str()) != 0;
 }
 
 bool AllPendingFinished() {
@@ -233,7 +226,7 @@ unsigned InstallWorker(void*) {
     ClearIncoming();
 
     StartManifestDownload();
-    WaitUntilFinished(*state.manifestEntry);
+    WaitForDownload(*state.manifestEntry);
     if (!state.manifestEntry->bOk.load())
         FailWith(101);
     VerifyManifestSignature();
@@ -244,9 +237,9 @@ unsigned InstallWorker(void*) {
     }
 
     ReadManifest();
-    VerifyInstalledFiles();
+    VerifyInstalledFiles(strInstallDir, state.fileEntries, state.pendingEntries);
     if (!state.pendingEntries.empty()) {
-        DownloadPendingFiles();
+        DownloadPendingFiles(state.pendingEntries);
         while (!AllPendingFinished())
             platform::SleepMs(kPollMs);
 

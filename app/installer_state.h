@@ -1,17 +1,13 @@
 #pragma once
 // The process-wide installer state and strings.
 
-#include "app/file_entry.h"
+#include "net/file_entry.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
-extern const std::string strManifestUrl;    // "microclient/download/launcher_manifest.js"
-extern const std::string strManifestUrlX64; // "microclient/download/launcher_manifest_x64.js"
-extern const std::string strIncomingDir;    // "incoming"
-extern std::string strInstallDir;           // set once by main before the install worker starts
-extern const std::string strServerUrl;      // base URL of the download server, no trailing "/"
+extern std::string strInstallDir; // set once by main before the install worker starts
 
 class InstallerState {
   public:

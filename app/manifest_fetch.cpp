@@ -4,7 +4,7 @@
 #include "app/messages.h"
 #include "manifest/manifest_file.h"
 #include "net/download_worker.h"
-#include "net/http_get.h"
+#include "net/part_files.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/os_description.h"
@@ -26,11 +26,24 @@ void StartManifestDownload() {
     WriteLog(url);
 
     InstallerState& state = GetInstallerState();
-    state.manifestEntry = std::make_unique<FileEntry>(MakeFileEntry(url));
+    state.manifestEntry = std::make_unique<FileEntry>(MakeFileEntry(url, strInstallDir));
     FileEntry& entry = *state.manifestEntry;
     entry.checkFun = CheckSizeHeader;
 
     StartFreshDownload(entry);
+}
+
+void ReadManifest() {
+    InstallerState& state = GetInstallerState();
+    // The pending list points into the file list, which is about to be refilled.
+    state.pendingEntries.clear();
+    state.fileEntries.clear();
+    if (!state.manifestEntry)
+        FailWith(107);
+    int code =
+        ReadManifestFile(state.manifestEntry->strTargetPath, strInstallDir, state.fileEntries);
+    if (code != 0)
+        FailWith(code);
 }
 
 void StartFreshDownload(FileEntry& entry) {

@@ -3,14 +3,14 @@
 #include "app/installer_state.h"
 #include "app/manifest_fetch.h"
 #include "app/messages.h"
-#include "app/release_key.h"
 #include "manifest/manifest_file.h"
 #include "manifest/manifest_signature.h"
+#include "manifest/release_key.h"
+#include "net/download_worker.h"
 #include "platform/platform.h"
 #include "support/log.h"
 
 namespace {
-constexpr unsigned kPollMs = 50;
 constexpr int kSignatureRefused = 106;
 constexpr int kSignatureExtra = 1; // tells a refused signature from a damaged manifest
 } // namespace
@@ -23,12 +23,11 @@ void VerifyManifestSignature() {
     const FileEntry& manifest = *state.manifestEntry;
     const std::string url = manifest.strUrl + ".sig";
     WriteLog(url);
-    state.signatureEntry = std::make_unique<FileEntry>(MakeFileEntry(url));
+    state.signatureEntry = std::make_unique<FileEntry>(MakeFileEntry(url, strInstallDir));
     FileEntry& signature = *state.signatureEntry;
     signature.checkFun = CheckSignatureFile;
     StartFreshDownload(signature);
-    while (!signature.IsFinished())
-        platform::SleepMs(kPollMs);
+    WaitForDownload(signature);
     if (!signature.bOk.load()) {
         WriteLog("no signature on the server: " + url);
         FailWith(kSignatureRefused, kSignatureExtra);

@@ -5,6 +5,7 @@
 //
 // Usage: download_bench [work folder] [rounds] [size in MiB]. The folder is made and removed.
 
+#include "bench/random_file.h"
 #include "net/engine_settings.h"
 #include "net/http_get.h"
 #include "platform/platform.h"
@@ -37,26 +38,9 @@ using Clock = std::chrono::steady_clock;
     std::exit(1);
 }
 
-// Incompressible, reproducible content, written a MiB at a time so the bench itself stays small.
 void WriteRandomFile(const std::string& path, std::int64_t size) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
+    if (!WriteRandomBytes(path, size, 0x9e3779b97f4a7c15ull))
         Fail("cannot write " + path);
-    std::vector<std::uint64_t> chunk(kMiB / 8);
-    std::uint64_t x = 0x9e3779b97f4a7c15ull;
-    for (std::int64_t left = size; left > 0;) {
-        for (std::uint64_t& word : chunk) {
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            word = x;
-        }
-        std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, kMiB));
-        if (std::fwrite(chunk.data(), 1, n, file) != n)
-            Fail("cannot write " + path);
-        left -= static_cast<std::int64_t>(n);
-    }
-    std::fclose(file);
 }
 
 bool SameContent(const std::string& a, const std::string& b) {

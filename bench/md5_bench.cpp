@@ -5,6 +5,7 @@
 // Usage: md5_bench [work folder] [rounds]. The folder is made and removed by the program.
 
 #include "app/installer_state.h"
+#include "bench/random_file.h"
 #include "manifest/manifest_file.h"
 #include "manifest/md5.h"
 #include "manifest/verification.h"
@@ -34,30 +35,11 @@ double Seconds(Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();
 }
 
-// Incompressible, reproducible content, written quickly.
 void WriteRandomFile(const std::string& path, std::int64_t size, std::uint64_t seed) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
+    if (!WriteRandomBytes(path, size, seed * 0x9e3779b97f4a7c15ull + 1)) {
         std::perror(path.c_str());
         std::exit(1);
     }
-    std::vector<std::uint64_t> chunk(kMiB / 8);
-    std::uint64_t x = seed * 0x9e3779b97f4a7c15ull + 1;
-    for (std::int64_t left = size; left > 0;) {
-        for (std::uint64_t& word : chunk) {
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            word = x;
-        }
-        std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, kMiB));
-        if (std::fwrite(chunk.data(), 1, n, file) != n) {
-            std::perror(path.c_str());
-            std::exit(1);
-        }
-        left -= static_cast<std::int64_t>(n);
-    }
-    std::fclose(file);
 }
 
 int Run(const std::string& command) {
@@ -91,7 +73,7 @@ void MakeTree(const std::string& root, const std::string& listPath) {
         WriteRandomFile(root + "/" + rel, size, 1000 + i);
         std::string md5 = FileMd5(root + "/" + rel);
         std::fprintf(list, "%s  %s\n", md5.c_str(), rel.c_str());
-        FileEntry entry = MakeFileEntry("objects/" + md5);
+        FileEntry entry = MakeFileEntry("objects/" + md5, strInstallDir);
         entry.strTargetPath = strInstallDir + "/" + rel;
         entry.strManifestMd5 = md5;
         entry.checkFun = CheckObjectMd5;
@@ -141,7 +123,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     InstallerState& state = GetInstallerState();
-    VerifyInstalledFiles();
+    VerifyInstalledFiles(strInstallDir, state.fileEntries, state.pendingEntries);
     if (!state.pendingEntries.empty()) {
         std::fprintf(stderr, "verification found %zu files to fetch\n",
                      state.pendingEntries.size());
@@ -162,7 +144,7 @@ int main(int argc, char** argv) {
         theirsBig.Take(Seconds(start));
 
         start = Clock::now();
-        VerifyInstalledFiles();
+        VerifyInstalledFiles(strInstallDir, state.fileEntries, state.pendingEntries);
         oursTree.Take(Seconds(start));
         if (!state.pendingEntries.empty())
             return 1;

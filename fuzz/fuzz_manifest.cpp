@@ -1,7 +1,6 @@
 // The manifest as any server could send it: its size check, and a reading that either refuses it
 // with an error code or yields entries that stay inside the install folder.
 
-#include "app/installer_state.h"
 #include "fuzz/fuzz_support.h"
 #include "manifest/manifest_file.h"
 
@@ -101,7 +100,6 @@ void CheckEntries(const std::string& bytes, int code, const std::vector<FileEntr
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     QuietLog();
-    strInstallDir = kInstallDir;
     return 0;
 }
 
@@ -115,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(CheckSizeHeader(download) == ReferenceSizeHeader(bytes), bytes);
 
     std::vector<FileEntry> entries;
-    int code = ReadManifestFile(path, entries);
+    int code = ReadManifestFile(path, kInstallDir, entries);
     CheckEntries(bytes, code, entries);
     ForgetLog();
     return 0;

@@ -1,5 +1,6 @@
 #include "manifest/install_path.h"
 
+#include "net/incoming_folder.h"
 #include "platform/platform.h"
 #include "support/paths.h"
 
@@ -83,7 +84,7 @@ bool IsReservedPath(const std::string& path, const std::string& manifestName) {
 }
 
 bool IsInstallCopyName(const std::string& name) {
-    return InstallPathKey(name) == kInstallCopyName;
+    return InstallPathKey(name) == kCopyName;
 }
 
 bool IsArchiverPath(const std::string& path) {

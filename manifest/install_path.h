@@ -12,16 +12,13 @@ bool IsSafeRelativePath(const std::string& path);
 // install paths with one key are one file.
 std::string InstallPathKey(const std::string& path);
 
-// The name under which a file is copied and checked before it is moved over its target.
-constexpr const char* kInstallCopyName = "~felto.tmp";
-
 // A path the installer keeps for itself in the install folder (its log, its lock file, the
 // manifest copy named `manifestName`, the download folder and what is in it, and any file named
 // like the copy that is checked before it goes into place): a manifest entry there would
 // overwrite the run's own files.
 bool IsReservedPath(const std::string& path, const std::string& manifestName);
 
-// A name in the download folder that is the installer's own working copy.
+// A name that is, on Windows, the installer's working copy (kCopyName, net/incoming_folder.h).
 bool IsInstallCopyName(const std::string& name);
 
 // One of the archiver's own entries, which packed entries need in place before their turn.

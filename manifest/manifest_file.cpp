@@ -1,9 +1,8 @@
 #include "manifest/manifest_file.h"
 
-#include "app/installer_state.h"
-#include "app/messages.h"
 #include "manifest/digest_text.h"
 #include "manifest/md5.h"
+#include "net/incoming_folder.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -11,6 +10,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+
+const std::string strManifestUrl = "microclient/download/launcher_manifest.js";
+const std::string strManifestUrlX64 = "microclient/download/launcher_manifest_x64.js";
 
 namespace {
 
@@ -137,13 +139,13 @@ void CutAtZero(std::string& line) {
 
 } // namespace
 
-FileEntry MakeFileEntry(std::string urlPath) {
+FileEntry MakeFileEntry(std::string urlPath, const std::string& installDir) {
     FileEntry entry;
     std::size_t slash = urlPath.rfind('/');
     entry.strName = slash == std::string::npos ? urlPath : urlPath.substr(slash + 1);
-    entry.strIncomingPath = strInstallDir + "/incoming/" + entry.strName;
+    entry.strIncomingPath = IncomingPath(installDir, entry.strName);
     entry.strObjectMd5 = entry.strName;
-    entry.strTargetPath = strInstallDir + "/" + entry.strName;
+    entry.strTargetPath = installDir + "/" + entry.strName;
     entry.strUrl = std::move(urlPath);
     return entry;
 }
@@ -179,7 +181,8 @@ const char* RefusalOf(const ManifestLine& fields, const FileEntry& entry,
 
 } // namespace
 
-int ReadManifestFile(const std::string& path, std::vector<FileEntry>& entries) {
+int ReadManifestFile(const std::string& path, const std::string& installDir,
+                     std::vector<FileEntry>& entries) {
     entries.clear();
     std::FILE* file = platform::OpenShared(path, "rb");
     if (!file)
@@ -219,15 +222,15 @@ int ReadManifestFile(const std::string& path, std::vector<FileEntry>& entries) {
                 code = 105;
                 break;
             }
-            FileEntry entry = MakeFileEntry(fields.url);
+            FileEntry entry = MakeFileEntry(fields.url, installDir);
             // Digests are compared as lower-case text everywhere: the object's name is also its
             // file name in the incoming folder, where an unpacked file is found by its digest.
             if (NormalDigest(entry.strName) != entry.strName) {
                 entry.strName = NormalDigest(entry.strName);
                 entry.strObjectMd5 = entry.strName;
-                entry.strIncomingPath = strInstallDir + "/incoming/" + entry.strName;
+                entry.strIncomingPath = IncomingPath(installDir, entry.strName);
             }
-            entry.strTargetPath = strInstallDir + "/" + fields.relativePath;
+            entry.strTargetPath = installDir + "/" + fields.relativePath;
             entry.strManifestMd5 = NormalDigest(TrimmedDigest(fields.md5));
             entry.checkFun = CheckObjectMd5;
             if (const char* refusal = RefusalOf(fields, entry, manifestName, digestOfPath)) {
@@ -246,18 +249,6 @@ int ReadManifestFile(const std::string& path, std::vector<FileEntry>& entries) {
         code = 106;
     std::fclose(file);
     return code;
-}
-
-void ReadManifest() {
-    InstallerState& state = GetInstallerState();
-    // The pending list points into the file list, which is about to be refilled.
-    state.pendingEntries.clear();
-    state.fileEntries.clear();
-    if (!state.manifestEntry)
-        FailWith(107);
-    int code = ReadManifestFile(state.manifestEntry->strTargetPath, state.fileEntries);
-    if (code != 0)
-        FailWith(code);
 }
 
 namespace {

@@ -3,7 +3,7 @@
 // and SHA-256 (`openssl dgst -sha256 -sign`), and an installer built with the studio's public key
 // takes only a manifest that carries such a signature in "<manifest name>.sig".
 
-#include "app/file_entry.h"
+#include "net/file_entry.h"
 
 #include <string>
 

@@ -1,6 +1,5 @@
 #include "manifest/verification.h"
 
-#include "app/installer_state.h"
 #include "manifest/digest_text.h"
 #include "manifest/install_path.h"
 #include "manifest/md5.h"
@@ -13,58 +12,55 @@
 
 namespace {
 
-constexpr unsigned kPollMs = 50;
-
 bool IsFile(const std::string& path) {
     return platform::QueryPath(path) == platform::PathKind::File;
 }
 
-bool IsArchiverEntry(const FileEntry& entry) {
-    std::size_t folder = strInstallDir.size() + 1;
+bool IsArchiverEntry(const std::string& installDir, const FileEntry& entry) {
+    std::size_t folder = installDir.size() + 1;
     return entry.strTargetPath.size() > folder &&
-           entry.strTargetPath.compare(0, strInstallDir.size(), strInstallDir) == 0 &&
+           entry.strTargetPath.compare(0, installDir.size(), installDir) == 0 &&
            IsArchiverPath(entry.strTargetPath.substr(folder));
 }
 
 } // namespace
 
-void VerifyInstalledFiles() {
-    InstallerState& state = GetInstallerState();
-    for (FileEntry& entry : state.fileEntries) {
+void VerifyInstalledFiles(const std::string& installDir, std::vector<FileEntry>& entries,
+                          std::vector<FileEntry*>& pending) {
+    for (FileEntry& entry : entries) {
         if (!IsFile(entry.strTargetPath)) {
             WriteLog(FormatString("文件不存在,%s,", entry.strTargetPath.c_str()));
-            state.pendingEntries.push_back(&entry);
+            pending.push_back(&entry);
             continue;
         }
         std::string local = FileMd5(entry.strTargetPath);
         if (!SameDigest(local, entry.strManifestMd5)) {
             WriteLog(FormatString("MD5不一致,local:%s,manifest:%s", local.c_str(),
                                   entry.strManifestMd5.c_str()));
-            state.pendingEntries.push_back(&entry);
+            pending.push_back(&entry);
         }
     }
     // A packed entry is unpacked by the archiver that the manifest itself delivers: the
     // archiver's own entries are installed first, wherever the manifest lists them.
-    std::stable_partition(state.pendingEntries.begin(), state.pendingEntries.end(),
-                          [](const FileEntry* entry) { return IsArchiverEntry(*entry); });
+    std::stable_partition(pending.begin(), pending.end(), [&](const FileEntry* entry) {
+        return IsArchiverEntry(installDir, *entry);
+    });
 }
 
-void DownloadPendingFiles() {
-    InstallerState& state = GetInstallerState();
+void DownloadPendingFiles(const std::vector<FileEntry*>& pending) {
     // Copies that an earlier run left in the incoming folder are taken before anything is
     // fetched; the object's name is its digest, so a matching copy is the object.
-    for (FileEntry* entry : state.pendingEntries) {
+    for (FileEntry* entry : pending) {
         if (IsFile(entry->strIncomingPath) &&
             SameDigest(FileMd5(entry->strIncomingPath), entry->strObjectMd5))
             entry->Finish(true);
     }
     // One download at a time: the engine keeps process-wide values.
-    for (FileEntry* entry : state.pendingEntries) {
+    for (FileEntry* entry : pending) {
         if (entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed))
             continue;
         StartDownloadWorker(*entry);
-        while (!entry->IsFinished())
-            platform::SleepMs(kPollMs);
+        WaitForDownload(*entry);
         if (entry->bOk.load(std::memory_order_relaxed))
             platform::SleepMs(static_cast<unsigned>(GetEngineSettings().afterDownloadPauseMs));
     }

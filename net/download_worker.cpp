@@ -1,14 +1,14 @@
 #include "net/download_worker.h"
 
-#include "app/file_entry.h"
-#include "app/installer_state.h"
 #include "net/engine_settings.h"
+#include "net/file_entry.h"
 #include "net/http_get.h"
 #include "support/log.h"
 
 namespace {
 constexpr int kAttempts = 3;
-}
+constexpr unsigned kPollMs = 50;
+} // namespace
 
 unsigned DownloadWorker(void* arg) {
     FileEntry& entry = *static_cast<FileEntry*>(arg);
@@ -41,4 +41,9 @@ void StartDownloadWorker(FileEntry& entry) {
         WriteLog(FormatString("CreateThread faild! %s", entry.strTargetPath.c_str()));
         entry.Finish(false);
     }
+}
+
+void WaitForDownload(const FileEntry& entry) {
+    while (!entry.IsFinished())
+        platform::SleepMs(kPollMs);
 }

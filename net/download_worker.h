@@ -10,3 +10,6 @@ unsigned DownloadWorker(void* entry);
 // Starts DownloadWorker on its own thread. A thread that cannot be started ends the entry as a
 // failed download, so a poller never waits for ever.
 void StartDownloadWorker(FileEntry& entry);
+
+// Returns once the entry's download has finished, looking every 50 ms.
+void WaitForDownload(const FileEntry& entry);

@@ -1,8 +1,13 @@
 #include "net/engine_settings.h"
 
+#ifndef FELTO_SERVER_URL
+#define FELTO_SERVER_URL "http://127.0.0.1"
+#endif
 #ifndef FELTO_SERVER_PORT
 #define FELTO_SERVER_PORT 80
 #endif
+
+const std::string strServerUrl = FELTO_SERVER_URL;
 
 namespace {
 EngineSettings g_settings = {

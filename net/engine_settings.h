@@ -2,6 +2,12 @@
 // The download engine's fixed values. They are constants of the program; tests shorten them
 // through the one seam below, never by waiting the real time.
 
+#include <string>
+
+// Base URL of the download server (FELTO_SERVER_URL), no trailing "/". A studio builds its
+// installer for its own server; the port is in the settings below.
+extern const std::string strServerUrl;
+
 struct EngineSettings {
     int port;                 // the download server's port (FELTO_SERVER_PORT)
     int connectTimeoutMs;     // a connect that takes longer counts as failed

@@ -38,12 +38,6 @@ class CMyFile {
 };
 
 constexpr std::int64_t kMultiSegmentThreshold = 409600; // above this, three connections
-// Part files of one download that the installer's downloads (one connection, or three) can leave.
-constexpr int kInstallerPartFiles = 3;
-
-// The part file of segment `index` of the download into `strWriteFileName`: "<file>_<index>".
-std::string PartFileName(const std::string& strWriteFileName, int index);
-
 bool HttpDownload(const std::string& url, const std::string& strWriteFileName,
                   std::int64_t& fileSize, std::atomic<std::int64_t>& received, int threadCount);
 bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string& urlDir,
@@ -51,7 +45,3 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
                       int threadCount, std::int64_t contentLength,
                       std::atomic<std::int64_t>& received);
 unsigned SegmentThread(void* segment);
-std::FILE* GetFilePointer(const std::string& path);
-// Copies the segment's bytes from its part file into the output at the segment's offset; false
-// (after a log line) when the part cannot be read whole or the copy cannot be written.
-bool FileCombine(const HttpSegment& segment, std::FILE* output);

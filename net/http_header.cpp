@@ -102,6 +102,7 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
         if (!SendString(socket, line.text)) {
             WriteLog(line.failure);
             head.socketClosed = true;
+            head.refusal = HeadRefusal::SendFailed;
             return false;
         }
     }
@@ -118,27 +119,38 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
         WriteLog(FormatString("%s is too slow: the response head was not complete %d ms after "
                               "the request.",
                               host.c_str(), headTimeoutMs));
+        head.refusal = HeadRefusal::TooSlow;
         return false;
     }
     if (count == 0) {
         WriteLog("GetHttpHeader error");
+        head.refusal = HeadRefusal::NoHead;
         return false;
     }
     head = ParseResponseHead(buffer);
     head.headBytes = count;
     if (std::strstr(buffer, "HTTP/1.1 404 Not Found")) {
         WriteLog("404 error.");
+        head.refusal = HeadRefusal::NotFound;
         return false;
     }
     // Without its blank line the header is cut short, and what follows is no file data.
     if (!whole) {
         WriteLog(count == kHeaderBufferSize ? "HTTP header longer than 1024 bytes."
                                             : "GetHttpHeader error");
+        head.refusal =
+            count == kHeaderBufferSize ? HeadRefusal::HeadTooLong : HeadRefusal::CutShort;
         return false;
     }
     // An error page, a redirect or an unreadable status line is no file data either.
     if (head.status < 200 || head.status > 299) {
         WriteLog(FormatString("HTTP status %d.", head.status));
+        if (head.status == 404)
+            head.refusal = HeadRefusal::NotFound;
+        else if (head.status >= 300 && head.status <= 399)
+            head.refusal = HeadRefusal::Redirected;
+        else
+            head.refusal = HeadRefusal::BadStatus;
         return false;
     }
     return true;

@@ -6,6 +6,19 @@
 #include <cstdint>
 #include <string>
 
+// Why the engine does not take an answer as file data; each is logged once where it is found.
+enum class HeadRefusal {
+    None,        // taken
+    SendFailed,  // the request could not be sent (the socket is closed)
+    TooSlow,     // the head was not complete within the head time-out
+    NoHead,      // nothing arrived
+    NotFound,    // 404
+    HeadTooLong, // no blank line within the head buffer
+    CutShort,    // the connection ended before the blank line
+    Redirected,  // 3xx
+    BadStatus,   // any other status outside 2xx, or no readable status line
+};
+
 // What the engine relies on in a response header.
 struct ResponseHead {
     int status = 0; // 0 when there is no recognisable status line
@@ -14,11 +27,13 @@ struct ResponseHead {
     std::int64_t rangeStart = -1; // first byte named by Content-Range; -1 without one
     bool socketClosed = false;    // a failed send has already closed the socket
     int headBytes = 0;            // bytes of the head as read, its blank line included
+    HeadRefusal refusal = HeadRefusal::None;
 };
 
 // Sends the seven request texts, reads the response header and refuses error answers. True
 // with the head; false after a log line (on a failed send the socket is already closed, which
-// head.socketClosed tells). A refused head is still parsed, so callers can say why.
+// head.socketClosed tells). A refused head is still parsed as far as it came, and head.refusal
+// says why it was refused.
 bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,
                     const std::string& fileName, std::int64_t rangeStart, ResponseHead& head);
 bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,

@@ -4,6 +4,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
+# Layering: the engine (support/, net/, manifest/) and the studio's tools never reach up into the
+# installer's process (app/).
+if grep -rnE '#include +"app/' support net manifest tools; then
+  echo "support/, net/, manifest/ and tools/ must not include app/ headers" >&2
+  exit 1
+fi
+
 jobs=$(nproc)
 cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_SERVER_URL=http://127.0.0.1 >/dev/null
 cmake --build build/native -j"$jobs"

@@ -114,6 +114,8 @@ TEST_P(SignedReleaseRefusal, EndsWith106AndLeavesTheInstalledGameAsItWas) {
     SignManifests(ServerRoot());
     StartServer();
     ASSERT_EQ(RunInstaller().process.exitStatus, 0);
+    // The game that run started writes its mark on its own time; the snapshot waits for it.
+    ASSERT_TRUE(WaitUntil(10000, [&] { return FileExists(Installed("game-started.mark")); }));
     const auto before = InstalledTree();
     ASSERT_EQ(before.at("launcher/config.ini"), "version=1\n");
 

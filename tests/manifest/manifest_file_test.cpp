@@ -1,4 +1,5 @@
 #include "app/installer_state.h"
+#include "app/manifest_fetch.h"
 #include "manifest/manifest_file.h"
 #include "manifest/md5.h"
 #include "platform/platform.h"
@@ -40,7 +41,8 @@ class ManifestTest : public ::testing::Test {
         strInstallDir = dir_.path();
         SetLogPath(dir_ / "FeltoInstaller.log");
         ResetLogForTesting();
-        State().manifestEntry = std::make_unique<FileEntry>(MakeFileEntry(strManifestUrl));
+        State().manifestEntry =
+            std::make_unique<FileEntry>(MakeFileEntry(strManifestUrl, strInstallDir));
     }
     void TearDown() override {
         ResetLogForTesting();
@@ -69,7 +71,7 @@ class ManifestTest : public ::testing::Test {
 };
 
 TEST_F(ManifestTest, EntryPathsComeFromTheUrlsLastComponent) {
-    FileEntry entry = MakeFileEntry("x/y/data.pak");
+    FileEntry entry = MakeFileEntry("x/y/data.pak", strInstallDir);
     EXPECT_EQ(entry.strName, "data.pak");
     EXPECT_EQ(entry.strUrl, "x/y/data.pak");
     EXPECT_EQ(entry.strObjectMd5, "data.pak");
@@ -80,8 +82,8 @@ TEST_F(ManifestTest, EntryPathsComeFromTheUrlsLastComponent) {
     EXPECT_FALSE(entry.bOk.load());
     EXPECT_EQ(entry.checkFun, nullptr);
 
-    EXPECT_EQ(MakeFileEntry("plain").strName, "plain");
-    EXPECT_EQ(MakeFileEntry("dir/").strName, "");
+    EXPECT_EQ(MakeFileEntry("plain", strInstallDir).strName, "plain");
+    EXPECT_EQ(MakeFileEntry("dir/", strInstallDir).strName, "");
     EXPECT_EQ(State().manifestEntry->strTargetPath, dir_.path() + "/launcher_manifest.js");
 }
 

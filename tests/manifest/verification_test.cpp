@@ -53,7 +53,7 @@ class VerificationTest : public ::testing::Test {
     // A listed file whose object is the file itself, served under its digest.
     void List(const std::string& relPath, const std::string& bytes) {
         std::string md5 = Md5Of(bytes);
-        FileEntry entry = MakeFileEntry("objects/" + md5);
+        FileEntry entry = MakeFileEntry("objects/" + md5, strInstallDir);
         entry.strTargetPath = strInstallDir + "/" + relPath;
         entry.strManifestMd5 = md5;
         entry.checkFun = CheckObjectMd5;
@@ -85,7 +85,7 @@ TEST_F(VerificationTest, MatchingFilesLeaveNothingPendingAndLogNothing) {
     ASSERT_TRUE(platform::MakeFolder(dir_ / "bin"));
     WriteFile(dir_ / "Felto.exe", "launcher");
     WriteFile(dir_ / "bin/game.dat", MakeBytes(5000, 1));
-    VerifyInstalledFiles();
+    VerifyInstalledFiles(strInstallDir, State().fileEntries, State().pendingEntries);
     EXPECT_TRUE(Pending().empty());
     EXPECT_EQ(CountOf(Log(), "文件不存在"), 0u);
     EXPECT_EQ(CountOf(Log(), "MD5不一致"), 0u);
@@ -106,7 +106,7 @@ TEST_F(VerificationTest, MissingAndDifferentFilesBecomePendingAndCapitalDigestsM
     WriteFile(dir_ / "good.dat", "good");
     WriteFile(dir_ / "upper.dat", "upper");
 
-    VerifyInstalledFiles();
+    VerifyInstalledFiles(strInstallDir, State().fileEntries, State().pendingEntries);
 
     std::vector<FileEntry*> expected = {&Entry(0), &Entry(1), &Entry(2)};
     EXPECT_EQ(Pending(), expected);
@@ -128,7 +128,7 @@ TEST_F(VerificationTest, TheArchiversOwnEntriesComeFirst) {
     List("launcher/other.dll", "other");
     List("plantform/x86/7z.exe", "archiver 32");
     List("plantform/x86/7z.exe.bak", "not the archiver");
-    VerifyInstalledFiles();
+    VerifyInstalledFiles(strInstallDir, State().fileEntries, State().pendingEntries);
     std::vector<FileEntry*> expected = {&Entry(2), &Entry(4), &Entry(0),
                                         &Entry(1), &Entry(3), &Entry(5)};
     EXPECT_EQ(Pending(), expected);
@@ -142,10 +142,10 @@ TEST_F(VerificationTest, AGoodEarlierDownloadIsReusedAndADamagedOneFetchedAgain)
     List("b.dat", MakeBytes(500000, 2)); // large enough for the three-connection download
     WriteFile(Entry(0).strIncomingPath, "first object");
     WriteFile(Entry(1).strIncomingPath, MakeBytes(1000, 3));
-    VerifyInstalledFiles();
+    VerifyInstalledFiles(strInstallDir, State().fileEntries, State().pendingEntries);
     ASSERT_EQ(Pending().size(), 2u);
 
-    DownloadPendingFiles();
+    DownloadPendingFiles(State().pendingEntries);
 
     EXPECT_EQ(Entry(0).nState.load(), 2);
     EXPECT_TRUE(Entry(0).bOk.load());
@@ -199,8 +199,8 @@ TEST_F(VerificationTest, TheSecondDownloadStartsOnlyAfterTheFirstAndThePause) {
     slow.dripDelayMs = 10;
     server_.AddFault(slow);
 
-    VerifyInstalledFiles();
-    DownloadPendingFiles();
+    VerifyInstalledFiles(strInstallDir, State().fileEntries, State().pendingEntries);
+    DownloadPendingFiles(State().pendingEntries);
 
     ASSERT_TRUE(Entry(0).bOk.load());
     ASSERT_TRUE(Entry(1).bOk.load());
@@ -221,8 +221,8 @@ TEST_F(VerificationTest, LaterEntriesAreFetchedAfterOneFailsForGood) {
     broken.closeAfterBodyBytes = 3;
     server_.AddFault(broken);
 
-    VerifyInstalledFiles();
-    DownloadPendingFiles();
+    VerifyInstalledFiles(strInstallDir, State().fileEntries, State().pendingEntries);
+    DownloadPendingFiles(State().pendingEntries);
 
     EXPECT_EQ(Entry(0).nState.load(), 2);
     EXPECT_FALSE(Entry(0).bOk.load());

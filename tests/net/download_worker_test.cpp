@@ -1,7 +1,7 @@
 #include "net/download_worker.h"
 
-#include "app/file_entry.h"
-#include "app/installer_state.h"
+#include "net/engine_settings.h"
+#include "net/file_entry.h"
 #include "net/url.h"
 #include "tests/net/engine_fixture.h"
 #include "tests/support/child_process.h"

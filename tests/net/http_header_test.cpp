@@ -197,6 +197,7 @@ TEST_F(SendHttpHeaderTest, ErrorAnswersAreRefusedWithTheirOwnLine) {
     ResponseHead head;
     EXPECT_FALSE(Request(0, head)); // no such file: "HTTP/1.1 404 Not Found"
     EXPECT_EQ(CountOf(Log(), "404 error."), 1);
+    EXPECT_EQ(head.refusal, HeadRefusal::NotFound);
 
     server_.SetFile("/dir/file", "data");
     HttpFault fault;
@@ -205,6 +206,7 @@ TEST_F(SendHttpHeaderTest, ErrorAnswersAreRefusedWithTheirOwnLine) {
     server_.AddFault(fault);
     EXPECT_FALSE(Request(0, head));
     EXPECT_EQ(CountOf(Log(), "HTTP status 500."), 1);
+    EXPECT_EQ(head.refusal, HeadRefusal::BadStatus);
 
     fault.status = 404;
     fault.version = "HTTP/1.0";
@@ -212,6 +214,7 @@ TEST_F(SendHttpHeaderTest, ErrorAnswersAreRefusedWithTheirOwnLine) {
     EXPECT_FALSE(Request(0, head));
     EXPECT_EQ(CountOf(Log(), "HTTP status 404."), 1);
     EXPECT_EQ(CountOf(Log(), "404 error."), 1);
+    EXPECT_EQ(head.refusal, HeadRefusal::NotFound);
 
     fault = HttpFault();
     fault.status = 302;
@@ -219,9 +222,11 @@ TEST_F(SendHttpHeaderTest, ErrorAnswersAreRefusedWithTheirOwnLine) {
     server_.AddFault(fault);
     EXPECT_FALSE(Request(0, head));
     EXPECT_EQ(CountOf(Log(), "HTTP status 302."), 1);
+    EXPECT_EQ(head.refusal, HeadRefusal::Redirected);
 
     EXPECT_TRUE(Request(0, head));
     EXPECT_EQ(head.contentLength, 4);
+    EXPECT_EQ(head.refusal, HeadRefusal::None);
 }
 
 TEST_F(SendHttpHeaderTest, HeaderThatDoesNotEndIn1024BytesIsRefused) {
@@ -233,6 +238,7 @@ TEST_F(SendHttpHeaderTest, HeaderThatDoesNotEndIn1024BytesIsRefused) {
     ResponseHead head;
     EXPECT_FALSE(Request(0, head));
     EXPECT_EQ(CountOf(Log(), "HTTP header longer than 1024 bytes."), 1);
+    EXPECT_EQ(head.refusal, HeadRefusal::HeadTooLong);
 
     fault.headerPadding = 800; // long, but within the limit
     server_.AddFault(fault);
@@ -249,6 +255,7 @@ TEST_F(SendHttpHeaderTest, NoAnswerIsAFailedHeader) {
     EXPECT_FALSE(Request(0, head));
     EXPECT_EQ(CountOf(Log(), "GetHttpHeader error"), 1);
     EXPECT_FALSE(head.socketClosed);
+    EXPECT_EQ(head.refusal, HeadRefusal::NoHead);
 }
 
 // Every byte of the head comes well within the receive time-out, and yet the whole head takes
@@ -267,6 +274,7 @@ TEST_F(SendHttpHeaderTest, TricklingHeadEndsAtItsDeadline) {
                              "after the request."),
               1);
     EXPECT_EQ(CountOf(Log(), "GetHttpHeader error"), 0);
+    EXPECT_EQ(head.refusal, HeadRefusal::TooSlow);
 
     // A slow head that is whole in time is taken, and the receive time-out is as it was.
     SetSlowLimits(5000, 30000, 1024);

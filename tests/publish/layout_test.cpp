@@ -2,6 +2,7 @@
 // stored under their own MD5.
 
 #include "app/installer_state.h"
+#include "app/manifest_fetch.h"
 #include "manifest/manifest_file.h"
 #include "manifest/md5.h"
 #include "tests/publish/publish_helpers.h"

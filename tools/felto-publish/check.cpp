@@ -1,10 +1,9 @@
 #include "check.h"
 
-#include "app/installer_state.h"
-#include "app/release_key.h"
 #include "check_report.h"
 #include "file_io.h"
 #include "manifest/manifest_file.h"
+#include "manifest/release_key.h"
 #include "manifest_check.h"
 #include "options.h"
 #include "progress.h"
@@ -190,7 +189,7 @@ Fetched FetchObjects(const ServerAddress& server, const std::vector<ListedObject
     for (std::size_t i = 0; i < chosen.size(); ++i) {
         progress.Update("fetching", i, chosen.size(), doneBytes, totalBytes);
         ListedObject& object = *chosen[i];
-        FileEntry entry = MakeFileEntry(object.url);
+        FileEntry entry = MakeFileEntry(object.url, std::string());
         entry.strIncomingPath = (work / ("object-" + std::to_string(i))).string();
         const FetchResult result = FetchFile(server, object.url, entry.strIncomingPath);
         doneBytes += static_cast<std::uintmax_t>(object.bytes);

@@ -26,9 +26,8 @@ void HeadStats::Record(const HeadAnswer& answer, const std::string& url) {
     if (!answer.connected || answer.head.headBytes == 0)
         return;
     ++answers;
-    // A head the engine cut at its limit; a 404 is refused before its length matters.
-    const bool cut =
-        !answer.accepted && answer.head.headBytes >= kHeaderBufferSize && answer.head.status != 404;
+    // A head the engine cut at its limit.
+    const bool cut = answer.head.refusal == HeadRefusal::HeadTooLong;
     if (cut && tooLong++ == 0)
         firstTooLong = url;
     if (!cut && answer.head.headBytes > largest) {

@@ -9,7 +9,7 @@ ManifestVerdict JudgeManifest(const std::string& path) {
     FileEntry manifest;
     manifest.strIncomingPath = path;
     verdict.sizeHeaderTrue = CheckSizeHeader(manifest);
-    verdict.readCode = ReadManifestFile(path, verdict.entries);
+    verdict.readCode = ReadManifestFile(path, std::string(), verdict.entries);
     return verdict;
 }
 

@@ -2,7 +2,7 @@
 // What the installer makes of a downloaded launcher manifest, judged with the installer's own
 // checks and reader.
 
-#include "app/file_entry.h"
+#include "net/file_entry.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "prune.h"
 
-#include "app/installer_state.h"
 #include "file_io.h"
+#include "manifest/manifest_file.h"
 #include "manifest_check.h"
 #include "output_lock.h"
 

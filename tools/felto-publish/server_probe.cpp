@@ -68,24 +68,32 @@ Refusal ExplainRefusal(const HeadAnswer& answer) {
     const ResponseHead& head = answer.head;
     if (!answer.connected)
         return {"no connection", "check the host name, the port and the firewall"};
-    if (head.headBytes == 0)
+    // The engine's own reason, as it logged it; only the advice is added here.
+    switch (head.refusal) {
+    case HeadRefusal::None:
+        if (!head.hasContentLength)
+            return {"no Content-Length",
+                    "serve the files as they are: no chunked transfer, compression or filter"};
+        return {};
+    case HeadRefusal::SendFailed:
+    case HeadRefusal::TooSlow:
+    case HeadRefusal::NoHead:
         return {"no answer", "make sure an HTTP server answers on this port"};
-    if (head.status == 404)
+    case HeadRefusal::NotFound:
         return {"missing (404)", "publish into the folder the server serves, keeping its layout"};
-    if (!answer.accepted && head.headBytes >= kHeaderBufferSize)
+    case HeadRefusal::HeadTooLong:
         return {"answer head over 1,024 bytes",
                 "drop response headers (cookies, CDN and proxy headers) from these files"};
-    if (head.status >= 300 && head.status <= 399)
+    case HeadRefusal::Redirected:
         return {"redirected (" + std::to_string(head.status) + ")",
                 "the installer follows no redirect: serve the files at this URL itself"};
-    if (!answer.accepted)
-        return {head.status ? "answered with status " + std::to_string(head.status)
-                            : "no HTTP status line in the answer",
-                "serve the files as plain static files"};
-    if (!head.hasContentLength)
-        return {"no Content-Length",
-                "serve the files as they are: no chunked transfer, compression or filter"};
-    return {};
+    case HeadRefusal::CutShort:
+    case HeadRefusal::BadStatus:
+        break;
+    }
+    return {head.status ? "answered with status " + std::to_string(head.status)
+                        : "no HTTP status line in the answer",
+            "serve the files as plain static files"};
 }
 
 FetchResult FetchFile(const ServerAddress& address, const std::string& urlPath,

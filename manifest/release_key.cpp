@@ -1,7 +1,7 @@
 // Compiled into each installer program on its own, so that one build can make installers with
 // different keys (the tests' installer carries a test key).
 
-#include "app/release_key.h"
+#include "manifest/release_key.h"
 
 #ifndef FELTO_RELEASE_KEY_BASE64
 #define FELTO_RELEASE_KEY_BASE64 ""

@@ -1,0 +1,19 @@
+#pragma once
+// The download folder "incoming" inside the install folder, and the names of what lives there:
+// downloads under their object's name, their part files (net/part_files.h), and the unpacked
+// files under the manifest's digest, and kCopyName: the copy of a file that is checked here before
+// it is moved over its target.
+
+#include <string>
+
+extern const std::string strIncomingDir; // "incoming"
+
+// In the download folder: on the install folder's volume, so the move over the target is one
+// step, and in a folder whose path stays short, so that a target near the system's path limit
+// never pushes the copy over it. Manifests may not name a file so (manifest/install_path.h).
+constexpr const char* kCopyName = "~felto.tmp";
+
+// "<install folder>/incoming"
+std::string IncomingFolder(const std::string& installDir);
+// "<install folder>/incoming/<name>"
+std::string IncomingPath(const std::string& installDir, const std::string& name);
