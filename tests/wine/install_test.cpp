@@ -1,5 +1,5 @@
 // The Windows program installs for real under Wine, from nginx on 127.0.0.1:80 of the test's own
-// network: downloads over Winsock, the archiver started with WinExec, CopyFileA into place, the
+// network: downloads over Winsock, the archiver started with CreateProcessA and waited for, CopyFileA into place, the
 // shell-link shortcut on the desktop and the game started with ShellExecuteA.
 
 #include "tests/support/manifest_signing.h"
