@@ -151,8 +151,7 @@ bool OutOfSpaceFor(const std::string& source, const std::string& folder, int err
     if (platform::IsOutOfSpace(error))
         return true;
     std::int64_t size = 0, free = 0;
-    return platform::FileSize(source, size) && platform::FreeDiskSpace(folder, free) &&
-           free < size;
+    return platform::FileSize(source, size) && platform::FreeDiskSpace(folder, free) && free < size;
 }
 
 // Copies under a short name in the download folder, checks the copy's digest and only then

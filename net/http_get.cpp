@@ -62,7 +62,8 @@ bool ReceiveSegment(HttpSegment& segment, platform::Socket socket, std::FILE* fi
         *segment.received += count;
         if (std::fwrite(buffer.get(), 1, static_cast<std::size_t>(count), file) !=
             static_cast<std::size_t>(count)) {
-            LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()), segment.partFileName);
+            LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
+                          segment.partFileName);
             return false;
         }
         got += count;
@@ -138,7 +139,8 @@ unsigned SegmentThread(void* arg) {
         return FailSegment(socket, file);
     platform::CloseSocket(socket);
     if (std::fclose(file) != 0) {
-        LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()), segment.partFileName);
+        LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
+                      segment.partFileName);
         return 1;
     }
     segment.done = true;

@@ -90,14 +90,16 @@ bool JoinParts(const std::vector<HttpSegment>& segments, const std::string& strW
     for (std::size_t i = 1; i < segments.size() && ok; ++i) {
         ok = FileCombine(segments[i], output);
         if (ok && std::fflush(output) != 0) {
-            LogWriteError(FormatString("fwrite faild, %s", first.partFileName.c_str()), first.partFileName);
+            LogWriteError(FormatString("fwrite faild, %s", first.partFileName.c_str()),
+                          first.partFileName);
             ok = false;
         }
         if (ok && SegmentLength(segments[i]) > 0)
             platform::RemoveFile(segments[i].partFileName);
     }
     if (std::fclose(output) != 0 && ok) {
-        LogWriteError(FormatString("fwrite faild, %s", first.partFileName.c_str()), first.partFileName);
+        LogWriteError(FormatString("fwrite faild, %s", first.partFileName.c_str()),
+                      first.partFileName);
         ok = false;
     }
     if (!ok) {
@@ -165,7 +167,8 @@ bool FileCombine(const HttpSegment& segment, std::FILE* output) {
                                   segment.partFileName.c_str()));
             ok = false;
         } else if (std::fwrite(buffer.get(), 1, got, output) != got) {
-            LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()), segment.partFileName);
+            LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
+                          segment.partFileName);
             ok = false;
         }
         left -= static_cast<std::int64_t>(got);

@@ -38,11 +38,16 @@ int Spawn(const std::vector<std::string>& argv, const std::string& workingDir, p
 // Same numbers WinExec and ShellExecute give for these failures.
 unsigned FailureCode(int error) {
     switch (error) {
-    case ENOENT: return 2;  // file not found
-    case ENOTDIR: return 3; // path not found
-    case EACCES: return 5;  // access denied
-    case ENOEXEC: return 11; // bad format
-    default: return 8;      // out of memory / other
+    case ENOENT:
+        return 2; // file not found
+    case ENOTDIR:
+        return 3; // path not found
+    case EACCES:
+        return 5; // access denied
+    case ENOEXEC:
+        return 11; // bad format
+    default:
+        return 8; // out of memory / other
     }
 }
 } // namespace

@@ -96,17 +96,17 @@ class FaultMatrix : public FaultFixture, public ::testing::WithParamInterface<Ma
     using FaultFixture::Installed;
     using FaultFixture::InstallPrevious;
     using FaultFixture::LeaveFree;
+    using FaultFixture::LoggedPath;
     using FaultFixture::MountSmallDisk;
     using FaultFixture::NewGame;
     using FaultFixture::ObjectUrl;
     using FaultFixture::OldGame;
+    using FaultFixture::program;
     using FaultFixture::Publish;
     using FaultFixture::PublishManifest;
-    using FaultFixture::StartServer;
-    using FaultFixture::LoggedPath;
-    using FaultFixture::program;
-    using FaultFixture::Said;
     using FaultFixture::runEnv_;
+    using FaultFixture::Said;
+    using FaultFixture::StartServer;
 };
 
 HttpFault FaultOn(const std::string& path) {
@@ -621,10 +621,10 @@ std::vector<FaultRow> Rows() {
             t.StartServer();
             Outcome first = t.Run();
             EXPECT_EQ(first.code, 108) << Describe(first);
-            EXPECT_EQ(CountOf(first.log, "Not enough free space for " +
-                                             t.LoggedPath(t.Incoming(
-                                                 t.Entry("launcher/big.pak").objectMd5)) +
-                                             ": 107374182400 bytes to fetch, "),
+            EXPECT_EQ(CountOf(first.log,
+                              "Not enough free space for " +
+                                  t.LoggedPath(t.Incoming(t.Entry("launcher/big.pak").objectMd5)) +
+                                  ": 107374182400 bytes to fetch, "),
                       3)
                 << first.log;
             EXPECT_EQ(PartFilesOf(t, "launcher/big.pak"), 0);
