@@ -75,6 +75,7 @@ void ClearIncoming() {
         listed.insert(listed.end(), entries.begin(), entries.end());
     }
     std::set<std::string> usable = UsableIncomingNames(listed);
+    usable.insert(FoldPathCase(kReleaseStateName));
 
     std::string folder = IncomingFolder(strInstallDir);
     std::vector<platform::FolderItem> items;

@@ -3,8 +3,17 @@
 # every player's run, and is built into the program like the server's URL.
 
 # Builds `target` with the key in the PEM file `pem`; an empty `pem` builds it without a key (no
-# signature is asked for or checked).
+# signature is asked for or checked). An optional third argument is the lowest release number the
+# program installs (FELTO_MIN_RELEASE by default).
 function(felto_use_release_key target pem)
+  set(floor "${FELTO_MIN_RELEASE}")
+  if(ARGC GREATER 2)
+    set(floor "${ARGV2}")
+  endif()
+  string(LENGTH "${floor}" floorLength)
+  if(NOT floor MATCHES "^[0-9]+$" OR floorLength GREATER 20)
+    message(FATAL_ERROR "FELTO_MIN_RELEASE: '${floor}' is no release number (up to 20 digits)")
+  endif()
   set(body "")
   if(NOT pem STREQUAL "")
     if(NOT EXISTS "${pem}")
@@ -24,5 +33,6 @@ function(felto_use_release_key target pem)
     endif()
   endif()
   target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/manifest/release_key.cpp)
-  target_compile_definitions(${target} PRIVATE FELTO_RELEASE_KEY_BASE64="${body}")
+  target_compile_definitions(${target} PRIVATE FELTO_RELEASE_KEY_BASE64="${body}"
+    FELTO_MIN_RELEASE_VALUE=${floor}ULL)
 endfunction()

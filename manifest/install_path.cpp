@@ -78,13 +78,15 @@ bool IsReservedPath(const std::string& path, const std::string& manifestName) {
     std::string key = InstallPathKey(path);
     std::string first = key.substr(0, key.find('/'));
     std::string last = key.substr(key.rfind('/') + 1);
-    return first == "incoming" || key == "feltoinstaller.log" || IsInstallCopyName(last) ||
+    return first == "incoming" || key == "feltoinstaller.log" || last == InstallPathKey(kCopyName) ||
            key == InstallPathKey(platform::kInstanceLockFileName) ||
            key == InstallPathKey(manifestName);
 }
 
-bool IsInstallCopyName(const std::string& name) {
-    return InstallPathKey(name) == kCopyName;
+bool IsReservedIncomingName(const std::string& name) {
+    const std::string key = InstallPathKey(name);
+    return key == InstallPathKey(kReleaseStateName) ||
+           key == InstallPathKey(kReleaseStateTemporaryName) || key == InstallPathKey(kCopyName);
 }
 
 bool IsArchiverPath(const std::string& path) {

@@ -18,8 +18,10 @@ std::string InstallPathKey(const std::string& path);
 // overwrite the run's own files.
 bool IsReservedPath(const std::string& path, const std::string& manifestName);
 
-// A name that is, on Windows, the installer's working copy (kCopyName, net/incoming_folder.h).
-bool IsInstallCopyName(const std::string& name);
+// A name in the download folder that no object, download or unpacked file may take, since the
+// installer keeps its own file there (net/incoming_folder.h: the release state and its copy, and
+// the copy of a file that is checked before it goes into place).
+bool IsReservedIncomingName(const std::string& name);
 
 // One of the archiver's own entries, which packed entries need in place before their turn.
 bool IsArchiverPath(const std::string& path);

@@ -165,7 +165,7 @@ const char* RefusalOf(const ManifestLine& fields, const FileEntry& entry,
         return "the install path is the installer's own";
     if (!IsSafeIncomingName(entry.strName) || !IsSafeIncomingName(fields.md5))
         return "the object name or the digest is no plain file name";
-    if (IsInstallCopyName(entry.strName) || IsInstallCopyName(fields.md5))
+    if (IsReservedIncomingName(entry.strName) || IsReservedIncomingName(fields.md5))
         return "the object name or the digest is the installer's own";
     // Windows drops trailing dots and blanks and ignores letter case: a digest that differs from
     // the object's name only so would name the download itself as the unpacked file.
@@ -268,6 +268,18 @@ bool CheckSizeHeader(FileEntry& entry) {
     if (!file)
         return false;
     const char* name = entry.strName.c_str();
+    // An edge that compresses .js files sends gzip data however it is asked; no count in it
+    // tells the cause, so the magic bytes are named here.
+    unsigned char magic[2] = {};
+    bool gzip = std::fread(magic, 1, 2, file) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
+    if (gzip || !platform::SeekTo(file, 0)) {
+        std::fclose(file);
+        if (gzip)
+            WriteLog(FormatString("size header of %s: the server compressed the answer (gzip "
+                                  "data where the manifest belongs)",
+                                  name));
+        return false;
+    }
     LineReader reader(file);
     std::string header;
     LineEnd end = reader.Next(header);

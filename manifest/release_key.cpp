@@ -7,6 +7,14 @@
 #define FELTO_RELEASE_KEY_BASE64 ""
 #endif
 
+#ifndef FELTO_MIN_RELEASE_VALUE
+#define FELTO_MIN_RELEASE_VALUE 0
+#endif
+
+std::uint64_t ReleaseFloor() {
+    return FELTO_MIN_RELEASE_VALUE;
+}
+
 const char* ReleaseKey() {
     return FELTO_RELEASE_KEY_BASE64;
 }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -72,6 +73,26 @@ ResponseHead ParseResponseHead(const char* header) {
         std::int64_t first = 0;
         if (unit != std::string::npos && ParseByteCount(value.substr(unit + 5), first))
             head.rangeStart = first;
+        std::size_t slash = value.find('/');
+        std::int64_t total = 0;
+        if (slash != std::string::npos && ParseByteCount(value.substr(slash + 1), total))
+            head.completeLength = total;
+    }
+    if (FindField(text, "Content-Encoding", value)) {
+        std::size_t first = value.find_first_not_of(" \t");
+        std::size_t last = value.find_last_not_of(" \t");
+        head.contentEncoding =
+            first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
+        std::transform(head.contentEncoding.begin(), head.contentEncoding.end(),
+                       head.contentEncoding.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (head.contentEncoding == "identity")
+            head.contentEncoding.clear();
+    }
+    if (FindField(text, "Transfer-Encoding", value)) {
+        std::transform(value.begin(), value.end(), value.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        head.chunked = value.find("chunked") != std::string::npos;
     }
     return head;
 }
@@ -111,7 +132,9 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
     auto deadline = headTimeoutMs > 0 ? std::chrono::steady_clock::now() +
                                             std::chrono::milliseconds(headTimeoutMs)
                                       : std::chrono::steady_clock::time_point::max();
-    char buffer[kHeaderBufferSize + 1];
+    // On the heap: three segment threads at once need not find 16 KiB each on their stacks.
+    std::unique_ptr<char[]> headBuffer(new char[kHeaderBufferSize + 1]);
+    char* buffer = headBuffer.get();
     int count = GetHttpHeader(socket, buffer, deadline);
     bool whole = count >= 4 && std::memcmp(buffer + count - 4, "\r\n\r\n", 4) == 0;
     if (!whole && std::chrono::steady_clock::now() >= deadline) {
@@ -136,11 +159,20 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
     }
     // Without its blank line the header is cut short, and what follows is no file data.
     if (!whole) {
-        WriteLog(count == kHeaderBufferSize ? "HTTP header longer than 1024 bytes."
-                                            : "GetHttpHeader error");
+        WriteLog(count == kHeaderBufferSize
+                     ? FormatString("HTTP header longer than %d bytes.", kHeaderBufferSize)
+                     : std::string("GetHttpHeader error"));
         head.refusal =
             count == kHeaderBufferSize ? HeadRefusal::HeadTooLong : HeadRefusal::CutShort;
         return false;
+    }
+    // No range of an empty file can be satisfied: caching edges that keep to the HTTP rules answer
+    // "bytes=0-" for it with 416 and "bytes */0" where a plain server sends 200. Either way the
+    // file is empty, and nothing of the answer is read as file data.
+    if (head.status == 416 && rangeStart == 0 && head.completeLength == 0) {
+        head.status = 200;
+        head.contentLength = 0;
+        head.hasContentLength = true;
     }
     // An error page, a redirect or an unreadable status line is no file data either.
     if (head.status < 200 || head.status > 299) {
@@ -151,6 +183,23 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
             head.refusal = HeadRefusal::Redirected;
         else
             head.refusal = HeadRefusal::BadStatus;
+        return false;
+    }
+    // An edge in front of the server may compress or chunk what it passes on. Such a body is not
+    // the file: its bytes would be copied, or joined at the wrong places, as if they were.
+    if (!head.contentEncoding.empty()) {
+        WriteLog(FormatString("%s compressed the answer (Content-Encoding: %s): the file is not "
+                              "served as it is stored.",
+                              host.c_str(), head.contentEncoding.c_str()));
+        head.refusal = HeadRefusal::Compressed;
+        return false;
+    }
+    if (head.chunked) {
+        WriteLog(FormatString("%s sent the answer chunked (Transfer-Encoding: chunked)%s: the size "
+                              "of the file is unknown.",
+                              host.c_str(),
+                              head.hasContentLength ? "" : " without Content-Length"));
+        head.refusal = HeadRefusal::Chunked;
         return false;
     }
     return true;

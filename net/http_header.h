@@ -17,6 +17,8 @@ enum class HeadRefusal {
     CutShort,    // the connection ended before the blank line
     Redirected,  // 3xx
     BadStatus,   // any other status outside 2xx, or no readable status line
+    Compressed,  // a Content-Encoding other than identity: the body is not the file as stored
+    Chunked,     // Transfer-Encoding: chunked, so no length the segments can rely on
 };
 
 // What the engine relies on in a response header.
@@ -24,9 +26,12 @@ struct ResponseHead {
     int status = 0; // 0 when there is no recognisable status line
     std::int64_t contentLength = 0;
     bool hasContentLength = false;
-    std::int64_t rangeStart = -1; // first byte named by Content-Range; -1 without one
-    bool socketClosed = false;    // a failed send has already closed the socket
-    int headBytes = 0;            // bytes of the head as read, its blank line included
+    std::int64_t rangeStart = -1;     // first byte named by Content-Range; -1 without one
+    std::int64_t completeLength = -1; // the file's length after Content-Range's "/"; -1 unknown
+    bool socketClosed = false;        // a failed send has already closed the socket
+    int headBytes = 0;                // bytes of the head as read, its blank line included
+    std::string contentEncoding;      // lower case; "" for none or identity
+    bool chunked = false;             // Transfer-Encoding names chunked
     HeadRefusal refusal = HeadRefusal::None;
 };
 
@@ -39,5 +44,6 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
 bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,
                     const std::string& fileName, std::int64_t rangeStart,
                     std::int64_t& contentLength);
-// Status line, Content-Length and Content-Range; field names in any letter case.
+// Status line, Content-Length, Content-Range, Content-Encoding and Transfer-Encoding; field
+// names in any letter case.
 ResponseHead ParseResponseHead(const char* header);

@@ -1,8 +1,8 @@
 #pragma once
 // The download folder "incoming" inside the install folder, and the names of what lives there:
-// downloads under their object's name, their part files (net/part_files.h), and the unpacked
-// files under the manifest's digest, and kCopyName: the copy of a file that is checked here before
-// it is moved over its target.
+// downloads under their object's name, their part files (net/part_files.h), the unpacked
+// files under the manifest's digest, the remembered release, and kCopyName: the copy of a file
+// that is checked here before it is moved over its target.
 
 #include <string>
 
@@ -12,6 +12,12 @@ extern const std::string strIncomingDir; // "incoming"
 // step, and in a folder whose path stays short, so that a target near the system's path limit
 // never pushes the copy over it. Manifests may not name a file so (manifest/install_path.h).
 constexpr const char* kCopyName = "~felto.tmp";
+
+// The highest signed release the installer accepted (app/release_state), and the copy it is
+// written to before it is moved over it in one step. No object or unpacked file may take these
+// names, and the clean-up of the folder keeps the first.
+constexpr const char* kReleaseStateName = "FeltoRelease.state";
+constexpr const char* kReleaseStateTemporaryName = "FeltoRelease.state.tmp";
 
 // "<install folder>/incoming"
 std::string IncomingFolder(const std::string& installDir);

@@ -2,7 +2,8 @@
 # The whole road on one machine: builds the installer (with a demo release key) and
 # felto-publish, makes a small sample game, publishes it signed, serves it with nginx on
 # 127.0.0.1:80 inside a private network namespace, installs it into a demo home, then changes one
-# file, republishes and updates, and last shows a manifest changed on the way being refused.
+# file, republishes and updates, and last shows a manifest changed on the way and the first
+# release served again being refused.
 # Everything lands in demo-home/ (game, served tree, nginx files, the player's home).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -159,6 +160,10 @@ section "publish"
 cat "$www/microclient/download/launcher_manifest_x64.js"
 ls -l "$www/microclient/download"
 
+# The first release as signed, for the rollback below.
+cp "$www/microclient/download/launcher_manifest_x64.js" "$demo/first.js"
+cp "$www/microclient/download/launcher_manifest_x64.js.sig" "$demo/first.js.sig"
+
 section "first install (home: $home)"
 serve_and_install first
 show_run first
@@ -196,5 +201,21 @@ if ! grep -q 'error,code:106, ext err:1' "$log" || ! grep -q 'the signature does
 fi
 check_installed && echo "refused with code 106; the installed game is still the signed update"
 cp "$demo/manifest.signed" "$manifest"
+
+section "the first release, signed, served again is refused"
+# The first release's manifest and signature are genuine, but older than the update installed.
+cp "$manifest.sig" "$demo/manifest.signed.sig"
+cp "$demo/first.js" "$manifest"
+cp "$demo/first.js.sig" "$manifest.sig"
+serve_and_install rollback
+log=$home/Felto/FeltoInstaller.log
+grep -a -E 'signature|release|error,code' "$log"
+if ! grep -q 'error,code:106, ext err:2' "$log"; then
+  echo "the older release should have been refused" >&2
+  exit 1
+fi
+check_installed && echo "refused with code 106; the installed game is still the signed update"
+cp "$demo/manifest.signed" "$manifest"
+cp "$demo/manifest.signed.sig" "$manifest.sig"
 
 echo "demo finished; everything is in $demo"

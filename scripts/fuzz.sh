@@ -21,14 +21,16 @@ mkdir -p "$build/artifacts"
 run_target() {
   local target=$1 scratch status=0
   # New inputs go to the build folder; the seeds in the repository stay as they are.
-  local work="$build/corpus/$target"
+  local work="$build/corpus/$target" extra=()
+  # Response heads are read up to 16 KiB: inputs must reach past that.
+  [ "$target" = fuzz_http_header ] && extra=(-max_len=20000)
   mkdir -p "$work"
   # Scratch files are written on every input: in memory when the machine has a tmpfs for it.
   scratch=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo /tmp )/felto-$target-XXXXXX")
   # -close_fd_mask=2: the installer copies every log line to standard error; the fuzzer's own
   # output and sanitizer reports still come through.
   TMPDIR="$scratch" "$build/fuzz/$target" -max_total_time="$seconds" -close_fd_mask=2 \
-    -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "${extra[@]}" \
     -artifact_prefix="$build/artifacts/$target-" "$work" "fuzz/corpus/$target" \
     >"$build/$target.log" 2>&1 || status=$?
   rm -rf "$scratch"

@@ -270,6 +270,10 @@ TEST_F(ManifestTest, PathsTheInstallerKeepsDevicesAndContradictionsAreRefused) {
         a + "a.dat\t~felto.tmp\n",
         // A digest that Windows reads as the download's own name.
         a + "a.dat\t" + kDigestA + ".\n",
+        // The remembered release in the incoming folder, as a download or an unpacked file.
+        "u/FeltoRelease.state\ta.dat\t" + std::string(kDigestA) + "\n",
+        "u/feltorelease.STATE.tmp\ta.dat\t" + std::string(kDigestA) + "\n",
+        a + "a.dat\tFeltoRelease.state\n",
         // Devices and data streams.
         a + "bin/CON\t" + kDigestA + "\n",
         a + "nul.txt\t" + kDigestA + "\n",

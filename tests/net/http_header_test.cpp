@@ -47,6 +47,15 @@ TEST(ParseResponseHeadTest, StatusLengthAndRange) {
     // whatever digits a later field carries.
     EXPECT_EQ(ParseResponseHead("HTTP/1.1\r\nServer: 200 OK\r\n\r\n").status, 0);
     EXPECT_EQ(ParseResponseHead("HTTP/1.1 20x OK\r\n\r\n").status, 0);
+
+    head = ParseResponseHead("HTTP/1.1 200 OK\r\ncontent-encoding:  GZip \r\n"
+                             "Transfer-Encoding: gzip, Chunked\r\n\r\n");
+    EXPECT_EQ(head.contentEncoding, "gzip");
+    EXPECT_TRUE(head.chunked);
+    head = ParseResponseHead("HTTP/1.1 200 OK\r\nContent-Encoding: identity\r\n"
+                             "X-Transfer-Encoding: chunked\r\n\r\n");
+    EXPECT_EQ(head.contentEncoding, "");
+    EXPECT_FALSE(head.chunked);
 }
 
 // A connected pair of sockets: the engine reads one end, the test writes the other.
@@ -86,22 +95,24 @@ TEST_F(SocketPair, HeaderEndsAtTheBlankLineAndLeavesTheBody) {
     EXPECT_EQ(Rest(), "body");
 }
 
-TEST_F(SocketPair, HeaderOfExactly1024BytesIsReadWhole) {
-    std::string head = "HTTP/1.1 200 OK\r\nX: " + std::string(1024 - 24, 'x') + "\r\n\r\n";
-    ASSERT_EQ(head.size(), 1024u);
+TEST_F(SocketPair, HeadOfExactlyTheBufferIsReadWhole) {
+    std::string head =
+        "HTTP/1.1 200 OK\r\nX: " + std::string(kHeaderBufferSize - 24, 'x') + "\r\n\r\n";
+    ASSERT_EQ(head.size(), 16384u);
     Send(head + "B");
-    EXPECT_EQ(GetHttpHeader(Engine(), header_), 1024);
+    EXPECT_EQ(GetHttpHeader(Engine(), header_), 16384);
     EXPECT_EQ(std::string(header_), head);
     EXPECT_EQ(Rest(), "B");
 }
 
-TEST_F(SocketPair, LongHeaderIsCutAt1024Bytes) {
-    std::string bytes(2000, 'h');
-    bytes[1024] = 'X';
-    Send(bytes);
-    EXPECT_EQ(GetHttpHeader(Engine(), header_), 1024);
-    EXPECT_EQ(std::string(header_), bytes.substr(0, 1024));
-    EXPECT_EQ(Rest(), bytes.substr(1024));
+TEST_F(SocketPair, LongHeaderIsCutAtTheBuffer) {
+    std::string bytes(20000, 'h');
+    bytes[16384] = 'X';
+    std::thread writer([&] { Send(bytes); });
+    EXPECT_EQ(GetHttpHeader(Engine(), header_), 16384);
+    writer.join();
+    EXPECT_EQ(std::string(header_), bytes.substr(0, 16384));
+    EXPECT_EQ(Rest(), bytes.substr(16384));
 }
 
 TEST_F(SocketPair, PeerThatClosesGivesWhatArrived) {
@@ -162,6 +173,33 @@ class SendHttpHeaderTest : public EngineTest {
         return ok;
     }
 };
+
+// Edges that keep to the HTTP rules refuse every range of an empty file; asked from 0 that
+// means an empty file, asked from further on it stays a refusal.
+TEST_F(SendHttpHeaderTest, UnsatisfiableRangeOfAnEmptyFileIsAnEmptyFile) {
+    auto ask = [](const std::string& answer, std::int64_t from, ResponseHead& head) {
+        int fds[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        EXPECT_EQ(::write(fds[1], answer.data(), answer.size()),
+                  static_cast<ssize_t>(answer.size()));
+        bool ok = SendHttpHeader(fds[0], "127.0.0.1", "http://127.0.0.1/", "f", from, head);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return ok;
+    };
+    const std::string refusal = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */0\r\n"
+                                "Content-Length: 9\r\n\r\nnot here.";
+    ResponseHead head;
+    EXPECT_TRUE(ask(refusal, 0, head));
+    EXPECT_TRUE(head.hasContentLength);
+    EXPECT_EQ(head.contentLength, 0);
+    EXPECT_EQ(head.completeLength, 0);
+
+    EXPECT_FALSE(ask(refusal, 5, head));
+    EXPECT_FALSE(
+        ask("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */10\r\n\r\n", 0, head));
+    EXPECT_EQ(CountOf(Log(), "HTTP status 416."), 2);
+}
 
 TEST_F(SendHttpHeaderTest, RequestGoesOutByteForByte) {
     server_.SetFile("/dir/file", MakeBytes(500000, 1));
@@ -229,20 +267,58 @@ TEST_F(SendHttpHeaderTest, ErrorAnswersAreRefusedWithTheirOwnLine) {
     EXPECT_EQ(head.refusal, HeadRefusal::None);
 }
 
-TEST_F(SendHttpHeaderTest, HeaderThatDoesNotEndIn1024BytesIsRefused) {
+// CDNs and object stores add many fields; a head is read whole up to 16 KiB, and the body
+// starts right after its blank line whatever its length.
+TEST_F(SendHttpHeaderTest, HeadsUpTo16KiBAreReadAndLongerOnesRefused) {
     server_.SetFile("/dir/file", "data");
+    for (std::size_t length :
+         {std::size_t(1024), std::size_t(1025), std::size_t(4000), std::size_t(16384)}) {
+        HttpFault fault;
+        fault.headLength = length;
+        fault.times = 1;
+        server_.AddFault(fault);
+        ResponseHead head;
+        EXPECT_TRUE(Request(0, head)) << length;
+        EXPECT_EQ(head.headBytes, static_cast<int>(length));
+        EXPECT_EQ(head.contentLength, 4) << length;
+    }
     HttpFault fault;
-    fault.headerPadding = 1100;
+    fault.headLength = 16385;
     fault.times = 1;
     server_.AddFault(fault);
     ResponseHead head;
     EXPECT_FALSE(Request(0, head));
-    EXPECT_EQ(CountOf(Log(), "HTTP header longer than 1024 bytes."), 1);
+    EXPECT_EQ(CountOf(Log(), "HTTP header longer than 16384 bytes."), 1);
     EXPECT_EQ(head.refusal, HeadRefusal::HeadTooLong);
+}
 
-    fault.headerPadding = 800; // long, but within the limit
+// What an edge made of the file is no file: refused at the head, with the cause named.
+TEST_F(SendHttpHeaderTest, CompressedAndChunkedAnswersAreRefusedByName) {
+    server_.SetFile("/dir/file", "data");
+    HttpFault fault;
+    fault.times = 1;
+    fault.contentEncoding = "gzip";
+    server_.AddFault(fault);
+    ResponseHead head;
+    EXPECT_FALSE(Request(0, head));
+    EXPECT_EQ(head.contentEncoding, "gzip");
+    EXPECT_EQ(head.refusal, HeadRefusal::Compressed);
+    EXPECT_EQ(CountOf(Log(), "127.0.0.1 compressed the answer (Content-Encoding: gzip)"), 1);
+
+    fault.contentEncoding = "Identity"; // the one encoding that leaves the bytes as they are
     server_.AddFault(fault);
     EXPECT_TRUE(Request(0, head));
+
+    fault.contentEncoding.clear();
+    fault.chunked = true;
+    server_.AddFault(fault);
+    EXPECT_FALSE(Request(0, head));
+    EXPECT_TRUE(head.chunked);
+    EXPECT_EQ(head.refusal, HeadRefusal::Chunked);
+    EXPECT_EQ(CountOf(Log(), "127.0.0.1 sent the answer chunked (Transfer-Encoding: chunked) "
+                             "without Content-Length: the size of the file is unknown."),
+              1);
+    EXPECT_TRUE(Request(0, head)); // an honest answer after them is taken
     EXPECT_EQ(head.contentLength, 4);
 }
 

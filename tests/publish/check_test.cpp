@@ -1,11 +1,13 @@
 // felto-publish check against the loopback test server, serving a published tree as it is and
 // with one fault at a time: each fault must show in its own line and in the exit status.
 
+#include "manifest/manifest_signature.h"
 #include "tests/publish/publish_helpers.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/manifest_signing.h"
 #include "tests/support/temp_dir.h"
 
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -129,7 +131,44 @@ TEST_F(Check, ChecksSignaturesAsAnInstallerWithTheReleaseKeyWould) {
     server.SetFile(download + "launcher_manifest_x64.js.sig", sig64);
     check = RunCheck(withKey);
     EXPECT_EQ(check.exitStatus, 0) << check.stdErr;
-    EXPECT_NE(check.stdErr.find("ok    launcher_manifest_x64.js.sig: signed with the release key"),
+    EXPECT_NE(check.stdErr.find("ok    launcher_manifest_x64.js.sig: signed with the release key, "
+                                "release 1001, no expiry"),
+              std::string::npos)
+        << check.stdErr;
+
+    // An expiry is shown; within 7 days it warns, once passed it fails (the installer's grace
+    // is for wrong clocks, not for the studio).
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    struct Expiry {
+        std::int64_t expires;
+        int status;
+        const char* said;
+    };
+    for (const Expiry& expiry :
+         {Expiry{now + 30 * 86400, 0,
+                 "ok    launcher_manifest.js.sig: "
+                 "signed with the release key, "
+                 "release 1002, expires "},
+          Expiry{now + 2 * 86400, 0, "WARN  launcher_manifest.js.sig: release 1002, expires "},
+          Expiry{now - 3600, 1,
+                 "FAIL  launcher_manifest.js.sig: expired, release 1002, "
+                 "expires "}}) {
+        SignManifests(www, {1002, expiry.expires});
+        server.SetFile(download + "launcher_manifest.js.sig",
+                       ReadFile(www + "/" + download + "launcher_manifest.js.sig"));
+        check = RunCheck(withKey);
+        EXPECT_EQ(check.exitStatus, expiry.status) << check.stdErr;
+        EXPECT_NE(check.stdErr.find(expiry.said + UtcText(expiry.expires)), std::string::npos)
+            << check.stdErr;
+    }
+    // A signature file of the format without a release number.
+    SignManifestsWithoutStamp(www);
+    server.SetFile(download + "launcher_manifest.js.sig",
+                   ReadFile(www + "/" + download + "launcher_manifest.js.sig"));
+    check = RunCheck(withKey);
+    EXPECT_EQ(check.exitStatus, 1) << check.stdErr;
+    EXPECT_NE(check.stdErr.find("FAIL  launcher_manifest.js.sig: the old format without a "
+                                "release number"),
               std::string::npos)
         << check.stdErr;
 
@@ -191,14 +230,21 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"HeadOverTheLimit",
               [](HttpTestServer& server, const std::string& small, const std::string&) {
                   HttpFault fault = On(small);
-                  fault.headerPadding = 1100;
+                  fault.headLength = 16385;
                   server.AddFault(fault);
               },
-              1, "FAIL  1 answer heads over 1,024 bytes (first: $small)"},
+              1, "FAIL  1 answer heads over 16,384 bytes (first: $small)"},
+        Fault{"LongHeadsOfACdn",
+              [](HttpTestServer& server, const std::string&, const std::string&) {
+                  HttpFault fault = Everywhere();
+                  fault.headLength = 4000;
+                  server.AddFault(fault);
+              },
+              0, "ok    answer heads: largest 4000 bytes"},
         Fault{"HeadCloseToTheLimit",
               [](HttpTestServer& server, const std::string&, const std::string&) {
                   HttpFault fault = Everywhere();
-                  fault.headerPadding = 850;
+                  fault.headLength = 16300;
                   server.AddFault(fault);
               },
               0, "WARN  answer heads: largest "},
@@ -226,6 +272,33 @@ INSTANTIATE_TEST_SUITE_P(
                   server.AddFault(fault);
               },
               1, "without Content-Length (first: $small)"},
+        Fault{"CompressingEdge",
+              [](HttpTestServer& server, const std::string& small, const std::string&) {
+                  HttpFault fault = On(small);
+                  fault.contentEncoding = "gzip";
+                  server.AddFault(fault);
+              },
+              1,
+              "FAIL  object $small: compressed by the server (Content-Encoding: gzip); fix: turn "
+              "compression off for the published tree"},
+        Fault{"ChunkedEdge",
+              [](HttpTestServer& server, const std::string& small, const std::string&) {
+                  HttpFault fault = On(small);
+                  fault.chunked = true;
+                  server.AddFault(fault);
+              },
+              1,
+              "FAIL  object $small: sent chunked without Content-Length; fix: serve the files "
+              "with Content-Length"},
+        Fault{"GzipManifest",
+              [](HttpTestServer& server, const std::string&, const std::string&) {
+                  server.SetFile("/microclient/download/launcher_manifest.js",
+                                 std::string("\x1f\x8b\x08\x00", 4) + MakeBytes(200, 9));
+              },
+              1,
+              "FAIL  launcher_manifest.js: the server compressed it: gzip data where the manifest "
+              "belongs (the installer retries, then stops with error 101); fix: turn compression "
+              "off"},
         Fault{"Redirect",
               [](HttpTestServer& server, const std::string& small, const std::string&) {
                   HttpFault fault = On(small);

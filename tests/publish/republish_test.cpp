@@ -1,12 +1,15 @@
 // Publishing again into a tree that players may be installing from at that moment.
 
+#include "manifest/manifest_signature.h"
 #include "manifest/md5.h"
 #include "tests/publish/publish_helpers.h"
 #include "tests/support/manifest_signing.h"
 #include "tests/support/temp_dir.h"
 
+#include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -201,6 +204,76 @@ TEST_F(Republish, SignaturesVerifyWithOpensslAndStayWhileTheirManifestsDo) {
     EXPECT_NE(ReadFile(sig), signature);
     EXPECT_TRUE(OpensslVerifies(ManifestPath(output), sig));
     EXPECT_TRUE(OpensslVerifies(ManifestPath(output, true), sigX64));
+}
+
+// The release number in a signature file's head.
+std::uint64_t ReleaseIn(const std::string& signatureFile) {
+    std::string head, der;
+    ReleaseStamp stamp;
+    EXPECT_EQ(SplitSignatureFile(ReadFile(signatureFile), head, stamp, der),
+              SignatureFileKind::Stamped);
+    return stamp.release;
+}
+
+TEST_F(Republish, EveryPublishAndResignSignsAHigherReleaseAndResignTouchesNoObject) {
+    const std::string sig = ManifestPath(output) + ".sig",
+                      sigX64 = ManifestPath(output, true) + ".sig";
+    const std::int64_t before = static_cast<std::int64_t>(std::time(nullptr));
+    ChildResult run = RunPublisher({"--input", game, "--output", output, "--sign-key",
+                                    TestPrivateKeyPath(), "--expires-in", "30"});
+    ASSERT_EQ(run.exitStatus, 0) << run.stdErr;
+    // The current Unix time while no signature in the tree holds a higher one; both share it.
+    const std::uint64_t first = ReleaseIn(sig);
+    EXPECT_GE(first, static_cast<std::uint64_t>(before));
+    EXPECT_EQ(ReleaseIn(sigX64), first);
+    std::string head, der;
+    ReleaseStamp stamp;
+    SplitSignatureFile(ReadFile(sig), head, stamp, der);
+    ASSERT_TRUE(stamp.expires);
+    EXPECT_GE(*stamp.expires, before + 30 * 24 * 3600);
+    EXPECT_LE(*stamp.expires, static_cast<std::int64_t>(std::time(nullptr)) + 30 * 24 * 3600);
+
+    // A number far ahead of the clock (a tree another machine published) is still surpassed.
+    const std::string ahead = "felto-release-signature 1\nrelease 99999999999\nexpires none\n\n";
+    WriteFile(sig, ahead + der);
+    PutFile(game, "readme.txt", "second words");
+    run = RunPublisher({"--input", game, "--output", output, "--sign-key", TestPrivateKeyPath()});
+    ASSERT_EQ(run.exitStatus, 0) << run.stdErr;
+    EXPECT_EQ(ReleaseIn(sig), 100000000000u);
+    EXPECT_EQ(ReleaseIn(sigX64), 100000000000u);
+    EXPECT_NE(run.stdErr.find("signed as release 100000000000"), std::string::npos) << run.stdErr;
+
+    std::map<std::string, std::string> objects;
+    for (const auto& item : fs::recursive_directory_iterator(output + "/microclient/objects"))
+        if (item.is_regular_file())
+            objects[item.path()] = ReadFile(item.path());
+    const std::string manifest = ReadFile(ManifestPath(output));
+    run = RunPublisherCapturingOutput(
+        {"resign", output, "--sign-key", TestPrivateKeyPath(), "--expires-in", "7"});
+    ASSERT_EQ(run.exitStatus, 0) << run.stdErr;
+    EXPECT_NE(run.stdErr.find("as release 100000000001, expiring "), std::string::npos)
+        << run.stdErr;
+    EXPECT_EQ(ReleaseIn(sigX64), 100000000001u);
+    EXPECT_TRUE(OpensslVerifies(ManifestPath(output), sig));
+    EXPECT_TRUE(OpensslVerifies(ManifestPath(output, true), sigX64));
+    EXPECT_EQ(ReadFile(ManifestPath(output)), manifest);
+    std::size_t same = 0;
+    for (const auto& item : fs::recursive_directory_iterator(output + "/microclient/objects"))
+        if (item.is_regular_file())
+            same += objects.count(item.path()) && objects[item.path()] == ReadFile(item.path());
+    EXPECT_EQ(same, objects.size());
+
+    // What resign refuses, writing nothing.
+    const std::string signature = ReadFile(sig);
+    EXPECT_EQ(RunPublisher({"resign", output, "--sign-key", TestPublicKeyPath()}).exitStatus, 3);
+    EXPECT_EQ(RunPublisher({"resign", output}).exitStatus, 2);
+    EXPECT_EQ(
+        RunPublisher({"resign", output, "--sign-key", TestPrivateKeyPath(), "--expires-in", "soon"})
+            .exitStatus,
+        2);
+    fs::remove(ManifestPath(output, true));
+    EXPECT_EQ(RunPublisher({"resign", output, "--sign-key", TestPrivateKeyPath()}).exitStatus, 3);
+    EXPECT_EQ(ReadFile(sig), signature);
 }
 
 } // namespace

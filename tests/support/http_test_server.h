@@ -30,6 +30,9 @@ struct HttpFault {
     std::int64_t rangeShift = 0; // 206 that starts this many bytes after the asked start
     bool omitContentLength = false;
     std::size_t headerPadding = 0;  // an extra header field that makes the head this much longer
+    std::size_t headLength = 0;     // an extra header field that makes the head this long in all
+    std::string contentEncoding;    // sent as Content-Encoding; the body is sent as it is
+    bool chunked = false;           // Transfer-Encoding: chunked, no Content-Length, one chunk
     bool closeBeforeHeader = false; // read the request, then close without a word
     bool stallBeforeHeader = false; // read the request, then say nothing until Stop()
     int headDripDelayMs = 0;        // send the head one byte at a time, this far apart

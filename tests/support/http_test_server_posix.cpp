@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
@@ -393,16 +394,37 @@ void HttpTestServer::Serve(Connection* connection) {
             std::string version = fault.version.empty() ? "HTTP/1.1" : fault.version;
             std::string response = version + " " + std::to_string(status) + " " + reason +
                                    "\r\nServer: felto-test\r\n" + extra;
-            if (!fault.omitContentLength)
+            if (!fault.omitContentLength && !fault.chunked)
                 response += "Content-Length: " + std::to_string(count) + "\r\n";
+            if (!fault.contentEncoding.empty())
+                response += "Content-Encoding: " + fault.contentEncoding + "\r\n";
+            if (fault.chunked)
+                response += "Transfer-Encoding: chunked\r\n";
             if (fault.headerPadding > 0)
                 response += "X-Padding: " + std::string(fault.headerPadding, 'x') + "\r\n";
-            response += "Connection: close\r\n\r\n";
+            const std::string end = "Connection: close\r\n\r\n";
+            const std::size_t field = std::string("X-Padding: \r\n").size();
+            if (fault.headLength >= response.size() + field + end.size())
+                response +=
+                    "X-Padding: " +
+                    std::string(fault.headLength - response.size() - field - end.size(), 'x') +
+                    "\r\n";
+            response += end;
             bool headSent = SendHead(fd, response, fault);
-            if (headSent && fault.announcedLength >= 0)
+            if (headSent && fault.announcedLength >= 0) {
                 SendZeros(fd, count);
-            else if (headSent)
+            } else if (headSent && fault.chunked) {
+                char size[32];
+                std::snprintf(size, sizeof size, "%llx\r\n",
+                              static_cast<unsigned long long>(count));
+                std::string chunk =
+                    size +
+                    body->substr(static_cast<std::size_t>(from), static_cast<std::size_t>(count)) +
+                    "\r\n0\r\n\r\n";
+                SendAll(fd, chunk.data(), chunk.size());
+            } else if (headSent) {
                 SendBody(fd, *body, from, count, fault);
+            }
         }
     }
     // The peer sees the end of the answer now; the descriptor is closed when reaped.

@@ -2,6 +2,7 @@
 // (libcrypto natively, CNG under Wine) of signatures that `openssl dgst -sha256 -sign` made with
 // the tests' key (tests/data/test-release-key.*.pem).
 
+#include "app/release_state.h"
 #include "manifest/manifest_signature.h"
 #include "platform/platform.h"
 #include "tests/support/temp_dir.h"
@@ -137,29 +138,113 @@ TEST(ReleaseKeyTest, OnlyAP256PublicKeyDecodes) {
         EXPECT_FALSE(DecodeReleaseKey(key, point)) << key;
 }
 
-TEST(ReleaseKeyTest, ASignatureFileMustHoldADerSignature) {
+// openssl's signature of kStampedHead, "launcher_manifest.js" LF "#0" LF.
+const char kStampedHead[] = "felto-release-signature 1\nrelease 1001\nexpires 1767139200\n\n";
+const char kStampedDer[] =
+    "304402207de67d3ce22754884e6f950af78babca605732bb3e39da5ee2e389682e36617f02204b5aca5d5f0ba0"
+    "86cde46335ff20f0e5b167debe3df80bb9ed91876010275f8a";
+
+TEST(SignatureFileTest, AStampedFileSplitsAndEveryOtherShapeIsTold) {
+    const std::string der = FromHex(kStampedDer);
+    std::string head, split;
+    ReleaseStamp stamp;
+    ASSERT_EQ(SplitSignatureFile(kStampedHead + der, head, stamp, split),
+              SignatureFileKind::Stamped);
+    EXPECT_EQ(head, kStampedHead);
+    EXPECT_EQ(split, der);
+    EXPECT_EQ(stamp.release, 1001u);
+    EXPECT_EQ(stamp.expires, 1767139200);
+    EXPECT_EQ(SignatureHead(stamp), kStampedHead);
+
+    ReleaseStamp never{18446744073709551615u, std::nullopt};
+    ASSERT_EQ(SplitSignatureFile(SignatureHead(never) + der, head, stamp, split),
+              SignatureFileKind::Stamped);
+    EXPECT_EQ(stamp.release, 18446744073709551615u);
+    EXPECT_FALSE(stamp.expires);
+
+    EXPECT_EQ(SplitSignatureFile(der, head, stamp, split), SignatureFileKind::OldFormat);
+    const std::string damaged[] = {
+        "",
+        "<html>404 Not Found</html>",
+        std::string(kStampedHead) + der.substr(0, 40),                  // cut
+        std::string(kStampedHead),                                      // no signature
+        "felto-release-signature 2\nrelease 1\nexpires none\n\n" + der, // other version
+        "felto-release-signature 1\nrelease 18446744073709551616\nexpires none\n\n" + der,
+        "felto-release-signature 1\nrelease -1\nexpires none\n\n" + der,
+        "felto-release-signature 1\nrelease  1\nexpires none\n\n" + der,
+        "felto-release-signature 1\nrelease 1\nexpires soon\n\n" + der,
+        "felto-release-signature 1\nrelease 1\nexpires 9223372036854775808\n\n" + der,
+        "felto-release-signature 1\nexpires none\nrelease 1\n\n" + der, // order
+        "felto-release-signature 1\nrelease 1\nexpires none\n" + der,   // no empty line
+        "felto-release-signature 1\r\nrelease 1\r\nexpires none\r\n\r\n" + der,
+    };
+    for (const std::string& bytes : damaged)
+        EXPECT_EQ(SplitSignatureFile(bytes, head, stamp, split), SignatureFileKind::Damaged)
+            << bytes;
+}
+
+TEST(SignatureFileTest, TheDownloadCheckAndTheWholeCheckOfAManifest) {
     TempDir dir;
     FileEntry entry;
     entry.strIncomingPath = dir / "launcher_manifest.js.sig";
-    WriteFile(entry.strIncomingPath, FromHex(kSignatures[1].der));
+    const std::string manifest = dir / "launcher_manifest.js";
+    WriteFile(manifest, "#0\n");
+    ReleaseStamp stamp;
+    WriteFile(entry.strIncomingPath, kStampedHead + FromHex(kStampedDer));
     EXPECT_TRUE(CheckSignatureFile(entry));
+    EXPECT_EQ(CheckManifestSignature(kTestKey, "launcher_manifest.js", manifest,
+                                     entry.strIncomingPath, stamp),
+              ManifestSignature::Valid);
+    EXPECT_EQ(stamp.release, 1001u);
+    EXPECT_EQ(CheckManifestSignature(kTestKey, "launcher_manifest_x64.js", manifest,
+                                     entry.strIncomingPath, stamp),
+              ManifestSignature::Mismatch);
+    EXPECT_EQ(CheckManifestSignature(kTestKey, "launcher_manifest.js", dir / "missing",
+                                     entry.strIncomingPath, stamp),
+              ManifestSignature::Unreadable);
+    // The number or the expiry changed after signing.
+    for (const char* head : {"felto-release-signature 1\nrelease 1002\nexpires 1767139200\n\n",
+                             "felto-release-signature 1\nrelease 1001\nexpires none\n\n"}) {
+        WriteFile(entry.strIncomingPath, head + FromHex(kStampedDer));
+        EXPECT_EQ(CheckManifestSignature(kTestKey, "launcher_manifest.js", manifest,
+                                         entry.strIncomingPath, stamp),
+                  ManifestSignature::Mismatch)
+            << head;
+    }
+
+    // A signature of the format before release numbers is let through the download, so that
+    // the run can say why it refuses it.
+    WriteFile(entry.strIncomingPath, FromHex(kSignatures[0].der));
+    EXPECT_TRUE(CheckSignatureFile(entry));
+    EXPECT_EQ(CheckManifestSignature(kTestKey, "launcher_manifest.js", manifest,
+                                     entry.strIncomingPath, stamp),
+              ManifestSignature::OldFormat);
     WriteFile(entry.strIncomingPath, FromHex(kSignatures[1].der).substr(0, 40));
     EXPECT_FALSE(CheckSignatureFile(entry));
     WriteFile(entry.strIncomingPath, "<html>404 Not Found</html>");
     EXPECT_FALSE(CheckSignatureFile(entry));
+}
 
-    // And the whole check of a downloaded manifest.
-    WriteFile(entry.strIncomingPath, FromHex(kSignatures[0].der));
-    WriteFile(dir / "launcher_manifest.js", "#0\n");
-    EXPECT_EQ(CheckManifestSignature(kTestKey, "launcher_manifest.js", dir / "launcher_manifest.js",
-                                     entry.strIncomingPath),
-              ManifestSignature::Valid);
-    EXPECT_EQ(CheckManifestSignature(kTestKey, "launcher_manifest_x64.js",
-                                     dir / "launcher_manifest.js", entry.strIncomingPath),
-              ManifestSignature::Mismatch);
-    EXPECT_EQ(CheckManifestSignature(kTestKey, "launcher_manifest.js", dir / "missing",
-                                     entry.strIncomingPath),
-              ManifestSignature::Unreadable);
+TEST(SignatureFileTest, UtcTextAroundLeapDaysAndTheEpoch) {
+    EXPECT_EQ(UtcText(0), "1970-01-01 00:00:00 UTC");
+    EXPECT_EQ(UtcText(951782400), "2000-02-29 00:00:00 UTC");
+    EXPECT_EQ(UtcText(1767139199), "2025-12-30 23:59:59 UTC");
+    EXPECT_EQ(UtcText(4107542400), "2100-03-01 00:00:00 UTC");
+    EXPECT_EQ(UtcText(-1), "1969-12-31 23:59:59 UTC");
+}
+
+TEST(ReleaseStateTest, ReadsBackWhatItWroteAndNothingElse) {
+    const RememberedRelease written{kTestKey, 1767139200, "launcher_manifest_x64.js",
+                                    "0123456789abcdef0123456789abcdef"};
+    const std::string text = ReleaseStateText(written);
+    RememberedRelease read;
+    ASSERT_TRUE(ParseReleaseState(text, read));
+    EXPECT_EQ(ReleaseStateText(read), text);
+    for (const std::string& damaged :
+         {std::string(), text.substr(0, text.size() / 2), text + "more\n",
+          "felto-release-state 2" + text.substr(text.find('\n')),
+          text.substr(0, text.find("1767139200")) + "x" + text.substr(text.find("1767139200"))})
+        EXPECT_FALSE(ParseReleaseState(damaged, read)) << damaged;
 }
 
 } // namespace

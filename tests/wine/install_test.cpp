@@ -3,13 +3,16 @@
 // CopyFileA into place, the shell-link shortcut on the desktop and the game started with
 // ShellExecuteA.
 
+#include "manifest/manifest_signature.h"
 #include "tests/support/manifest_signing.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/server_tree.h"
 #include "tests/support/wine_prefix_posix.h"
 
+#include <ctime>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -296,7 +299,7 @@ TEST_F(WineInstallTest, WithoutAnyMd5ServiceNothingIsInstalled) {
 }
 
 // The installer built with the tests' release key: CNG (bcrypt.dll, loaded at run time) checks
-// the manifest's signature before anything is copied.
+// the manifest's signature, its release number and its expiry before anything is copied.
 TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
     const std::string installer = buildDir_ + "/FeltoInstallerTestKey.exe";
     ASSERT_TRUE(FileExists(installer)) << installer;
@@ -360,12 +363,51 @@ TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
         << log;
     EXPECT_TRUE(installed() == good) << "the install folder changed";
 
+    // Signatures without a release number, an older signed release, one expired beyond the
+    // grace: all refused, the remembered release unchanged.
+    const std::string statePath = Felto() + "/incoming/FeltoRelease.state";
+    const std::string state = ReadFile(statePath);
+    EXPECT_NE(state.find("\nrelease 1001\nmanifest launcher_manifest"), std::string::npos) << state;
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr)), day = 86400;
+    struct Spoiled {
+        std::optional<TestStamp> stamp; // none: the format without a release number
+        const char* code;
+        const char* logged;
+    };
+    for (const Spoiled& spoiled :
+         {Spoiled{std::nullopt, "error,code:106, ext err:1",
+                  "has the old format without a release number"},
+          Spoiled{TestStamp{1000, std::nullopt}, "error,code:106, ext err:2",
+                  " is release 1000, older than release 1001 installed before"},
+          Spoiled{TestStamp{1002, now - 4 * day}, "error,code:106, ext err:5", ": refused"}}) {
+        if (spoiled.stamp)
+            SignManifests(www_.path(), *spoiled.stamp);
+        else
+            SignManifestsWithoutStamp(www_.path());
+        log = run();
+        EXPECT_EQ(Count(log, spoiled.code), 1) << log;
+        EXPECT_EQ(Count(log, spoiled.logged), 1) << log;
+        EXPECT_TRUE(installed() == good) << "the install folder changed";
+        EXPECT_EQ(ReadFile(statePath), state);
+    }
+
+    // Just past its expiry the release installs, and the log shows both times.
+    SignManifests(www_.path(), {1002, now - day});
+    log = run();
+    EXPECT_EQ(Count(log, "error,code:"), 0) << log;
+    EXPECT_EQ(Count(log, ": accepted within the 3-day grace"), 1) << log;
+    EXPECT_EQ(Count(log, "expired at " + UtcText(now - day) + ", this computer's clock says "), 1)
+        << log;
+    const auto second = installed();
+    EXPECT_EQ(second.at("data/config.txt"), "version=2\r\n");
+    EXPECT_NE(ReadFile(statePath).find("\nrelease 1002\n"), std::string::npos);
+
     // A system without bcrypt.dll (Windows XP): the program starts, cannot check, and refuses.
-    SignManifests(www_.path());
+    SignManifests(www_.path(), {1003, std::nullopt});
     log = run("bcrypt=");
     EXPECT_EQ(Count(log, "error,code:106, ext err:1"), 1) << log;
     EXPECT_EQ(Count(log, "this system cannot check the signature of launcher_manifest"), 1) << log;
-    EXPECT_TRUE(installed() == good) << "the install folder changed";
+    EXPECT_TRUE(installed() == second) << "the install folder changed";
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 // The Windows program as a file: it imports only functions that Windows XP SP3 has (anything
 // newer is looked up by name at run time), the wide-character user interface and not the ANSI
-// one, and it stays small enough to download at once.
+// one, and it stays small enough to download at once. It says what it is in its version resource,
+// and the build's signing step gives it a signature that holds until a byte changes.
 
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/wine_prefix_posix.h"
 
 #include <algorithm>
@@ -306,6 +309,79 @@ TEST(ProgramFileTest, ImportsOnlyWhatWindowsXpHasAndStaysSmall) {
     EXPECT_EQ(dlls, (std::set<std::string>{"kernel32.dll", "msvcrt.dll", "ole32.dll", "shell32.dll",
                                            "user32.dll", "ws2_32.dll"}));
     EXPECT_GT(imports.size(), 100u);
+}
+
+std::string Utf16(const std::string& ascii) {
+    std::string wide;
+    for (char c : ascii)
+        wide += std::string{c, '\0'};
+    return wide;
+}
+
+TEST(ProgramFileTest, SaysWhatItIsInItsVersionResource) {
+    if (WindowsBuildDir().empty())
+        GTEST_SKIP() << "FELTO_WIN_BUILD_DIR is not set: no Windows build to examine";
+    const std::string bytes = ReadFile(WindowsBuildDir() + "/FeltoInstaller.exe");
+    ASSERT_FALSE(bytes.empty());
+    // The fixed part of the resource starts with its signature 0xFEEF04BD.
+    EXPECT_NE(bytes.find(std::string("\xbd\x04\xef\xfe", 4)), std::string::npos);
+    for (const char* text :
+         {"ProductName", "FeltoInstaller", "FileDescription", "FileVersion", "CompanyName"})
+        EXPECT_NE(bytes.find(Utf16(text)), std::string::npos) << text;
+}
+
+int RunTool(const std::vector<std::string>& argv, const std::string& folder) {
+    ChildOptions options;
+    options.workingDir = folder;
+    ChildResult result = RunChild(argv, options);
+    EXPECT_TRUE(result.finished) << argv[0];
+    return result.finished ? result.exitStatus : -1;
+}
+
+// A throw-away certificate authority and a code-signing certificate it issued, as a studio's
+// PKCS#12 file with a password.
+void MakeSigningKey(const TempDir& dir) {
+    WriteFile(dir / "password", "felto-test\n");
+    WriteFile(dir / "signer.ext", "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                                  "extendedKeyUsage=codeSigning\n");
+    const std::vector<std::vector<std::string>> steps = {
+        {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
+         "ca.pem", "-days", "2", "-subj", "/CN=Felto Test CA", "-addext",
+         "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign"},
+        {"openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out",
+         "signer.csr", "-subj", "/CN=Felto Test Studio"},
+        {"openssl", "x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+         "-CAcreateserial", "-out", "signer.pem", "-days", "2", "-extfile", "signer.ext"},
+        {"openssl", "pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-certfile",
+         "ca.pem", "-out", "signer.pfx", "-passout", "file:password"}};
+    for (const std::vector<std::string>& step : steps)
+        ASSERT_EQ(RunTool(step, dir.path()), 0) << step[1];
+}
+
+TEST(ProgramFileTest, SigningStepMakesASignatureThatFailsOnAnyChangedByte) {
+    if (WindowsBuildDir().empty())
+        GTEST_SKIP() << "FELTO_WIN_BUILD_DIR is not set: no Windows build to examine";
+    const std::string program = ReadFile(WindowsBuildDir() + "/FeltoInstaller.exe");
+    ASSERT_FALSE(program.empty());
+    TempDir dir;
+    ASSERT_NO_FATAL_FAILURE(MakeSigningKey(dir));
+    const std::vector<std::string> verify = {"osslsigncode", "verify", "-CAfile",
+                                             "ca.pem",       "-in",    "FeltoInstaller.exe"};
+    WriteFile(dir / "FeltoInstaller.exe", program);
+    EXPECT_NE(RunTool(verify, dir.path()), 0) << "the default build is signed";
+
+    ASSERT_EQ(RunTool({std::string(FELTO_SOURCE_DIR) + "/cmake/codesign.sh", "FeltoInstaller.exe",
+                       "signer.pfx", "password"},
+                      dir.path()),
+              0);
+    EXPECT_FALSE(FileExists(dir / "FeltoInstaller.exe.signed"));
+    EXPECT_EQ(RunTool(verify, dir.path()), 0);
+
+    std::string signedProgram = ReadFile(dir / "FeltoInstaller.exe");
+    ASSERT_GT(signedProgram.size(), program.size());
+    signedProgram[program.size() / 2] ^= 0x01; // inside the code, outside the signature
+    WriteFile(dir / "FeltoInstaller.exe", signedProgram);
+    EXPECT_NE(RunTool(verify, dir.path()), 0) << "a changed byte went unnoticed";
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -53,6 +54,8 @@ std::string Megabytes(double bytes) {
     return text;
 }
 
+constexpr std::int64_t kExpiryWarningSeconds = 7 * 24 * 60 * 60;
+
 // The key an installer of this build checks signatures with, or the one named on the command
 // line; none when neither is there.
 std::optional<SigningKey> CheckingKey(const CheckOptions& options, const fs::path& work) {
@@ -80,15 +83,42 @@ bool CheckSignature(const ServerAddress& server, const SigningKey& key, const st
                     "publish with --sign-key");
         return false;
     }
-    std::string manifest, signature;
-    if (!ReadWholeFile(work / name, manifest) || !ReadWholeFile(copy, signature) ||
-        !key.Verifies(name, manifest, signature)) {
+    std::string manifest, signature, head, der;
+    ReleaseStamp stamp;
+    if (ReadWholeFile(copy, signature) &&
+        SplitSignatureFile(signature, head, stamp, der) == SignatureFileKind::OldFormat) {
+        report.Fail(signatureName + ": the old format without a release number (players see "
+                                    "error 106)",
+                    "sign again: felto-publish resign OUTPUT --sign-key ...");
+        return false;
+    }
+    if (!ReadWholeFile(work / name, manifest) || !key.Verifies(name, manifest, signature, &stamp)) {
         report.Fail(signatureName + ": does not match the manifest and the release key (players "
                                     "see error 106)",
                     "publish again with --sign-key and the private key of this build's key");
         return false;
     }
-    report.Line("ok", signatureName + ": signed with the release key");
+    const std::string release = "release " + std::to_string(stamp.release);
+    if (!stamp.expires) {
+        report.Line("ok",
+                    signatureName + ": signed with the release key, " + release + ", no expiry");
+        return true;
+    }
+    const std::int64_t left = *stamp.expires - static_cast<std::int64_t>(std::time(nullptr));
+    const std::string expiry = release + ", expires " + UtcText(*stamp.expires);
+    if (left < 0) {
+        report.Fail(signatureName + ": expired, " + expiry +
+                        " (players see error 106 three days after it)",
+                    "felto-publish resign OUTPUT --sign-key ... --expires-in DAYS");
+        return false;
+    }
+    if (left < kExpiryWarningSeconds) {
+        report.Line("WARN", signatureName + ": " + expiry +
+                                ", within 7 days; renew it: felto-publish resign OUTPUT "
+                                "--sign-key ... --expires-in DAYS");
+        return true;
+    }
+    report.Line("ok", signatureName + ": signed with the release key, " + expiry);
     return true;
 }
 
@@ -113,7 +143,10 @@ std::vector<ListedObject> CheckManifests(const ServerAddress& server, const fs::
         }
         const ManifestVerdict verdict = JudgeManifest(copy);
         if (!verdict.good()) {
-            report.Fail(name + ": " + verdict.Problem(), "publish again with felto-publish");
+            report.Fail(name + ": " + verdict.Problem(),
+                        verdict.compressed
+                            ? "turn compression off for the published tree (.js files included)"
+                            : "publish again with felto-publish");
             continue;
         }
         if (key && !CheckSignature(server, *key, urlPath, name, work, report))

@@ -41,7 +41,7 @@ void HeadStats::Record(const HeadAnswer& answer, const std::string& url) {
 
 void ReportHeads(const HeadStats& heads, Report& report) {
     if (heads.tooLong > 0) {
-        report.Fail(std::to_string(heads.tooLong) + " answer heads over 1,024 bytes (first: " +
+        report.Fail(std::to_string(heads.tooLong) + " answer heads over 16,384 bytes (first: " +
                         heads.firstTooLong + "); players see error 101 or 108",
                     "drop response headers (cookies, CDN and proxy headers)");
     } else if (heads.answers > 0) {
@@ -49,7 +49,7 @@ void ReportHeads(const HeadStats& heads, Report& report) {
         report.Line(margin < kHeadMarginWarning ? "WARN" : "ok",
                     "answer heads: largest " + std::to_string(heads.largest) + " bytes (" +
                         heads.largestUrl + "), " + std::to_string(margin) +
-                        " bytes below the installer's limit of 1,024");
+                        " bytes below the installer's limit of 16,384");
     }
     if (heads.withoutLength > 0)
         report.Fail(std::to_string(heads.withoutLength) + " of " + std::to_string(heads.answers) +

@@ -1,11 +1,12 @@
 // felto-publish: turns a folder of game files into the tree a static HTTP server serves to the
 // installer (launcher manifests and content-addressed objects), checks a server that serves it,
-// and prunes objects no manifest needs any more.
+// prunes objects no manifest needs any more and signs a published tree again.
 
 #include "check.h"
 #include "options.h"
 #include "prune.h"
 #include "publish.h"
+#include "resign.h"
 
 #include <cstdio>
 #include <exception>
@@ -20,6 +21,8 @@ int main(int argc, char** argv) {
             return publish::CheckCommand({args.begin() + 1, args.end()});
         if (command == "prune")
             return publish::PruneCommand({args.begin() + 1, args.end()});
+        if (command == "resign")
+            return publish::ResignCommand({args.begin() + 1, args.end()});
     } catch (const std::exception& e) {
         std::fprintf(stderr, "felto-publish %s: error: %s\n", command.c_str(), e.what());
         return publish::kFailed;

@@ -2,6 +2,8 @@
 
 #include "manifest/manifest_file.h"
 
+#include <fstream>
+
 namespace publish {
 
 ManifestVerdict JudgeManifest(const std::string& path) {
@@ -9,11 +11,17 @@ ManifestVerdict JudgeManifest(const std::string& path) {
     FileEntry manifest;
     manifest.strIncomingPath = path;
     verdict.sizeHeaderTrue = CheckSizeHeader(manifest);
+    std::ifstream file(path, std::ios::binary);
+    char magic[2] = {};
+    verdict.compressed = file.read(magic, 2) && magic[0] == '\x1f' && magic[1] == '\x8b';
     verdict.readCode = ReadManifestFile(path, std::string(), verdict.entries);
     return verdict;
 }
 
 std::string ManifestVerdict::Problem() const {
+    if (compressed)
+        return "the server compressed it: gzip data where the manifest belongs (the installer "
+               "retries, then stops with error 101)";
     if (!sizeHeaderTrue)
         return "its size header does not match its length (the installer retries, then stops "
                "with error 101)";

@@ -11,7 +11,8 @@ namespace publish {
 
 struct ManifestVerdict {
     bool sizeHeaderTrue = false;
-    int readCode = 0; // 0, or the error code the installer stops with (105, 106, 107)
+    bool compressed = false; // gzip data where the manifest belongs
+    int readCode = 0;        // 0, or the error code the installer stops with (105, 106, 107)
     std::vector<FileEntry> entries;
 
     bool good() const { return sizeHeaderTrue && readCode == 0; }

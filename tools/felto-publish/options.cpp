@@ -18,15 +18,26 @@ bool ParseByteCount(const std::string& text, std::uintmax_t& value) {
     return true;
 }
 
+constexpr std::uint64_t kLongestExpiryDays = 36525;
+
 } // namespace
+
+bool ParseExpiryDays(const std::string& text, std::uint64_t& days) {
+    std::uintmax_t value = 0;
+    if (!ParseByteCount(text, value) || value > kLongestExpiryDays)
+        return false;
+    days = value;
+    return true;
+}
 
 const char* UsageText() {
     return "usage: felto-publish --input DIR [--input-x64 DIR] --output DIR\n"
            "                     [--pack GLOB]... [--pack-over BYTES] [--7z PROGRAM]\n"
-           "                     [--sign-key FILE] [--quiet]\n"
+           "                     [--sign-key FILE [--expires-in DAYS]] [--quiet]\n"
            "       felto-publish check URL [--sample N] [--release-key PEM] [--log FILE] "
            "[--quiet]\n"
            "       felto-publish prune [--output] DIR [--dry-run]\n"
+           "       felto-publish resign [--output] DIR --sign-key FILE [--expires-in DAYS]\n"
            "\n"
            "Turns a game folder into the tree a static HTTP server serves to the installer:\n"
            "  OUTPUT/microclient/download/launcher_manifest.js      (32-bit, from --input)\n"
@@ -39,7 +50,8 @@ const char* UsageText() {
            "  --7z PROGRAM       the archiver to pack with (default: 7z)\n"
            "  --sign-key FILE    sign both manifests with this ECDSA P-256 private key (PEM):\n"
            "                     writes <manifest>.sig beside each, for installers built with\n"
-           "                     FELTO_RELEASE_KEY\n"
+           "                     FELTO_RELEASE_KEY; each publish signs a higher release number\n"
+           "  --expires-in DAYS  signatures expire DAYS days from now (default: never)\n"
            "  --quiet            no progress line\n"
            "Files under plantform/ (the installer's archiver) are listed first and never packed.\n"
            "\n"
@@ -49,6 +61,10 @@ const char* UsageText() {
            "or not (1). --sample N fetches only N objects: the largest and others at random.\n"
            "Signatures are checked with --release-key (a public key, PEM), else with the key\n"
            "this build carries (FELTO_RELEASE_KEY), else not at all.\n"
+           "check also shows each signature's release number and expiry: WARN within 7 days of\n"
+           "it, FAIL once it has passed.\n"
+           "resign signs both manifests of DIR again with a new release number (and expiry),\n"
+           "objects untouched: for signatures about to expire.\n"
            "prune removes the objects that neither manifest names; --dry-run only lists them.\n"
            "It removes nothing (exit status 3) while a manifest, or an object one names, is\n"
            "missing or damaged.\n"
@@ -71,8 +87,9 @@ ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions&
             options.quiet = true;
             continue;
         }
-        static const char* const kValueOptions[] = {
-            "--input", "--input-x64", "--output", "--pack", "--pack-over", "--7z", "--sign-key"};
+        static const char* const kValueOptions[] = {"--input",    "--input-x64", "--output",
+                                                    "--pack",     "--pack-over", "--7z",
+                                                    "--sign-key", "--expires-in"};
         bool known = false;
         for (const char* option : kValueOptions)
             known = known || name == option;
@@ -110,12 +127,23 @@ ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions&
             options.packOver = bytes;
         } else if (name == "--sign-key") {
             options.signKey = value;
+        } else if (name == "--expires-in") {
+            std::uint64_t days = 0;
+            if (!ParseExpiryDays(value, days)) {
+                error = "--expires-in needs a number of days up to 36525, not '" + value + "'";
+                return ParseResult::Error;
+            }
+            options.expiresInDays = days;
         } else {
             options.archiver = value;
         }
     }
     if (options.input.empty() || options.output.empty()) {
         error = "--input and --output are required";
+        return ParseResult::Error;
+    }
+    if (options.expiresInDays && options.signKey.empty()) {
+        error = "--expires-in needs --sign-key";
         return ParseResult::Error;
     }
     return ParseResult::Run;

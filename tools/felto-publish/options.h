@@ -17,6 +17,7 @@ struct PublishOptions {
     std::optional<std::uintmax_t> packOver; // pack files larger than this many bytes
     std::string archiver = "7z";
     std::filesystem::path signKey; // PEM private key; empty: the manifests are not signed
+    std::optional<std::uint64_t> expiresInDays; // signatures expire this many days from now
     bool quiet = false;
 };
 
@@ -27,5 +28,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions&
                            std::string& error);
 
 const char* UsageText();
+
+// The value of --expires-in: a whole number of days, at most 100 years.
+bool ParseExpiryDays(const std::string& text, std::uint64_t& days);
 
 } // namespace publish

@@ -225,17 +225,21 @@ ExitStatus Publish(const PublishOptions& options) {
     // Last, once every object they name is in place; a manifest's signature before it, so a
     // reader never finds a manifest without its signature.
     std::string written;
+    ReleaseStamp stamp;
+    if (signingKey)
+        stamp = NextStamp(downloadDir, options.expiresInDays);
     for (int i = 0; i < 2; ++i) {
         const bool changed = !hadEarlier[i] || earlier[i] != text[i];
-        const bool signedNow = signingKey && WriteSignature(*signingKey, downloadDir,
-                                                            kManifestNames[i], text[i], changed);
+        const bool signedNow =
+            signingKey &&
+            WriteSignature(*signingKey, downloadDir, kManifestNames[i], text[i], changed, stamp);
         if (changed)
             WriteFileAtomically(downloadDir / kManifestNames[i], text[i]);
         if (signingKey)
             CheckWrittenSignature(*signingKey, downloadDir, kManifestNames[i]);
         written += std::string(i ? ", " : "") + kManifestNames[i] + " (" +
                    std::to_string(lineCount[i]) + " files) " + (changed ? "written" : "unchanged") +
-                   (signedNow ? ", signed" : "");
+                   (signedNow ? ", signed as release " + std::to_string(stamp.release) : "");
     }
 
     std::uintmax_t bytes = 0;

@@ -82,11 +82,17 @@ Refusal ExplainRefusal(const HeadAnswer& answer) {
     case HeadRefusal::NotFound:
         return {"missing (404)", "publish into the folder the server serves, keeping its layout"};
     case HeadRefusal::HeadTooLong:
-        return {"answer head over 1,024 bytes",
+        return {"answer head over 16,384 bytes",
                 "drop response headers (cookies, CDN and proxy headers) from these files"};
     case HeadRefusal::Redirected:
         return {"redirected (" + std::to_string(head.status) + ")",
                 "the installer follows no redirect: serve the files at this URL itself"};
+    case HeadRefusal::Compressed:
+        return {"compressed by the server (Content-Encoding: " + head.contentEncoding + ")",
+                "turn compression off for the published tree (.js files included)"};
+    case HeadRefusal::Chunked:
+        return {head.hasContentLength ? "sent chunked" : "sent chunked without Content-Length",
+                "serve the files with Content-Length: no chunked transfer, compression or filter"};
     case HeadRefusal::CutShort:
     case HeadRefusal::BadStatus:
         break;

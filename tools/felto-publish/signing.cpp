@@ -3,8 +3,11 @@
 #include "file_io.h"
 #include "manifest/manifest_signature.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -71,9 +74,10 @@ SigningKey SigningKey::ReadPublic(const fs::path& pem) {
     return SigningKey(ReadKey(pem, false));
 }
 
-std::string SigningKey::Sign(const std::string& manifestName,
+std::string SigningKey::Sign(const ReleaseStamp& stamp, const std::string& manifestName,
                              const std::string& manifestBytes) const {
-    const std::string message = SignedMessage(manifestName, manifestBytes);
+    const std::string head = SignatureHead(stamp);
+    const std::string message = SignedMessage(head, manifestName, manifestBytes);
     const unsigned char* data = reinterpret_cast<const unsigned char*>(message.data());
     Context context(EVP_MD_CTX_new());
     std::size_t length = 0;
@@ -86,12 +90,16 @@ std::string SigningKey::Sign(const std::string& manifestName,
                        data, message.size()) != 1)
         throw PublishError("cannot sign " + manifestName + ": " + OpensslError());
     signature.resize(length);
-    return signature;
+    return head + signature;
 }
 
 bool SigningKey::Verifies(const std::string& manifestName, const std::string& manifestBytes,
-                          const std::string& signature) const {
-    const std::string message = SignedMessage(manifestName, manifestBytes);
+                          const std::string& signatureFile, ReleaseStamp* stamp) const {
+    std::string head, signature;
+    ReleaseStamp read;
+    if (SplitSignatureFile(signatureFile, head, read, signature) != SignatureFileKind::Stamped)
+        return false;
+    const std::string message = SignedMessage(head, manifestName, manifestBytes);
     Context context(EVP_MD_CTX_new());
     bool good =
         context &&
@@ -100,6 +108,8 @@ bool SigningKey::Verifies(const std::string& manifestName, const std::string& ma
                          signature.size(), reinterpret_cast<const unsigned char*>(message.data()),
                          message.size()) == 1;
     ERR_clear_error();
+    if (good && stamp)
+        *stamp = read;
     return good;
 }
 
@@ -107,15 +117,42 @@ std::string SignatureName(const std::string& manifestName) {
     return manifestName + ".sig";
 }
 
+std::optional<ReleaseStamp> ReadStamp(const fs::path& downloadDir,
+                                      const std::string& manifestName) {
+    std::string bytes, head, der;
+    ReleaseStamp stamp;
+    if (!ReadWholeFile(downloadDir / SignatureName(manifestName), bytes) ||
+        SplitSignatureFile(bytes, head, stamp, der) != SignatureFileKind::Stamped)
+        return std::nullopt;
+    return stamp;
+}
+
+ReleaseStamp NextStamp(const fs::path& downloadDir, std::optional<std::uint64_t> expiresInDays) {
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    ReleaseStamp stamp;
+    stamp.release = static_cast<std::uint64_t>(now);
+    for (const char* name : {"launcher_manifest.js", "launcher_manifest_x64.js"}) {
+        const std::optional<ReleaseStamp> earlier = ReadStamp(downloadDir, name);
+        if (!earlier)
+            continue;
+        if (earlier->release == UINT64_MAX)
+            throw PublishError(SignatureName(name) + ": the release number cannot rise further");
+        stamp.release = std::max(stamp.release, earlier->release + 1);
+    }
+    if (expiresInDays)
+        stamp.expires = now + static_cast<std::int64_t>(*expiresInDays) * 24 * 60 * 60;
+    return stamp;
+}
+
 bool WriteSignature(const SigningKey& key, const fs::path& downloadDir,
                     const std::string& manifestName, const std::string& manifestText,
-                    bool manifestChanged) {
+                    bool manifestChanged, const ReleaseStamp& stamp) {
     const fs::path path = downloadDir / SignatureName(manifestName);
     std::string earlier;
     if (!manifestChanged && ReadWholeFile(path, earlier) &&
         key.Verifies(manifestName, manifestText, earlier))
         return false;
-    WriteFileAtomically(path, key.Sign(manifestName, manifestText));
+    WriteFileAtomically(path, key.Sign(stamp, manifestName, manifestText));
     return true;
 }
 
