@@ -6,7 +6,7 @@ packages=(cmake g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64
   nginx-light apache2 lighttpd p7zip-full xvfb locales-all
   iproute2 util-linux curl aria2 gnuplot-nox clang libclang-rt-14-dev python3
-  libssl-dev openssl varnish squid trafficserver osslsigncode npm)
+  libssl-dev openssl varnish squid trafficserver osslsigncode)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -20,6 +20,10 @@ SUDO=""
 install_7za() {
   local folder=/opt/felto-7zip-bin
   [ -f "$folder/node_modules/7zip-bin/win/x64/7za.exe" ] && return 0
+  if ! command -v npm >/dev/null 2>&1; then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+      --no-install-recommends npm >/dev/null
+  fi
   $SUDO npm install --silent --no-audit --no-fund --prefix "$folder" 7zip-bin@5.2.0 >/dev/null
 }
 
