@@ -63,8 +63,8 @@ std::string LinkWorkingDir(const std::string& link) {
              ++i)
             text += link[at + 2 + i * (unicode ? 2 : 1)];
         at += 2 + count * (unicode ? 2 : 1);
-        if (flag == 0x10)
-            return text;
+        if (flag == 0x10) // Wine counts the string's terminating zero in
+            return text.substr(0, text.find('\0'));
     }
     return std::string();
 }
