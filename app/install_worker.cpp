@@ -16,6 +16,7 @@
 #include "support/log.h"
 #include "support/os_description.h"
 #include "support/paths.h"
+#include "support/progress.h"
 
 #include <vector>
 
@@ -200,7 +201,17 @@ void InstallOne(const FileEntry& entry) {
     MakeDirectories(folder.c_str());
 
     WaitForSource(entry, source, packed);
+    GetProgress().SetStep(ProgressStep::Copying);
     CopyIntoPlace(entry, source);
+}
+
+// For the progress display: a packed entry is unpacked first, then every entry is copied.
+void ShowInstalling(const FileEntry& entry, std::size_t index, std::size_t count) {
+    ProgressModel& progress = GetProgress();
+    progress.SetName(PathComponents(entry.strTargetPath).back());
+    progress.SetCount(static_cast<int>(index + 1), static_cast<int>(count));
+    progress.SetStep(entry.strObjectMd5 != entry.strManifestMd5 ? ProgressStep::Unpacking
+                                                                : ProgressStep::Copying);
 }
 
 } // namespace
@@ -254,11 +265,14 @@ unsigned InstallWorker(void*) {
 
         platform::SleepMs(200);
         WriteLog("解压文件");
-        for (FileEntry* entry : state.pendingEntries)
-            InstallOne(*entry);
+        for (std::size_t i = 0; i < state.pendingEntries.size(); ++i) {
+            ShowInstalling(*state.pendingEntries[i], i, state.pendingEntries.size());
+            InstallOne(*state.pendingEntries[i]);
+        }
     }
 
     platform::ShowMessage("安装成功，以后请点击桌面Felto图标进行游戏。", "提示");
+    GetProgress().SetStep(ProgressStep::Starting);
     if (state.hMutex)
         platform::ReleaseInstanceLock(state.hMutex);
     WriteLog("_StartLauncher");

@@ -1,6 +1,7 @@
 // Entry point: settle the install folder, point the log there, make sure only one installer
 // runs, start the install worker and idle until some thread ends the process.
 
+#include "app/idle.h"
 #include "app/install_folder.h"
 #include "app/install_worker.h"
 #include "app/installer_state.h"
@@ -28,10 +29,10 @@ int main(int, char**) {
     TakeSingleInstanceLock();
     SetLogPath(strInstallDir + "/FeltoInstaller.log");
 
+    OpenProgressDisplay();
     if (!platform::StartDetachedThread(InstallWorker, nullptr)) {
         WriteLog("CreateThread InstallWorker faild!");
         FailWith(11);
     }
-    for (;;)
-        platform::SleepMs(100);
+    IdleUntilExit();
 }

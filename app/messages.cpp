@@ -51,7 +51,8 @@ void ReportError(int code, int extra) {
     std::FILE* log = GetLogStream();
     WriteEntry(log, MakeLogEntry("error,code:%d, ext err:%d\n", code, extra));
     if (log != stderr)
-        WriteEntry(stderr, MakeLogEntry("error,code:%d, ext err:%d\n", code, extra));
+        WriteEntry(stderr, platform::StandardErrorLinePrefix() +
+                               MakeLogEntry("error,code:%d, ext err:%d\n", code, extra));
     platform::ShowMessage(FormatString("%s(%d)", ErrorMessage(code), code), "提示");
 }
 

@@ -7,6 +7,8 @@
 #include "net/engine_settings.h"
 #include "platform/platform.h"
 #include "support/log.h"
+#include "support/paths.h"
+#include "support/progress.h"
 
 #include <algorithm>
 
@@ -27,7 +29,10 @@ bool IsArchiverEntry(const std::string& installDir, const FileEntry& entry) {
 
 void VerifyInstalledFiles(const std::string& installDir, std::vector<FileEntry>& entries,
                           std::vector<FileEntry*>& pending) {
+    GetProgress().SetStep(ProgressStep::Checking);
+    int checked = 0;
     for (FileEntry& entry : entries) {
+        GetProgress().SetCount(++checked, static_cast<int>(entries.size()));
         if (!IsFile(entry.strTargetPath)) {
             WriteLog(FormatString("文件不存在,%s,", entry.strTargetPath.c_str()));
             pending.push_back(&entry);
@@ -55,13 +60,21 @@ void DownloadPendingFiles(const std::vector<FileEntry*>& pending) {
             SameDigest(FileMd5(entry->strIncomingPath), entry->strObjectMd5))
             entry->Finish(true);
     }
+    GetProgress().PlanDownloads(
+        static_cast<int>(std::count_if(pending.begin(), pending.end(), [](const FileEntry* entry) {
+            return !entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed);
+        })));
+    GetProgress().SetStep(ProgressStep::Downloading);
     // One download at a time: the engine keeps process-wide values.
     for (FileEntry* entry : pending) {
         if (entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed))
             continue;
+        GetProgress().StartFile(PathComponents(entry->strTargetPath).back(),
+                                entry->strIncomingPath);
         StartDownloadWorker(*entry);
         WaitForDownload(*entry);
         if (entry->bOk.load(std::memory_order_relaxed))
             platform::SleepMs(static_cast<unsigned>(GetEngineSettings().afterDownloadPauseMs));
+        GetProgress().FileDownloaded();
     }
 }

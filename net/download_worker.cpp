@@ -4,6 +4,7 @@
 #include "net/file_entry.h"
 #include "net/http_get.h"
 #include "support/log.h"
+#include "support/progress.h"
 
 namespace {
 constexpr int kAttempts = 3;
@@ -28,6 +29,7 @@ unsigned DownloadWorker(void* arg) {
         }
         if (accepted || attempt == kAttempts)
             break;
+        GetProgress().RetryAt(SteadyMs() + GetEngineSettings().retryPauseMs);
         platform::SleepMs(static_cast<unsigned>(GetEngineSettings().retryPauseMs));
         WriteLog(FormatString("下载重试，%s,%s", entry.strTargetPath.c_str(),
                               entry.strObjectMd5.c_str()));

@@ -60,6 +60,8 @@ bool ReceiveSegment(HttpSegment& segment, platform::Socket socket, std::FILE* fi
             return false;
         }
         *segment.received += count;
+        if (segment.progress)
+            GetProgress().Add(*segment.progress, count);
         if (std::fwrite(buffer.get(), 1, static_cast<std::size_t>(count), file) !=
             static_cast<std::size_t>(count)) {
             LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
@@ -96,6 +98,8 @@ bool FetchWholeFile(std::vector<HttpSegment>& segments, std::int64_t contentLeng
     whole.wholeFile = true;
     whole.done = false;
     whole.rangeIgnored = false;
+    if (whole.progress)
+        GetProgress().OnDisk(*whole.progress, 0);
     segments.assign(1, whole);
     SegmentThread(&segments.front());
     return segments.front().done;
@@ -156,6 +160,8 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
                     : std::min(std::max(threadCount, 1), kMaxSegments);
     std::int64_t segmentSize = contentLength / count;
     get.segments.assign(count, HttpSegment());
+    ProgressShare& progress = GetProgress().ShareFor(strWriteFileName);
+    GetProgress().Sized(progress, contentLength);
     std::int64_t held = 0;
     for (int i = 0; i < count; ++i) {
         HttpSegment& segment = get.segments[i];
@@ -164,6 +170,7 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
         segment.urlDir = urlDir;
         segment.fileName = fileName;
         segment.received = &received;
+        segment.progress = &progress;
         segment.partFileName = PartFileName(strWriteFileName, i);
         segment.start = i * segmentSize;
         segment.end = i == count - 1 ? contentLength : segment.start + segmentSize;
@@ -172,6 +179,7 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
         // their room is free for the download.
         held += std::max<std::int64_t>(ExistingBytes(segment), 0);
     }
+    GetProgress().OnDisk(progress, held);
     // An announced length that the disk cannot hold is not fetched: a server streaming endless
     // data must not fill the disk for every later run.
     if (!EnoughSpace(strWriteFileName, contentLength - held)) {

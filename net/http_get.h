@@ -3,6 +3,7 @@
 // their own threads and connections into part files "<destination>_<index>", joined at the end.
 
 #include "platform/platform.h"
+#include "support/progress.h"
 
 #include <atomic>
 #include <cstdint>
@@ -20,6 +21,7 @@ struct HttpSegment {
     std::int64_t end = 0;        // one past the last byte
     std::int64_t fileLength = 0; // the whole file's length, as the probe announced it
     std::atomic<std::int64_t>* received = nullptr;
+    ProgressShare* progress = nullptr; // the file's part of the run's progress
     bool wholeFile = false; // the server ignores Range: fetch from byte 0 on one connection
     // Results, written by the segment's own thread and read after it has been joined.
     bool done = false;         // the part file holds the whole segment

@@ -104,6 +104,31 @@ enum class FolderChoice { Chosen, Cancelled, Unusable };
 // system, or there is no dialog (POSIX).
 FolderChoice BrowseForFolder(const std::string& title, const std::string& initial,
                              std::string& folder);
+// Every later ShowMessage box is owned by this window (a window handle; nullptr: none), so that
+// it comes up in front of it. POSIX: nothing to do.
+void SetMessageOwner(void* window);
+
+// What goes before a line written to standard error so that it replaces a progress line shown
+// there ("\r" and erase to the end of the line; POSIX only); "" when none is shown.
+const char* StandardErrorLinePrefix();
+// The progress line is shown on standard error from now on (POSIX); nothing on Windows.
+void NoteProgressLineShown();
+
+// ---- Progress display (progress_window_*.cpp) ----
+// Windows: a small window of the program's own (title, one status line, a progress bar and a
+// Cancel button; texts in code page 936 as ShowMessage), whose progress the taskbar button
+// shows too on Windows 7 and later (ITaskbarList3, asked for through COM at run time). POSIX:
+// one line on standard error rewritten in place, only when standard error is a terminal.
+// False when there is nothing to show it on.
+bool OpenProgressWindow(const std::string& title, const std::string& cancelText);
+// The status line and the bar, in tenths of a percent; -1: a moving bar, no measure yet.
+void ShowProgress(const std::string& status, int permille);
+// Runs the window's messages for about `milliseconds`; true when the player asked to cancel
+// (the Cancel button, the title bar's close button, Alt+F4). POSIX: waits, never true.
+bool RunProgressWindow(unsigned milliseconds);
+// MessageBoxW(window, question, caption, MB_YESNO): true on yes. POSIX: false.
+bool AskYesNo(const std::string& question, const std::string& caption);
+
 // The root of the drive Windows is on ("C:\", from GetWindowsDirectoryA); "/" elsewhere.
 std::string SystemDriveRoot();
 

@@ -1,10 +1,12 @@
 #include "platform/platform.h"
+#include "platform/player_text_win32.h"
 
 #include <windows.h>
 
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <atomic>
 #include <cwchar>
 #include <vector>
 
@@ -65,12 +67,29 @@ int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
     return 0;
 }
 
+// Set by the thread that owns the progress window, read by whichever thread shows a box.
+std::atomic<HWND> messageOwner{nullptr};
+
 } // namespace
+
+std::vector<wchar_t> PlayerText(const std::string& text) {
+    return TextForPlayer(text);
+}
+
+const char* StandardErrorLinePrefix() {
+    return "";
+}
+
+void NoteProgressLineShown() {}
+
+void SetMessageOwner(void* window) {
+    messageOwner.store(static_cast<HWND>(window));
+}
 
 void ShowMessage(const std::string& text, const std::string& caption) {
     WideText wideText = TextForPlayer(text);
     WideText wideCaption = TextForPlayer(caption);
-    MessageBoxW(nullptr, wideText.data(), wideCaption.data(), MB_OK);
+    MessageBoxW(messageOwner.load(), wideText.data(), wideCaption.data(), MB_OK);
 }
 
 FolderChoice BrowseForFolder(const std::string& title, const std::string& initial,

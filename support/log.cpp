@@ -20,7 +20,7 @@ bool g_copyToStandardError = true;
 
 void CopyToStandardError(const std::string& entry) {
     if (g_copyToStandardError)
-        WriteEntry(stderr, entry);
+        WriteEntry(stderr, platform::StandardErrorLinePrefix() + entry);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <filesystem>
+#include <regex>
 
 namespace {
 
@@ -50,6 +51,35 @@ TEST_F(InstallFixture, FreshInstallPutsEveryFileShortcutAndStartsTheGame) {
                      std::isdigit(static_cast<unsigned char>(name[underscore + 1])))
             << "part file left: " << name;
     }
+}
+
+// Built with the progress display, the program shows one line, rewritten in place, to a player
+// at a terminal (a pseudo-terminal made by script(1) here) and prints nothing more into a pipe.
+TEST_F(InstallFixture, WithTheProgressDisplayATerminalGetsOneLineAndAPipeNothingMore) {
+    auto files = SampleGame();
+    Tree().Publish(files);
+    StartServer();
+    installer_ = FELTO_PROGRESS_INSTALLER_BINARY;
+
+    std::string typescript = dir_ / "terminal.txt";
+    InstallerRun run = RunInstaller(120000, {"script", "-qe", typescript, "-c"});
+    ASSERT_TRUE(run.process.finished);
+    EXPECT_EQ(run.process.exitStatus, 0);
+    ExpectInstalled(files);
+    std::string terminal = ReadFile(typescript);
+    // Which steps a 100 ms refresh catches depends on the machine's speed: the line's form is
+    // what is certain, and that the log's lines clear it before they are written.
+    EXPECT_TRUE(std::regex_search(terminal, std::regex("\r([0-9]+% )?正在[^\r\n]*\x1b\\[K")))
+        << terminal;
+    EXPECT_NE(terminal.find("\r\x1b[K[提示] 安装成功，以后请点击桌面Felto图标进行游戏。"),
+              std::string::npos)
+        << terminal;
+    EXPECT_EQ(terminal.find("\x1b[K2"), terminal.find("\r\x1b[K2") + 1) << terminal;
+
+    InstallerRun piped = RunInstaller();
+    ASSERT_TRUE(piped.process.finished);
+    EXPECT_EQ(piped.process.stdErr.find('\r'), std::string::npos) << piped.process.stdErr;
+    EXPECT_EQ(piped.process.stdErr.find("正在检查"), std::string::npos) << piped.process.stdErr;
 }
 
 TEST_F(InstallFixture, SecondRunFetchesNothingAndRepairsWhatWasDamaged) {

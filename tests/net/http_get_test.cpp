@@ -108,8 +108,11 @@ TEST_F(HttpDownloadTest, FailingMiddleSegmentLeavesTheDestinationAndIsResumedNex
     fault.closeAfterBodyBytes = 70000;
     fault.times = 1;
     server_.AddFault(fault);
+    GetProgress().PlanDownloads(1);
 
     EXPECT_FALSE(Download("middle", destination));
+    // What the part files hold counts as done, once, through the retry.
+    EXPECT_EQ(GetProgress().Read().bytesDone, 470000);
     EXPECT_EQ(ReadFile(destination), "the previous download");
     EXPECT_TRUE(ReadFile(Part(destination, 0)) == bytes.substr(0, 200000));
     EXPECT_TRUE(ReadFile(Part(destination, 1)) == bytes.substr(200000, 70000));
@@ -121,6 +124,10 @@ TEST_F(HttpDownloadTest, FailingMiddleSegmentLeavesTheDestinationAndIsResumedNex
     ASSERT_TRUE(Download("middle", destination));
     EXPECT_TRUE(ReadFile(destination) == bytes);
     EXPECT_EQ(RangeStarts("/objects/middle"), (std::vector<std::int64_t>{0, 270000}));
+    ProgressModel::Snapshot progress = GetProgress().Read();
+    EXPECT_EQ(progress.bytesDone, 600000);
+    EXPECT_EQ(progress.bytesKnown, 600000);
+    EXPECT_EQ(progress.filesSized, 1);
     EXPECT_TRUE(NoPartFiles(destination));
 }
 
@@ -145,8 +152,11 @@ TEST_F(HttpDownloadTest, ServerThatIgnoresRangeStillGivesTheRightFile) {
     HttpFault fault;
     fault.ignoreRange = true;
     server_.AddFault(fault);
+    GetProgress().PlanDownloads(1);
     ASSERT_TRUE(Download("norange", destination));
     EXPECT_TRUE(ReadFile(destination) == bytes);
+    // The first segment's bytes and the kept part were thrown away: the file counts once.
+    EXPECT_EQ(GetProgress().Read().bytesDone, 600000);
     EXPECT_TRUE(NoPartFiles(destination));
     EXPECT_EQ(CountOf(Log(), "The server ignores Range: fetching the whole file over one "
                              "connection."),

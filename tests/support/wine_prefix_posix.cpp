@@ -292,11 +292,17 @@ bool WinePrefix::StopWine() {
 }
 
 PlayerSession::PlayerSession(WinePrefix& wine, const std::string& player, const std::string& answer,
-                             const std::string& locale)
+                             const std::string& locale, const std::string& progress,
+                             const std::string& screenshot)
     : wine_(wine), locale_(locale) {
     std::string record = "Z:" + records_.path() + "/windows.txt";
     std::replace(record.begin(), record.end(), '/', '\\');
-    player_ = std::make_unique<RunningChild>(wine_.Command(player, {answer, record}), Options(0));
+    std::vector<std::string> args = {answer, record};
+    if (!progress.empty())
+        args.push_back(progress);
+    if (!screenshot.empty())
+        args.push_back(screenshot);
+    player_ = std::make_unique<RunningChild>(wine_.Command(player, args), Options(0));
 }
 
 PlayerSession::~PlayerSession() {

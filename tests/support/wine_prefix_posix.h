@@ -62,12 +62,15 @@ class WinePrefix {
 // The installer's windows met as a player meets them: a display of the test's own (Xvfb), a
 // locale (LC_ALL, which sets Wine's code page), and the stand-in player (tests/wine/fake_player.c)
 // answering every window on that display. `answer` is for the first folder dialog: "ok" on the
-// folder it proposes, "cancel", or a Windows path to pick. When the session ends, the player and
-// every Wine process of the prefix are stopped before the display.
+// folder it proposes, "cancel", or a Windows path to pick. `progress` (optional) has the player
+// watch the progress window: "watch", "cancel@<permille>" or "close@<permille>", and
+// `screenshot` names a Windows path where it saves the screen before it acts. When the session
+// ends, the player and every Wine process of the prefix are stopped before the display.
 class PlayerSession {
   public:
     PlayerSession(WinePrefix& wine, const std::string& player, const std::string& answer,
-                  const std::string& locale);
+                  const std::string& locale, const std::string& progress = "",
+                  const std::string& screenshot = "");
     ~PlayerSession();
     PlayerSession(const PlayerSession&) = delete;
     PlayerSession& operator=(const PlayerSession&) = delete;

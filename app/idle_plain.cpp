@@ -1,0 +1,10 @@
+#include "app/idle.h"
+
+#include "platform/platform.h"
+
+void OpenProgressDisplay() {}
+
+void IdleUntilExit() {
+    for (;;)
+        platform::SleepMs(100);
+}
