@@ -30,6 +30,9 @@ bool RemoveItem(const std::string& path, platform::ItemKind kind) {
             RemoveItem(path + "/" + item.name, item.kind);
         removed = platform::RemoveFolder(path);
     } else {
+        // An unpacked member may carry the read-only attribute, which stops its deletion.
+        if (kind == platform::ItemKind::File && platform::ClearReadOnly(path))
+            WriteLog("Cleared the read-only attribute of " + path);
         // A link to a folder goes as a folder on Windows and as a file elsewhere.
         removed = platform::RemoveFile(path) ||
                   (kind == platform::ItemKind::Link && platform::RemoveFolder(path));

@@ -51,21 +51,41 @@ std::string NearestExistingFolder(const std::string& path) {
     return std::string();
 }
 
+std::string DialogStartFolder(const std::string& defaultDir) {
+    std::string start = NearestExistingFolder(defaultDir);
+    if (!start.empty()) {
+        std::string probe = start;
+        if (probe.find_last_of(kSeparators) + 1 != probe.size())
+            probe += platform::NativeSeparator();
+        probe += "~felto-folder-probe";
+        if (platform::MakeFolder(probe)) {
+            platform::RemoveFolder(probe);
+            return start;
+        }
+    }
+    return platform::SystemDriveRoot();
+}
+
 std::string ChooseInstallFolder(int& makeError) {
     const std::string defaultDir = platform::DefaultInstallDir();
     if (MakeDirectories(defaultDir.c_str(), makeError))
         return defaultDir;
 
-    // The dialog starts where the player can see a real folder: one that does not exist would
-    // leave it at the desktop, where a quick OK used to spill the game.
-    std::string start = NearestExistingFolder(defaultDir);
-    if (start.empty())
-        start = platform::SystemDriveRoot();
+    // The dialog starts where the player can see a real folder that takes the install: one that
+    // does not exist would leave it at the desktop, where a quick OK used to spill the game, and
+    // OK on a read-only one would only end the run.
+    const std::string start = DialogStartFolder(defaultDir);
     for (;;) {
         std::string chosen;
         switch (platform::BrowseForFolder("请选择程序的安装目录", start, chosen)) {
-        case platform::FolderChoice::Chosen:
-            return InstallFolderUnder(chosen, platform::NativeSeparator()[0]);
+        case platform::FolderChoice::Chosen: {
+            std::string folder = InstallFolderUnder(chosen, platform::NativeSeparator()[0]);
+            int error = 0;
+            if (MakeDirectories(folder.c_str(), error))
+                return folder;
+            platform::ShowMessage("无法在所选文件夹中创建安装目录，请选择其他文件夹。", "提示");
+            break;
+        }
         case platform::FolderChoice::Cancelled:
             return std::string();
         case platform::FolderChoice::Unusable:

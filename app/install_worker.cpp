@@ -26,29 +26,48 @@ namespace {
 constexpr unsigned kPollMs = 50;
 constexpr int kSourceLooks = 3;
 constexpr unsigned kSourceLookPauseMs = 500;
-// How long an unpacked file that keeps growing may keep the archiver's output coming before the
-// entry is given up: far beyond any real member, and still an end.
-constexpr int kGrowingLooks = 1200; // x 500 ms
+// How long the archiver may run before its output is judged as it stands: far beyond any real
+// member on a slow disk behind a virus scanner, and still an end.
+constexpr unsigned kArchiverLimitMs = 10 * 60 * 1000;
+
+void LogFileFailure(const char* call, int error) {
+    WriteLog(FormatString("%s ErrorCode:%d, ErrorDesc:%s", call, error,
+                          platform::SystemErrorText(error).c_str()));
+}
 
 // Copying into place failed: the system's error number and text, then what was copied where.
-void LogCopyFailure(const FileEntry& entry, const std::string& source) {
-    int error = platform::LastError();
-    WriteLog(FormatString("CopyFile ErrorCode:%d, ErrorDesc:%s", error,
-                          platform::SystemErrorText(error).c_str()));
+void LogCopyFailure(const char* call, const FileEntry& entry, const std::string& source) {
+    LogFileFailure(call, platform::LastError());
     WriteLog(entry.strObjectMd5 + ",src=" + source + ",dst=" + entry.strTargetPath);
 }
 
-// Starts the archiver on a packed download; it writes the file named by the manifest digest into
-// the download folder and is not waited for.
+// The installer's own files may carry the read-only attribute (an archiver restores the one a
+// packed member has, and a copy keeps it): cleared before the file is deleted or overwritten.
+void MakeReplaceable(const std::string& path) {
+    if (platform::ClearReadOnly(path))
+        WriteLog("Cleared the read-only attribute of " + path);
+}
+
+bool RemoveOwnFile(const std::string& path) {
+    if (platform::QueryPath(path) != platform::PathKind::File)
+        return true;
+    MakeReplaceable(path);
+    if (platform::RemoveFile(path))
+        return true;
+    int error = platform::LastError();
+    WriteLog(FormatString("DeleteFile ErrorCode:%d, ErrorDesc:%s, file = %s", error,
+                          platform::SystemErrorText(error).c_str(), path.c_str()));
+    return false;
+}
+
+// Runs the archiver on a packed download until it ends; it writes the file named by the
+// manifest digest into the download folder. Only its end says that the file is whole: a file
+// that keeps its size for a while may belong to an archiver that a scanner or a busy disk holds.
 void Unpack(const FileEntry& entry, const std::string& source) {
-    // An unpacked copy from an earlier run would pass for the archiver's output while the
-    // archiver, slow to start, is about to rewrite it: only the archiver's own file may be taken.
-    if (platform::QueryPath(source) == platform::PathKind::File && !platform::RemoveFile(source)) {
-        int error = platform::LastError();
-        WriteLog(FormatString("DeleteFile ErrorCode:%d, ErrorDesc:%s, file = %s", error,
-                              platform::SystemErrorText(error).c_str(), source.c_str()));
+    // An unpacked copy from an earlier run would pass for the archiver's output: only the
+    // archiver's own file may be taken.
+    if (!RemoveOwnFile(source))
         FailWith(21);
-    }
     char description[512] = {};
     bool is64 = false;
     if (!DescribeOperatingSystem(description, is64)) {
@@ -63,11 +82,17 @@ void Unpack(const FileEntry& entry, const std::string& source) {
     std::string commandLine = FormatString("\"%s\" x \"-o%s\" \"%s\" -y", archiver.c_str(),
                                            output.c_str(), entry.strIncomingPath.c_str());
     std::vector<std::string> argv = {archiver, "x", "-o" + output, entry.strIncomingPath, "-y"};
-    unsigned started = platform::RunHidden(commandLine, argv);
+    platform::ProgramHandle program;
+    unsigned started = platform::StartHidden(commandLine, argv, program);
     if (started < 32) {
         WriteLog(commandLine);
         FailWith(21, static_cast<int>(started));
     }
+    if (!platform::WaitForProgram(program, kArchiverLimitMs))
+        WriteLog(FormatString("The archiver still runs after %u s; its output is judged as it "
+                              "stands: %s",
+                              kArchiverLimitMs / 1000, commandLine.c_str()));
+    platform::ReleaseProgram(program);
 }
 
 // A file whose digest is not the manifest's: logged, removed (its room is given back at once;
@@ -76,15 +101,28 @@ void Unpack(const FileEntry& entry, const std::string& source) {
                                   const std::string& digest) {
     WriteLog(FormatString("MD5不一致,local:%s,manifest:%s", digest.c_str(),
                           entry.strManifestMd5.c_str()));
+    MakeReplaceable(path);
     platform::RemoveFile(path);
     FailWith(21);
 }
 
-// Waits for the file to install to be in the download folder. An archiver may still be writing
-// it: while it changes it is given time; once it has kept its size and its (wrong) digest from
-// one look to the next, it will not come right. The digest is compared too because an archiver
-// may set the file's full size before it writes the bytes. A download was checked when it
-// arrived.
+// Fails unless the file holds the manifest's bytes. A file that cannot be read says so, with
+// the system's reason, rather than passing for a file with other bytes.
+void CheckDigest(const FileEntry& entry, const std::string& path) {
+    std::string digest;
+    if (!ReadFileMd5(path, digest)) {
+        int error = platform::LastError();
+        WriteLog(FormatString("Cannot read %s to check it, ErrorCode:%d, ErrorDesc:%s",
+                              path.c_str(), error, platform::SystemErrorText(error).c_str()));
+        FailWith(21);
+    }
+    if (!SameDigest(digest, entry.strManifestMd5))
+        FailWrongDigest(entry, path, digest);
+}
+
+// The file to install must be in the download folder: the download itself, or what the archiver
+// left there when it ended. A download was checked when it arrived; an unpacked file is checked
+// once, and a wrong one will not come right.
 void WaitForSource(const FileEntry& entry, const std::string& source, bool packed) {
     for (int look = 1;; ++look) {
         if (platform::QueryPath(source) == platform::PathKind::File)
@@ -95,52 +133,58 @@ void WaitForSource(const FileEntry& entry, const std::string& source, bool packe
                               source.c_str(), entry.strTargetPath.c_str()));
         platform::SleepMs(kSourceLookPauseMs);
     }
-    if (!packed)
-        return;
-    std::int64_t lastSize = -1;
-    std::string lastDigest;
-    for (int look = 0, missing = 0;; ++look) {
-        std::int64_t size = -1;
-        if (!platform::FileSize(source, size) && ++missing >= kSourceLooks)
-            FailWith(21);
-        // The first look hashes at once: an archiver that has already finished costs no pause.
-        // A file still growing is not hashed.
-        if (size >= 0 && (look == 0 || size == lastSize)) {
-            std::string digest = FileMd5(source);
-            if (SameDigest(digest, entry.strManifestMd5))
-                return;
-            if (digest == lastDigest)
-                FailWrongDigest(entry, source, digest);
-            lastDigest = digest;
-        } else {
-            lastDigest.clear();
-        }
-        if (look >= kGrowingLooks) {
-            WriteLog(FormatString("The unpacked file %s was still growing after %d s.",
-                                  source.c_str(),
-                                  static_cast<int>(kGrowingLooks * kSourceLookPauseMs / 1000)));
-            FailWith(21);
-        }
-        lastSize = size;
-        platform::SleepMs(kSourceLookPauseMs);
-    }
+    if (packed)
+        CheckDigest(entry, source);
 }
 
-// Copies under a short name beside the target, checks the copy's digest and only then moves it
-// over the target in one step: whatever happens to the source meanwhile, the target holds
-// either its old bytes or the checked new ones.
-void CopyIntoPlace(const FileEntry& entry, const std::string& source, const std::string& folder) {
-    std::string copy = folder + "/" + kCopyName;
-    if (!platform::CopyFileOver(source, copy)) {
-        LogCopyFailure(entry, source);
-        platform::RemoveFile(copy);
+// The target overwritten where it stands, for when there is no room for a second copy beside
+// it. A copy cut short leaves the target broken, never passing for whole: it is checked, and the
+// checked download stays in the download folder for the next run.
+void CopyInPlace(const FileEntry& entry, const std::string& source) {
+    MakeReplaceable(entry.strTargetPath);
+    if (!platform::CopyFileOver(source, entry.strTargetPath)) {
+        LogCopyFailure("CopyFile", entry, source);
         FailWith(21);
     }
-    std::string digest = FileMd5(copy);
-    if (!SameDigest(digest, entry.strManifestMd5))
-        FailWrongDigest(entry, copy, digest);
+    CheckDigest(entry, entry.strTargetPath);
+}
+
+bool OutOfSpaceFor(const std::string& source, const std::string& folder, int error) {
+    if (platform::IsOutOfSpace(error))
+        return true;
+    std::int64_t size = 0, free = 0;
+    return platform::FileSize(source, size) && platform::FreeDiskSpace(folder, free) && free < size;
+}
+
+// Copies under a short name in the download folder, checks the copy's digest and only then
+// moves it over the target in one step: whatever happens to the source meanwhile, the target
+// holds either its old bytes or the checked new ones.
+void CopyIntoPlace(const FileEntry& entry, const std::string& source) {
+    const std::string folder = IncomingFolder(strInstallDir);
+    const std::string copy = IncomingPath(strInstallDir, kCopyName);
+    if (!RemoveOwnFile(copy))
+        FailWith(21);
+    if (!platform::CopyFileOver(source, copy)) {
+        int error = platform::LastError();
+        platform::RemoveFile(copy);
+        if (OutOfSpaceFor(source, folder, error)) {
+            WriteLog(FormatString("No room for a copy beside %s (ErrorCode:%d, ErrorDesc:%s): "
+                                  "overwriting it in place",
+                                  entry.strTargetPath.c_str(), error,
+                                  platform::SystemErrorText(error).c_str()));
+            CopyInPlace(entry, source);
+            return;
+        }
+        LogFileFailure("CopyFile", error);
+        WriteLog(entry.strObjectMd5 + ",src=" + source + ",dst=" + copy);
+        FailWith(21);
+    }
+    // The copy keeps the source's attributes; a read-only one would stay so at the target.
+    platform::ClearReadOnly(copy);
+    CheckDigest(entry, copy);
+    MakeReplaceable(entry.strTargetPath);
     if (!platform::MoveFileOver(copy, entry.strTargetPath)) {
-        LogCopyFailure(entry, source);
+        LogCopyFailure("MoveFile", entry, copy);
         platform::RemoveFile(copy);
         FailWith(21);
     }
@@ -159,7 +203,7 @@ void InstallOne(const FileEntry& entry) {
 
     WaitForSource(entry, source, packed);
     GetProgress().SetStep(ProgressStep::Copying);
-    CopyIntoPlace(entry, source, folder);
+    CopyIntoPlace(entry, source);
 }
 
 // For the progress display: a packed entry is unpacked first, then every entry is copied.
@@ -199,7 +243,7 @@ unsigned InstallWorker(void*) {
     VerifyManifestSignature();
     if (!platform::CopyFileOver(state.manifestEntry->strIncomingPath,
                                 state.manifestEntry->strTargetPath)) {
-        LogCopyFailure(*state.manifestEntry, state.manifestEntry->strIncomingPath);
+        LogCopyFailure("CopyFile", *state.manifestEntry, state.manifestEntry->strIncomingPath);
         FailWith(104);
     }
 

@@ -77,7 +77,9 @@ std::string InstallPathKey(const std::string& path) {
 bool IsReservedPath(const std::string& path, const std::string& manifestName) {
     std::string key = InstallPathKey(path);
     std::string first = key.substr(0, key.find('/'));
+    std::string last = key.substr(key.rfind('/') + 1);
     return first == InstallPathKey(strIncomingDir) || key == "feltoinstaller.log" ||
+           last == InstallPathKey(kCopyName) ||
            key == InstallPathKey(platform::kInstanceLockFileName) ||
            key == InstallPathKey(manifestName);
 }
@@ -85,7 +87,7 @@ bool IsReservedPath(const std::string& path, const std::string& manifestName) {
 bool IsReservedIncomingName(const std::string& name) {
     const std::string key = InstallPathKey(name);
     return key == InstallPathKey(kReleaseStateName) ||
-           key == InstallPathKey(kReleaseStateTemporaryName);
+           key == InstallPathKey(kReleaseStateTemporaryName) || key == InstallPathKey(kCopyName);
 }
 
 namespace {

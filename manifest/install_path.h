@@ -13,12 +13,14 @@ bool IsSafeRelativePath(const std::string& path);
 std::string InstallPathKey(const std::string& path);
 
 // A path the installer keeps for itself in the install folder (its log, its lock file, the
-// manifest copy named `manifestName`, the download folder and what is in it): a manifest entry
-// there would overwrite the run's own files.
+// manifest copy named `manifestName`, the download folder and what is in it, and any file named
+// like the copy that is checked before it goes into place): a manifest entry there would
+// overwrite the run's own files.
 bool IsReservedPath(const std::string& path, const std::string& manifestName);
 
 // A name in the download folder that no object, download or unpacked file may take, since the
-// installer keeps its own file there (net/incoming_folder.h: the release state and its copy).
+// installer keeps its own file there (net/incoming_folder.h: the release state and its copy, and
+// the copy of a file that is checked before it goes into place).
 bool IsReservedIncomingName(const std::string& name);
 
 // One of the archiver's own entries, which packed entries need in place before their turn.

@@ -120,6 +120,15 @@ std::int64_t ParseCount(const std::string& text) {
     return negative ? -value : value;
 }
 
+// A digest followed by blanks names the same object as the digest alone; anything else is kept
+// as written.
+std::string TrimmedDigest(const std::string& text) {
+    std::string trimmed = text.substr(0, text.find_last_not_of(' ') + 1);
+    bool digest = trimmed.size() == 32 &&
+                  trimmed.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    return digest ? trimmed : text;
+}
+
 // A line is handled as the C string it was in the fixed line buffer: a zero byte ends it. This
 // also keeps a zero byte from hiding a "..", since file names end at the first zero byte.
 void CutAtZero(std::string& line) {
@@ -159,6 +168,11 @@ ManifestRefusal RefusalOf(const ManifestLine& fields, const FileEntry& entry,
         return ManifestRefusal::NotPlainName;
     if (IsReservedIncomingName(entry.strName) || IsReservedIncomingName(fields.md5))
         return ManifestRefusal::IncomingNameIsOwn;
+    // Windows drops trailing dots and blanks and ignores letter case: a digest that differs from
+    // the object's name only so would name the download itself as the unpacked file.
+    if (entry.strManifestMd5 != entry.strObjectMd5 &&
+        InstallPathKey(entry.strManifestMd5) == InstallPathKey(entry.strObjectMd5))
+        return ManifestRefusal::DigestNamesDownload;
     // One file cannot have two contents: every run would install the other one.
     auto seen = digestOfPath.emplace(key, entry.strManifestMd5);
     if (!seen.second && seen.first->second != entry.strManifestMd5)
@@ -178,7 +192,7 @@ FileEntry EntryOf(const ManifestLine& fields, const std::string& installDir) {
     }
     entry.strRelativePath = fields.relativePath;
     entry.strTargetPath = installDir + "/" + fields.relativePath;
-    entry.strManifestMd5 = NormalDigest(fields.md5);
+    entry.strManifestMd5 = NormalDigest(TrimmedDigest(fields.md5));
     entry.checkFun = CheckObjectMd5;
     return entry;
 }
@@ -252,6 +266,9 @@ std::string RefusalLogLine(const ManifestReading& reading) {
         break;
     case ManifestRefusal::IncomingNameIsOwn:
         reason = "the object name or the digest is the installer's own";
+        break;
+    case ManifestRefusal::DigestNamesDownload:
+        reason = "the digest names the download itself";
         break;
     case ManifestRefusal::TwoDigests:
         reason = "the install path is listed twice with different digests";

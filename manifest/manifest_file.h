@@ -21,13 +21,14 @@ FileEntry MakeFileEntry(std::string urlPath, const std::string& installDir);
 // Why a manifest line is not installed.
 enum class ManifestRefusal {
     None,
-    LineTooLong,       // an entry longer than kManifestLineLimit
-    NotThreeFields,    // fewer than three tab-separated fields
-    LeavesFolder,      // the install path leaves the folder or names a device
-    InstallersOwn,     // the install path is one of the installer's own files
-    NotPlainName,      // the object name or the digest is no plain file name
-    IncomingNameIsOwn, // the object name or the digest is one the installer keeps in incoming/
-    TwoDigests,        // one install path listed with two digests
+    LineTooLong,         // an entry longer than kManifestLineLimit
+    NotThreeFields,      // fewer than three tab-separated fields
+    LeavesFolder,        // the install path leaves the folder or names a device
+    InstallersOwn,       // the install path is one of the installer's own files
+    NotPlainName,        // the object name or the digest is no plain file name
+    IncomingNameIsOwn,   // the object name or the digest is one the installer keeps in incoming/
+    DigestNamesDownload, // the digest names the download itself on Windows (a trailing dot)
+    TwoDigests,          // one install path listed with two digests
 };
 
 // How the reader goes on after a refused line. The installer stops: a manifest it cannot follow

@@ -52,26 +52,45 @@ std::string Md5Hex(const unsigned char digest[16]) {
     return text;
 }
 
-std::string FileMd5(const std::string& path) {
+namespace {
+
+// The digest of what could be read; `whole` false when the file could not be opened or a read
+// failed before its end.
+std::string DigestOfReadable(const std::string& path, bool& whole) {
     Md5Context context;
     // Binary, so a CR LF pair is hashed as the two bytes it is; shared, so a file another
     // program holds open can still be checked.
     std::FILE* file = platform::OpenShared(path, "rb");
+    whole = file != nullptr;
     if (file) {
         unsigned char piece[kReadPiece];
         for (;;) {
             std::size_t got = std::fread(piece, 1, sizeof piece, file);
             if (got > 0)
                 context.Update(piece, got);
-            // A short piece is the end of the file or a read error; either way the digest covers
-            // what could be read.
             if (got < sizeof piece)
                 break;
         }
+        whole = !std::ferror(file);
         std::fclose(file);
     }
     unsigned char digest[16];
     if (!context.Final(digest))
         return std::string();
     return Md5Hex(digest);
+}
+
+} // namespace
+
+std::string FileMd5(const std::string& path) {
+    // A short piece is the end of the file or a read error; either way the digest covers what
+    // could be read.
+    bool whole = false;
+    return DigestOfReadable(path, whole);
+}
+
+bool ReadFileMd5(const std::string& path, std::string& digest) {
+    bool whole = false;
+    digest = DigestOfReadable(path, whole);
+    return whole;
 }

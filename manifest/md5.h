@@ -26,3 +26,7 @@ std::string Md5Hex(const unsigned char digest[16]);
 // The digest of every byte of a file; the digest of zero bytes when it cannot be opened. An
 // empty text, which matches no digest, when the system cannot compute MD5 at all.
 std::string FileMd5(const std::string& path);
+// As FileMd5, but false when the file cannot be opened or a read fails before its end (then
+// platform::LastError() says why when it could not be opened): a file that cannot be read is
+// not a file with other bytes.
+bool ReadFileMd5(const std::string& path, std::string& digest);

@@ -65,7 +65,8 @@ bool ReceiveSegment(HttpSegment& segment, platform::Socket socket, std::FILE* fi
             GetProgress().Add(*segment.progress, count);
         if (std::fwrite(buffer.get(), 1, static_cast<std::size_t>(count), file) !=
             static_cast<std::size_t>(count)) {
-            LogStreamError(FormatString("fwrite faild, %s", segment.partFileName.c_str()));
+            LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
+                          segment.partFileName);
             return false;
         }
         got += count;
@@ -143,7 +144,8 @@ unsigned SegmentThread(void* arg) {
         return FailSegment(socket, file);
     platform::CloseSocket(socket);
     if (std::fclose(file) != 0) {
-        LogStreamError(FormatString("fwrite faild, %s", segment.partFileName.c_str()));
+        LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
+                      segment.partFileName);
         return 1;
     }
     segment.done = true;

@@ -1,15 +1,17 @@
 #pragma once
 // The download folder "incoming" inside the install folder, and the names of what lives there:
 // downloads under their object's name, their part files (net/part_files.h), the unpacked
-// files under the manifest's digest, and the remembered release. A file is copied beside its target
-// under kCopyName before it is moved over the target.
+// files under the manifest's digest, the remembered release, and kCopyName: the copy of a file
+// that is checked here before it is moved over its target.
 
 #include <string>
 #include <vector>
 
 extern const std::string strIncomingDir; // "incoming"
 
-// Short, so that a target with a long legal name never pushes it over the system's limit.
+// In the download folder: on the install folder's volume, so the move over the target is one
+// step, and in a folder whose path stays short, so that a target near the system's path limit
+// never pushes the copy over it. Manifests may not name a file so (manifest/install_path.h).
 constexpr const char* kCopyName = "~felto.tmp";
 
 // The highest signed release the installer accepted (app/release_state), and the copy it is

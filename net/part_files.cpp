@@ -29,6 +29,28 @@ void LogStreamError(const std::string& text) {
     WriteLog(FormatString("%s ,Error: %d, %s", text.c_str(), error, std::strerror(error)));
 }
 
+// Below this much room a failed write is put down to a full disk.
+constexpr std::int64_t kNearlyFullBytes = 1024 * 1024;
+
+// The Windows C run-time leaves errno at EINVAL after a short fwrite on a full disk: when errno
+// names no lack of room and the volume has next to none, the log names the full disk, and what
+// the run-time library said beside it.
+void LogWriteError(const std::string& text, const std::string& path) {
+    int error = errno;
+    std::int64_t free = 0;
+    std::string folder = path.substr(0, path.find_last_of("/\\") + 1);
+    if (error != ENOSPC && !folder.empty() && platform::FreeDiskSpace(folder, free) &&
+        free < kNearlyFullBytes) {
+        WriteLog(FormatString("%s ,Error: %d, %s (%lld bytes free on the disk; the run-time "
+                              "library said %d, %s)",
+                              text.c_str(), ENOSPC, std::strerror(ENOSPC),
+                              static_cast<long long>(free), error, std::strerror(error)));
+        return;
+    }
+    errno = error;
+    LogStreamError(text);
+}
+
 // A failed platform file call, with the system's error number and its text.
 void LogSystemError(const std::string& text) {
     int error = platform::LastError();
@@ -68,14 +90,16 @@ bool JoinParts(const std::vector<HttpSegment>& segments, const std::string& strW
     for (std::size_t i = 1; i < segments.size() && ok; ++i) {
         ok = FileCombine(segments[i], output);
         if (ok && std::fflush(output) != 0) {
-            LogStreamError(FormatString("fwrite faild, %s", first.partFileName.c_str()));
+            LogWriteError(FormatString("fwrite faild, %s", first.partFileName.c_str()),
+                          first.partFileName);
             ok = false;
         }
         if (ok && SegmentLength(segments[i]) > 0)
             platform::RemoveFile(segments[i].partFileName);
     }
     if (std::fclose(output) != 0 && ok) {
-        LogStreamError(FormatString("fwrite faild, %s", first.partFileName.c_str()));
+        LogWriteError(FormatString("fwrite faild, %s", first.partFileName.c_str()),
+                      first.partFileName);
         ok = false;
     }
     if (!ok) {
@@ -151,7 +175,8 @@ bool FileCombine(const HttpSegment& segment, std::FILE* output) {
                                   segment.partFileName.c_str()));
             ok = false;
         } else if (std::fwrite(buffer.get(), 1, got, output) != got) {
-            LogStreamError(FormatString("fwrite faild, %s", segment.partFileName.c_str()));
+            LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
+                          segment.partFileName);
             ok = false;
         }
         left -= static_cast<std::int64_t>(got);

@@ -19,6 +19,9 @@ std::int64_t SegmentLength(const HttpSegment& segment);
 
 // A failed stdio call, logged with the run-time library's error number and its text.
 void LogStreamError(const std::string& text);
+// A failed write to `path`, logged as LogStreamError does, but as a full disk when the volume
+// has next to no room left and the run-time library's error number does not say so.
+void LogWriteError(const std::string& text, const std::string& path);
 // A failed platform file call, logged with the system's error number and its text.
 void LogSystemError(const std::string& text);
 

@@ -99,6 +99,18 @@ bool RemoveFile(const std::string& path) {
     return ::unlink(Native(path).c_str()) == 0 || Fail();
 }
 
+bool ClearReadOnly(const std::string& path) {
+    struct stat info;
+    if (::stat(Native(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        (info.st_mode & S_IWUSR))
+        return false;
+    return ::chmod(Native(path).c_str(), (info.st_mode & 07777) | S_IWUSR) == 0 || Fail();
+}
+
+bool IsOutOfSpace(int error) {
+    return error == ENOSPC || error == EDQUOT;
+}
+
 bool MoveFileOver(const std::string& from, const std::string& to) {
     return ::rename(Native(from).c_str(), Native(to).c_str()) == 0 || Fail();
 }
@@ -127,6 +139,8 @@ std::FILE* OpenShared(const std::string& path, const char* mode) {
     std::FILE* file = std::fopen(Native(path).c_str(), mode);
     if (file)
         ::fcntl(fileno(file), F_SETFD, FD_CLOEXEC);
+    else
+        Fail();
     return file;
 }
 

@@ -49,6 +49,18 @@ bool RemoveFile(const std::string& path) {
     return DeleteFileA(path.c_str()) != 0 || Fail();
 }
 
+bool ClearReadOnly(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
+    return SetFileAttributesA(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) != 0 ||
+           Fail();
+}
+
+bool IsOutOfSpace(int error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
 bool MoveFileOver(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
@@ -90,7 +102,10 @@ bool ResizeFile(const std::string& path, std::int64_t size) {
 }
 
 std::FILE* OpenShared(const std::string& path, const char* mode) {
-    return _fsopen(path.c_str(), mode, _SH_DENYNO);
+    std::FILE* file = _fsopen(path.c_str(), mode, _SH_DENYNO);
+    if (!file)
+        FailCrt();
+    return file;
 }
 
 bool SeekTo(std::FILE* file, std::int64_t offset) {

@@ -26,6 +26,13 @@ bool MakeFolder(const std::string& path);
 bool CopyFileOver(const std::string& from, const std::string& to);
 // DeleteFileA.
 bool RemoveFile(const std::string& path);
+// SetFileAttributesA without FILE_ATTRIBUTE_READONLY / chmod u+w, when the file has it (an
+// archiver restores the attribute a packed member carries). False when nothing needed clearing
+// or it could not be cleared.
+bool ClearReadOnly(const std::string& path);
+// A failure for lack of room on the volume (ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL / ENOSPC,
+// EDQUOT).
+bool IsOutOfSpace(int error);
 // MoveFileExA(MOVEFILE_REPLACE_EXISTING) / rename: puts a finished file in place of another in
 // one step, so the target is always either the old file or the new one.
 bool MoveFileOver(const std::string& from, const std::string& to);
@@ -38,7 +45,7 @@ bool FileSize(const std::string& path, std::int64_t& size);
 // Cut or extend a file to a size.
 bool ResizeFile(const std::string& path, std::int64_t size);
 // fopen with no sharing restriction (_fsopen _SH_DENYNO on Windows), so other programs may read
-// and write the file meanwhile.
+// and write the file meanwhile. On failure LastError() says why.
 std::FILE* OpenShared(const std::string& path, const char* mode);
 // Seek a stream to a 64-bit offset from its start.
 bool SeekTo(std::FILE* file, std::int64_t offset);
@@ -187,10 +194,20 @@ int LastSocketError();
 
 // ---- Programs (programs_*.cpp) ----
 
-// Start a program without waiting for it and without a window. Windows: WinExec(commandLine,
-// SW_HIDE), which parses the command line; POSIX: the argument vector, after making argv[0]
-// executable. The result follows WinExec: above 31 when the program was started.
-unsigned RunHidden(const std::string& commandLine, const std::vector<std::string>& argv);
+struct ProgramHandle {
+    std::intptr_t native = 0; // the process handle / the child's process id
+};
+// Start a program without a window, so that its end can be waited for. Windows:
+// CreateProcessA(NULL, commandLine) with SW_HIDE, the command line read as WinExec reads it;
+// POSIX: the argument vector, after making argv[0] executable. The result follows WinExec:
+// above 31 when the program was started, else the system's error number (2 for a missing file),
+// or 11 where that number is not below 32.
+unsigned StartHidden(const std::string& commandLine, const std::vector<std::string>& argv,
+                     ProgramHandle& program);
+// WaitForSingleObject(program, timeoutMs) / waitpid: true once the program has ended.
+bool WaitForProgram(ProgramHandle& program, unsigned timeoutMs);
+// CloseHandle; the program, if it still runs, runs on.
+void ReleaseProgram(ProgramHandle& program);
 // ShellExecuteA(NULL, "open", program, NULL, workingDir, SW_SHOWNORMAL); POSIX starts the
 // program directly in workingDir after making it executable. Above 32 when it was started.
 long OpenProgram(const std::string& program, const std::string& workingDir);

@@ -12,13 +12,29 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+# The Windows 7-Zip command line that players' installs run (7za.exe), for the Wine tests: from
+# the npm registry's 7zip-bin package, into a fixed folder (tests read FELTO_7ZIP_BIN or this path).
+install_7za() {
+  local folder=/opt/felto-7zip-bin
+  [ -f "$folder/node_modules/7zip-bin/win/x64/7za.exe" ] && return 0
+  if ! command -v npm >/dev/null 2>&1; then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+      --no-install-recommends npm >/dev/null
+  fi
+  $SUDO npm install --silent --no-audit --no-fund --prefix "$folder" 7zip-bin@5.2.0 >/dev/null
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+  install_7za
+  exit 0
+fi
 echo "installing: ${missing[*]}"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+install_7za

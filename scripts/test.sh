@@ -37,7 +37,7 @@ ctest --test-dir "$win_tests" --output-on-failure || status=1
 # Hardening. The fault matrix ran with the native suite (tests/faults): its rows as one table.
 # Then every fuzz target for a minute, and the native suite under AddressSanitizer with
 # UndefinedBehaviorSanitizer and under ThreadSanitizer.
-grep -h -m1 -E '^fault +\| expected' build/native/Testing/Temporary/LastTest.log || true
+grep -h -m1 -E '^fault +\| program' build/native/Testing/Temporary/LastTest.log || true
 grep -h -E '\| (ok|FAILED)$' build/native/Testing/Temporary/LastTest.log || true
 scripts/fuzz.sh 60 || status=1
 scripts/sanitize.sh address thread || status=1

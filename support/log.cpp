@@ -95,6 +95,17 @@ std::FILE* GetLogStream() {
                 FormatString("create logfile handle faild! errno:%d, see:%s", error, kErrnoHelp));
         }
     } else {
+        int error = errno;
+        // The last run's log stays. This run's entries follow it under a line that says where
+        // they start, so they are never read as the last run's; where it cannot even be added
+        // to, they go to standard error alone.
+        std::FILE* file = platform::OpenShared(path, "a");
+        if (file) {
+            g_logStream = file;
+            WriteLog("==== A new run starts here: the log of the last run, above, could not be "
+                     "removed ====");
+        }
+        errno = error;
         WriteLogErrno("call remove faild!");
         WriteLog("remove FeltoInstaller.log faild!");
     }

@@ -184,8 +184,11 @@ TEST_F(InstallFixture, TargetThatCannotBeWrittenEndsWith21WithTheSystemText) {
     std::filesystem::create_directories(Installed("launcher/a.dat")); // a folder in the way
     InstallerRun run = RunInstaller();
     ExpectReported(run, 21);
-    EXPECT_NE(run.log.find("CopyFile ErrorCode:"), std::string::npos) << run.log;
+    // The checked copy is made; moving it over the folder fails, and the log names the move.
+    EXPECT_NE(run.log.find("MoveFile ErrorCode:"), std::string::npos) << run.log;
+    EXPECT_EQ(run.log.find("CopyFile ErrorCode:"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find(",dst=" + Installed("launcher/a.dat")), std::string::npos);
+    EXPECT_FALSE(FileExists(InstallDir() + "/incoming/~felto.tmp"));
 }
 
 TEST_F(InstallFixture, DownloadFolderThatCannotBeMadeEndsWith100) {

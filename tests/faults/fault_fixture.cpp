@@ -16,8 +16,14 @@ bool g_privateMounts = false;
 
 constexpr std::size_t kBigSize = 600000; // above 409,600: three segments
 
-std::vector<GameFile> Game(unsigned version) {
+} // namespace
+
+std::vector<GameFile> FaultFixture::Game(unsigned version) const {
     std::vector<GameFile> files = LauncherBasics();
+    if (program_ == Program::Wine)
+        files = {{"plantform/x86/7z.exe", archiver32_, false},
+                 {"plantform/x64/7z.exe", archiver64_, false},
+                 {"Felto.exe", game_, false}};
     files.push_back({"launcher/config.ini", "[launcher]\r\nserver=felto\r\n", false});
     files.push_back({"launcher/small.dat", MakeBytes(5000 + version * 1000, version), false});
     files.push_back(
@@ -25,6 +31,8 @@ std::vector<GameFile> Game(unsigned version) {
     files.push_back({"launcher/packed.dll", MakeBytes(30000 + version * 1000, 20 + version), true});
     return files;
 }
+
+namespace {
 
 int ReportedCode(const std::string& stdErr) {
     std::size_t at = stdErr.find("error,code:");
@@ -50,13 +58,46 @@ int CountOf(const std::string& text, const std::string& what) {
     return count;
 }
 
+const char* ProgramName(Program program) {
+    return program == Program::Wine ? "exe/Wine" : "native";
+}
+
+std::string WindowsArchiver(const std::string& kind) {
+    const char* folder = std::getenv("FELTO_7ZIP_BIN");
+    return std::string(folder && *folder ? folder : "/opt/felto-7zip-bin/node_modules/7zip-bin") +
+           "/win/" + kind + "/7za.exe";
+}
+
 void FaultFixture::SetUp() {
     fs::create_directories(Home());
     fs::create_directories(tree_.root());
+    if (program_ == Program::Wine) {
+        const std::string build = WindowsBuildDir();
+        if (build.empty())
+            GTEST_SKIP() << "FELTO_WIN_BUILD_DIR is not set: no Windows build to run under Wine";
+        archiver32_ = ReadFile(WindowsArchiver("ia32"));
+        archiver64_ = ReadFile(WindowsArchiver("x64"));
+        game_ = ReadFile(build + "/wine-stand-ins/Felto.exe");
+        ASSERT_FALSE(archiver32_.empty() || archiver64_.empty())
+            << WindowsArchiver("ia32") << " is missing: run scripts/install-deps.sh or set "
+            << "FELTO_7ZIP_BIN";
+        ASSERT_FALSE(game_.empty()) << "no game stand-in in " << build;
+        try {
+            wine_ = std::make_unique<WinePrefix>(build + "/FeltoInstaller.exe");
+        } catch (const std::exception& error) {
+            FAIL() << error.what();
+        }
+        wine_->MapDriveD(Home());
+    }
     before_ = Paths();
 }
 
 void FaultFixture::TearDown() {
+    // Wine first: its processes may hold files of the install folder.
+    if (wine_) {
+        EXPECT_TRUE(wine_->StopWine()) << "Wine processes were still running and had to be killed";
+    }
+    wine_.reset();
     server_.Stop();
     // Detached, so a game still running in the folder does not keep the folder from going.
     if (smallDisk_)
@@ -84,12 +125,32 @@ void FaultFixture::LeaveFree(std::int64_t bytes) {
         << std::strerror(errno);
 }
 
-std::vector<GameFile> FaultFixture::OldGame() {
+std::string FaultFixture::Said(const std::string& utf8) const {
+    return program_ == Program::Wine ? ToCp936(utf8) : utf8;
+}
+
+std::string FaultFixture::LoggedPath(const std::string& hostPath) const {
+    if (program_ == Program::Native || hostPath.compare(0, InstallDir().size(), InstallDir()) != 0)
+        return hostPath;
+    return "D:\\Felto" + hostPath.substr(InstallDir().size());
+}
+
+std::vector<GameFile> FaultFixture::OldGame() const {
     return Game(0);
 }
 
-std::vector<GameFile> FaultFixture::NewGame() {
+std::vector<GameFile> FaultFixture::NewGame() const {
     return Game(1);
+}
+
+std::string FaultFixture::ArchiverRunning(const std::string& hostScript) {
+    if (program_ == Program::Native)
+        return hostScript;
+    const std::string script = hostScripts_ / "host-archiver.sh";
+    WriteFile(script, hostScript);
+    fs::permissions(script, fs::perms::owner_all);
+    runEnv_["FELTO_TEST_7Z_HOST"] = script;
+    return ReadFile(WindowsBuildDir() + "/wine-stand-ins/7z.exe");
 }
 
 const GameFile& FaultFixture::Find(const std::vector<GameFile>& files, const std::string& relPath) {
@@ -147,11 +208,19 @@ void FaultFixture::StartServer() {
 
 Outcome FaultFixture::RunInstaller(int timeoutMs, const std::vector<std::string>& wrapper) {
     ChildOptions options;
-    options.env["HOME"] = Home();
-    options.workingDir = Home();
-    options.timeoutMs = timeoutMs;
     std::vector<std::string> argv = wrapper;
-    argv.push_back(installer_);
+    if (program_ == Program::Wine) {
+        EXPECT_TRUE(wrapper.empty()) << "a wrapper runs the native program only";
+        options = wine_->Options(timeoutMs);
+        argv = wine_->Command(WindowsBuildDir() + "/FeltoInstaller.exe");
+    } else {
+        options.env["HOME"] = Home();
+        options.timeoutMs = timeoutMs;
+        argv.push_back(installer_);
+    }
+    options.workingDir = Home();
+    for (const auto& variable : runEnv_)
+        options.env[variable.first] = variable.second;
     auto start = std::chrono::steady_clock::now();
     ChildResult result = RunChild(argv, options);
     Outcome outcome;
@@ -160,10 +229,14 @@ Outcome FaultFixture::RunInstaller(int timeoutMs, const std::vector<std::string>
     outcome.finished = result.finished;
     outcome.stdErr = result.stdErr;
     outcome.log = ReadFile(Installed("FeltoInstaller.log"));
-    outcome.code = ReportedCode(result.stdErr);
-    // Standard error has every log entry too, also when the log file could not be written.
-    if (outcome.code < 0 && outcome.stdErr.find("_StartLauncher") != std::string::npos)
-        outcome.code = 0;
+    // Standard error has every log entry too, also when the log file could not be written; a
+    // windowed Windows program may have none, and then the log tells.
+    for (const std::string* story : {&outcome.stdErr, &outcome.log}) {
+        if (outcome.code < 0)
+            outcome.code = ReportedCode(*story);
+        if (outcome.code < 0 && story->find("_StartLauncher") != std::string::npos)
+            outcome.code = 0;
+    }
     return outcome;
 }
 

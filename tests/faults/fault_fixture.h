@@ -1,14 +1,20 @@
 #pragma once
 // A player's machine with an earlier version of the game installed, a download server on
-// 127.0.0.1:80 that misbehaves on demand, and the real installer run against both.
+// 127.0.0.1:80 that misbehaves on demand, and the real installer run against both: the native
+// program, or the 32-bit Windows exe under Wine with drive D: showing the test's home folder (so
+// D:\Felto is the same install folder), the real Windows 7-Zip (7za.exe) as its archiver and the
+// game stand-in of the Windows build.
 
 #include "tests/support/child_process.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/server_tree.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wine_prefix_posix.h"
 
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,10 +36,21 @@ enum class Intact {
     OldOrNew, // every one has the bytes it had or those of the new version, never others
 };
 
+enum class Program { Native, Wine };
+// As the matrix prints it.
+const char* ProgramName(Program program);
+
+// The real Windows 7-Zip command line for "ia32" or "x64" systems, from the npm package 7zip-bin:
+// in $FELTO_7ZIP_BIN, else where scripts/install-deps.sh puts it.
+std::string WindowsArchiver(const std::string& kind);
+
 class FaultFixture : public ::testing::Test {
   protected:
+    // Runs the native program unless UseProgram says otherwise first.
     void SetUp() override;
     void TearDown() override;
+    void UseProgram(Program program) { program_ = program; }
+    Program program() const { return program_; }
 
     std::string Home() const { return dir_ / "home"; }
     std::string InstallDir() const { return Home() + "/Felto"; }
@@ -42,9 +59,15 @@ class FaultFixture : public ::testing::Test {
         return InstallDir() + "/incoming/" + name;
     }
 
-    // The two versions of the game: the one on the machine and the one on the server.
-    static std::vector<GameFile> OldGame();
-    static std::vector<GameFile> NewGame();
+    // The two versions of the game: the one on the machine and the one on the server, with the
+    // archiver and the game for the program that runs.
+    std::vector<GameFile> OldGame() const;
+    std::vector<GameFile> NewGame() const;
+    // The archiver file for the program that runs, which hands every extraction to `hostScript`
+    // (a POSIX shell script that gets 7z's arguments with host paths): for rows that decide
+    // when the archiver writes. Natively the script itself; under Wine the 7z stand-in of the
+    // Windows build, told by the run's environment where the script is.
+    std::string ArchiverRunning(const std::string& hostScript);
     static const GameFile& Find(const std::vector<GameFile>& files, const std::string& relPath);
 
     // The files as an earlier run leaves them: installed, with the manifest copies.
@@ -63,7 +86,15 @@ class FaultFixture : public ::testing::Test {
     // Resizes the small disk so that `bytes` are free beyond what it holds now.
     void LeaveFree(std::int64_t bytes);
 
+    // `wrapper` (a command that runs the program) is for the native program only.
     Outcome RunInstaller(int timeoutMs, const std::vector<std::string>& wrapper = {});
+    // A text as the running program logs it: code page 936 bytes from the exe.
+    std::string Said(const std::string& utf8) const;
+    // A path of the install folder as the running program logs it ("D:\Felto/..." from the
+    // exe, which logs its folder with a backslash and what follows with slashes).
+    std::string LoggedPath(const std::string& hostPath) const;
+    // Environment added to every run of the installer.
+    std::map<std::string, std::string> runEnv_;
     // Every file of the published version installed with exactly its bytes, and the game started.
     void ExpectComplete(const Outcome& outcome);
     void ExpectIntact(Intact intact);
@@ -79,7 +110,12 @@ class FaultFixture : public ::testing::Test {
     std::vector<PublishedEntry> entries_;
 
   private:
+    std::vector<GameFile> Game(unsigned version) const;
     void LoadTree();
+    Program program_ = Program::Native;
+    TempDir hostScripts_; // beside the player's machine, not on it
+    std::unique_ptr<WinePrefix> wine_;
+    std::string archiver32_, archiver64_, game_; // the Windows programs' bytes, under Wine
     bool smallDisk_ = false;
     std::set<std::string> Paths() const;
     std::set<std::string> before_;

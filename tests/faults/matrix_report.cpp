@@ -27,13 +27,13 @@ void PrintMatrix() {
         width = std::max(width, line.fault.size());
     int passed = 0;
     std::printf("\nFault matrix\n");
-    std::printf("%-*s | %-30s | %-30s | %7s | %s\n", static_cast<int>(width), "fault", "expected",
-                "observed", "seconds", "result");
-    std::printf("%s\n", std::string(width + 88, '-').c_str());
+    std::printf("%-*s | %-8s | %-30s | %-30s | %7s | %s\n", static_cast<int>(width), "fault",
+                "program", "expected", "observed", "seconds", "result");
+    std::printf("%s\n", std::string(width + 99, '-').c_str());
     for (const MatrixLine& line : lines) {
-        std::printf("%-*s | %-30s | %-30s | %7.1f | %s\n", static_cast<int>(width),
-                    line.fault.c_str(), line.expected.c_str(), line.observed.c_str(), line.seconds,
-                    line.passed ? "ok" : "FAILED");
+        std::printf("%-*s | %-8s | %-30s | %-30s | %7.1f | %s\n", static_cast<int>(width),
+                    line.fault.c_str(), line.program.c_str(), line.expected.c_str(),
+                    line.observed.c_str(), line.seconds, line.passed ? "ok" : "FAILED");
         passed += line.passed ? 1 : 0;
     }
     std::printf("%d of %zu faults handled as expected\n", passed, lines.size());

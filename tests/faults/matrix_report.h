@@ -5,6 +5,7 @@
 
 struct MatrixLine {
     std::string fault;
+    std::string program; // the installer that ran: "native", or "exe/Wine"
     std::string expected;
     std::string observed;
     double seconds = 0;

@@ -126,12 +126,18 @@ TEST_F(ManifestTest, TabRunsLeadingTabsAndExtraFieldsDoNotChangeAnEntry) {
     EXPECT_EQ(Entries()[1].strManifestMd5, kDigestB);
 }
 
-TEST_F(ManifestTest, BlanksBelongToTheirField) {
-    WriteManifest("#0\nu/a\tMy Game/a b.dat\t" + std::string(kDigestA) + " \n");
+// Blanks belong to their field, but blanks after a digest name the same digest: kept, they made
+// a plain download count as packed, and on Windows the "unpacked" file named the download.
+TEST_F(ManifestTest, BlanksBelongToTheirFieldButTrailABlankDigest) {
+    WriteManifest("#0\nu/" + std::string(kDigestA) + "\tMy Game/a b.dat\t" + kDigestA +
+                  "  \nu/ b\tb.dat\t" + kDigestB + " x\n");
     ReadManifest();
-    ASSERT_EQ(Entries().size(), 1u);
+    ASSERT_EQ(Entries().size(), 2u);
     EXPECT_EQ(Entries()[0].strTargetPath, dir_.path() + "/My Game/a b.dat");
-    EXPECT_EQ(Entries()[0].strManifestMd5, std::string(kDigestA) + " ");
+    EXPECT_EQ(Entries()[0].strManifestMd5, kDigestA);
+    EXPECT_EQ(Entries()[0].strObjectMd5, Entries()[0].strManifestMd5);
+    EXPECT_EQ(Entries()[1].strName, " b");
+    EXPECT_EQ(Entries()[1].strManifestMd5, std::string(kDigestB) + " x");
 }
 
 TEST_F(ManifestTest, AnEmptyLineEndsTheList) {
@@ -258,6 +264,13 @@ TEST_F(ManifestTest, PathsTheInstallerKeepsDevicesAndContradictionsAreRefused) {
         a + "Incoming\\x.dat\t" + kDigestA + "\n",
         a + ".FeltoUpdater.lock\t" + kDigestA + "\n",
         a + ".\t" + kDigestA + "\n",
+        // The copy that is checked before it goes into place, and names that would be it.
+        a + "data/~felto.tmp\t" + kDigestA + "\n",
+        a + "~FELTO.TMP. \t" + kDigestA + "\n",
+        "u/~felto.tmp\ta.dat\t" + std::string(kDigestA) + "\n",
+        a + "a.dat\t~felto.tmp\n",
+        // A digest that Windows reads as the download's own name.
+        a + "a.dat\t" + kDigestA + ".\n",
         // The remembered release in the incoming folder, as a download or an unpacked file.
         "u/FeltoRelease.state\ta.dat\t" + std::string(kDigestA) + "\n",
         "u/feltorelease.STATE.tmp\ta.dat\t" + std::string(kDigestA) + "\n",

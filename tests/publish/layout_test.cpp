@@ -147,6 +147,11 @@ TEST(PublishLayout, TheInstallerReadsEveryPublishedLine) {
     PutFile(game, "name with blanks.txt", "blanks");
     ChildResult run = RunPublisher({"--input", game, "--output", output});
     ASSERT_EQ(run.exitStatus, 0) << run.stdErr;
+    // Readable by the installer, but too long for a Windows path under D:\Felto\ (429).
+    EXPECT_NE(run.stdErr.find("warning: " + longest + ": 429 characters under D:\\Felto\\"),
+              std::string::npos)
+        << run.stdErr;
+    EXPECT_EQ(run.stdErr.find("name with blanks.txt: "), std::string::npos) << run.stdErr;
     const PublishedManifest published = ReadPublishedManifest(output);
     ASSERT_EQ(published.files.size(), 3u);
     ASSERT_EQ(published.files[1].relPath, longest);

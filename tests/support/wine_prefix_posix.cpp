@@ -201,9 +201,17 @@ WinePrefix::WinePrefix(const std::string& sample) {
 
     prefix_ = dir_ / "prefix";
     CopyPrefix(PrefixTemplate(bootLoader, wineserver_), prefix_);
-    fs::create_directories(DriveD());
     fs::create_directories(dir_ / "home");
-    fs::create_symlink(DriveD(), prefix_ + "/dosdevices/d:");
+    fs::create_directories(dir_ / "d");
+    MapDriveD(dir_ / "d");
+}
+
+void WinePrefix::MapDriveD(const std::string& folder) {
+    const std::string link = prefix_ + "/dosdevices/d:";
+    std::error_code ignored;
+    fs::remove(link, ignored);
+    fs::create_symlink(folder, link);
+    driveD_ = folder;
 }
 
 WinePrefix::~WinePrefix() {

@@ -28,7 +28,9 @@ class WinePrefix {
     WinePrefix& operator=(const WinePrefix&) = delete;
 
     // The folder that drive D: shows.
-    std::string DriveD() const { return dir_ / "d"; }
+    std::string DriveD() const { return driveD_; }
+    // Drive D: shows `folder` from now on.
+    void MapDriveD(const std::string& folder);
     // The folder that drive C: shows.
     std::string DriveC() const { return prefix_ + "/drive_c"; }
     // The Wine user's desktop folder, where the installer puts its shortcut.
@@ -54,6 +56,7 @@ class WinePrefix {
     std::string prefix_;
     std::string loader_;
     std::string wineserver_;
+    std::string driveD_;
 };
 
 // The installer's windows met as a player meets them: a display of the test's own (Xvfb), a

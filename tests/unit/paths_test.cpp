@@ -145,6 +145,15 @@ TEST(InstallFolderTest, TheDialogStartsAtTheNearestFolderThatExists) {
     EXPECT_EQ(NearestExistingFolder("felto-no-such-folder-xyz"), "");
     // The fallback start is a folder that exists.
     EXPECT_EQ(platform::QueryPath(platform::SystemDriveRoot()), PathKind::Directory);
+
+    // It must also take the install: the nearest folder is tried, and left as it was.
+    EXPECT_EQ(DialogStartFolder(dir / "a/b/c/d"), dir / "a/b");
+    EXPECT_EQ(platform::QueryPath(dir / "a/b/~felto-folder-probe"), PathKind::Missing);
+    EXPECT_EQ(DialogStartFolder("Q:\\Felto"), platform::SystemDriveRoot());
+    // A folder where nothing can be made, whoever runs the test: the system drive instead.
+    if (std::string(platform::NativeSeparator()) == "/") {
+        EXPECT_EQ(DialogStartFolder("/proc/Felto"), platform::SystemDriveRoot());
+    }
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "manifest/manifest_file.h"
 #include "manifest/release_key.h"
 #include "manifest_check.h"
+#include "manifest_text.h"
 #include "options.h"
 #include "progress.h"
 #include "publish.h"
@@ -152,8 +153,13 @@ std::vector<ListedObject> CheckManifests(const ServerAddress& server, const fs::
             continue;
         report.Line("ok", name + ": " + std::to_string(verdict.entries.size()) +
                               " files, size header true");
-        for (const FileEntry& entry : verdict.entries)
+        for (const FileEntry& entry : verdict.entries) {
             objects[entry.strUrl].url = entry.strUrl;
+            // Read with an empty install folder, the target is "/" and the relative path.
+            const std::string warning = WindowsPathWarning(entry.strTargetPath.substr(1));
+            if (!warning.empty())
+                report.Line("WARN", name + ": " + warning);
+        }
     }
     std::vector<ListedObject> listed;
     for (auto& [url, object] : objects)

@@ -32,4 +32,16 @@ std::vector<ManifestLine> ParseManifest(const std::string& text, const std::stri
     return lines;
 }
 
+std::string WindowsPathWarning(const std::string& relPath) {
+    const std::string path = "D:\\Felto\\" + relPath;
+    std::size_t characters = 0;
+    for (unsigned char byte : path)
+        characters += (byte & 0xC0) != 0x80;
+    if (characters <= kWindowsPathLimit)
+        return std::string();
+    return relPath + ": " + std::to_string(characters) +
+           " characters under D:\\Felto\\, over the " + std::to_string(kWindowsPathLimit) +
+           " a Windows path may have: players installing there get error 21 for it";
+}
+
 } // namespace publish

@@ -16,6 +16,12 @@ struct ManifestLine {
 // Characters of one line without its line end; the installer reads at most 509.
 std::size_t LineLength(const ManifestLine& line);
 
+// Windows file calls take paths of at most 259 characters.
+constexpr std::size_t kWindowsPathLimit = 259;
+// The file's path under the default install folder, "D:\Felto\<relative path>", in characters
+// (a UTF-8 sequence is one); a warning for players' installs above kWindowsPathLimit, else empty.
+std::string WindowsPathWarning(const std::string& relPath);
+
 // The installer installs in manifest order and needs its archiver before the first packed file:
 // everything under plantform/ comes first, then the rest by path.
 bool InstallsBefore(const std::string& relPathA, const std::string& relPathB);

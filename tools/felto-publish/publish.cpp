@@ -74,6 +74,8 @@ bool CheckTree(const fs::path& given, Tree& tree, std::vector<std::string>& prob
             problems.push_back(given.string() + ": " + Printable(file.relPath) +
                                ": path too long; the installer reads manifest lines of at most " +
                                std::to_string(kManifestLineLimit) + " characters");
+        else if (std::string warning = WindowsPathWarning(file.relPath); !warning.empty())
+            Say("warning: " + Printable(warning));
     }
     std::sort(scan.files.begin(), scan.files.end(), [](const SourceFile& a, const SourceFile& b) {
         return InstallsBefore(a.relPath, b.relPath);
