@@ -659,6 +659,8 @@ std::vector<FaultRow> Rows() {
                 << outcome.log;
             return outcome;
         });
+    nativeOnly("the cut comes from a library preloaded into the native program, which the exe "
+               "under Wine does not load");
 
     // An unpacked file of the right size and the wrong bytes lies in the download folder under a
     // name that another entry's download may use, so it outlives the folder's cleanup; the
@@ -687,6 +689,8 @@ std::vector<FaultRow> Rows() {
             WriteFile(t.Incoming(t.Entry("launcher/packed.dll").fileMd5), stale);
             return t.Run();
         });
+    nativeOnly("its late archiver is a shell script that reads the log, which only the native "
+               "program can start");
 
     add("LongFileName", "a file name of 250 bytes", complete, [](FaultMatrix& t) {
         std::vector<GameFile> game = t.NewGame();
