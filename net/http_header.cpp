@@ -24,9 +24,18 @@ bool SameLetters(const char* a, const char* b, std::size_t n) {
     return true;
 }
 
-// The value of the header field that starts a line with `name` (any letter case), without the
-// blanks before it; false when no line has it.
-bool FindField(const std::string& head, const char* name, std::string& value) {
+// Digits after optional blanks; false when there are none or the number is negative.
+bool ParseByteCount(const std::string& text, std::int64_t& number) {
+    std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos || !std::isdigit(static_cast<unsigned char>(text[first])))
+        return false;
+    number = std::strtoll(text.c_str() + first, nullptr, 10);
+    return true;
+}
+
+} // namespace
+
+bool FindHeaderField(const std::string& head, const char* name, std::string& value) {
     std::size_t nameLength = std::strlen(name);
     for (std::size_t line = head.find("\r\n"); line != std::string::npos;
          line = head.find("\r\n", line + 2)) {
@@ -42,17 +51,6 @@ bool FindField(const std::string& head, const char* name, std::string& value) {
     return false;
 }
 
-// Digits after optional blanks; false when there are none or the number is negative.
-bool ParseByteCount(const std::string& text, std::int64_t& number) {
-    std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos || !std::isdigit(static_cast<unsigned char>(text[first])))
-        return false;
-    number = std::strtoll(text.c_str() + first, nullptr, 10);
-    return true;
-}
-
-} // namespace
-
 ResponseHead ParseResponseHead(const char* header) {
     ResponseHead head;
     std::string text = header;
@@ -66,10 +64,10 @@ ResponseHead ParseResponseHead(const char* header) {
                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }))
         head.status = std::atoi(statusLine.substr(blank + 1, 3).c_str());
     std::string value;
-    if (FindField(text, "Content-Length", value))
+    if (FindHeaderField(text, "Content-Length", value))
         head.hasContentLength = ParseByteCount(value, head.contentLength);
     // "bytes first-last/total"; "bytes */total" names no first byte.
-    if (FindField(text, "Content-Range", value)) {
+    if (FindHeaderField(text, "Content-Range", value)) {
         std::size_t unit = value.find("bytes");
         std::int64_t first = 0;
         if (unit != std::string::npos && ParseByteCount(value.substr(unit + 5), first))
@@ -79,7 +77,7 @@ ResponseHead ParseResponseHead(const char* header) {
         if (slash != std::string::npos && ParseByteCount(value.substr(slash + 1), total))
             head.completeLength = total;
     }
-    if (FindField(text, "Content-Encoding", value)) {
+    if (FindHeaderField(text, "Content-Encoding", value)) {
         std::size_t first = value.find_first_not_of(" \t");
         std::size_t last = value.find_last_not_of(" \t");
         head.contentEncoding =
@@ -90,7 +88,7 @@ ResponseHead ParseResponseHead(const char* header) {
         if (head.contentEncoding == "identity")
             head.contentEncoding.clear();
     }
-    if (FindField(text, "Transfer-Encoding", value)) {
+    if (FindHeaderField(text, "Transfer-Encoding", value)) {
         std::transform(value.begin(), value.end(), value.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         head.chunked = value.find("chunked") != std::string::npos;

@@ -47,3 +47,6 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
 // Status line, Content-Length, Content-Range, Content-Encoding and Transfer-Encoding; field
 // names in any letter case.
 ResponseHead ParseResponseHead(const char* header);
+// The rest of the first line after the status line that starts with `name` (any letter case)
+// and a colon, blanks included; false when no line has it.
+bool FindHeaderField(const std::string& head, const char* name, std::string& value);

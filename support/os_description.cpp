@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -51,32 +52,43 @@ constexpr unsigned kSuiteStorageServer = 0x2000;
 constexpr unsigned kSuiteComputeServer = 0x4000;
 constexpr unsigned kArchX86 = 0, kArchItanium = 6, kArchX64 = 9;
 
+struct SuiteName {
+    unsigned suite;
+    const char* name;
+};
+
+// The name of the first suite the mask holds, in the order given; `otherwise` without one.
+void AppendBySuite(char* text, unsigned suiteMask, std::initializer_list<SuiteName> names,
+                   const char* otherwise) {
+    for (const SuiteName& candidate : names) {
+        if (suiteMask & candidate.suite) {
+            Append(text, candidate.name);
+            return;
+        }
+    }
+    Append(text, otherwise);
+}
+
 void AppendServer2003Edition(const platform::OsVersionRecord& r, char* text, bool& is64Bit) {
     if (r.architecture == kArchItanium) {
-        if (r.suiteMask & kSuiteDatacenter)
-            Append(text, "Datacenter Edition for Itanium-based Systems");
-        else if (r.suiteMask & kSuiteEnterprise)
-            Append(text, "Enterprise Edition for Itanium-based Systems");
+        AppendBySuite(text, r.suiteMask,
+                      {{kSuiteDatacenter, "Datacenter Edition for Itanium-based Systems"},
+                       {kSuiteEnterprise, "Enterprise Edition for Itanium-based Systems"}},
+                      "");
         is64Bit = true;
     } else if (r.architecture == kArchX64) {
-        if (r.suiteMask & kSuiteDatacenter)
-            Append(text, "Datacenter x64 Edition");
-        else if (r.suiteMask & kSuiteEnterprise)
-            Append(text, "Enterprise x64 Edition");
-        else
-            Append(text, "Standard x64 Edition");
+        AppendBySuite(text, r.suiteMask,
+                      {{kSuiteDatacenter, "Datacenter x64 Edition"},
+                       {kSuiteEnterprise, "Enterprise x64 Edition"}},
+                      "Standard x64 Edition");
         is64Bit = true;
     } else {
-        if (r.suiteMask & kSuiteComputeServer)
-            Append(text, "Compute Cluster Edition");
-        else if (r.suiteMask & kSuiteDatacenter)
-            Append(text, "Datacenter Edition");
-        else if (r.suiteMask & kSuiteEnterprise)
-            Append(text, "Enterprise Edition");
-        else if (r.suiteMask & kSuiteBlade)
-            Append(text, "Web Edition");
-        else
-            Append(text, "Standard Edition");
+        AppendBySuite(text, r.suiteMask,
+                      {{kSuiteComputeServer, "Compute Cluster Edition"},
+                       {kSuiteDatacenter, "Datacenter Edition"},
+                       {kSuiteEnterprise, "Enterprise Edition"},
+                       {kSuiteBlade, "Web Edition"}},
+                      "Standard Edition");
     }
 }
 
@@ -116,12 +128,11 @@ bool DescribeWindowsVersion(const platform::OsVersionRecord& r, char* text, bool
         Append(text, "Windows 2000 ");
         if (workstation)
             Append(text, "Professional");
-        else if (r.suiteMask & kSuiteDatacenter)
-            Append(text, "Datacenter Server");
-        else if (r.suiteMask & kSuiteEnterprise)
-            Append(text, "Advanced Server");
         else
-            Append(text, "Server");
+            AppendBySuite(
+                text, r.suiteMask,
+                {{kSuiteDatacenter, "Datacenter Server"}, {kSuiteEnterprise, "Advanced Server"}},
+                "Server");
     }
 
     if (!r.servicePack.empty()) {

@@ -1,6 +1,8 @@
 #include "tests/support/edge_server.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -8,40 +10,46 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr char kVarnish[] = "/usr/sbin/varnishd";
+constexpr char kSquid[] = "/usr/sbin/squid";
+constexpr char kTrafficServer[] = "/usr/bin/traffic_server";
+
+// Every edge passes what it does not hold to one origin on 127.0.0.1.
+class OriginEdge : public WebServer {
+  public:
+    explicit OriginEdge(int originPort) : originPort_(originPort) {}
+
+  protected:
+    const int originPort_;
+};
+
 // Varnish with its built-in rules: a ranged request is a miss for the whole object, which is
 // then cached and cut to every later range.
-class VarnishEdge : public WebServer {
+class VarnishEdge : public OriginEdge {
   public:
-    explicit VarnishEdge(int originPort) : originPort_(originPort) {}
+    using OriginEdge::OriginEdge;
 
   protected:
     std::vector<std::string> Configure(const std::string& prefix, const std::string&,
                                        int port) override {
         // "-j none": no jail, so the test's folders need no other owner.
-        return {"/usr/sbin/varnishd",
-                "-F",
-                "-j",
-                "none",
-                "-a",
-                "127.0.0.1:" + std::to_string(port),
-                "-b",
-                "127.0.0.1:" + std::to_string(originPort_),
-                "-n",
-                prefix + "/varnish",
-                "-s",
-                "malloc,256m"};
+        return {
+            kVarnish, "-F",
+            "-j",     "none",
+            "-a",     "127.0.0.1:" + std::to_string(port),
+            "-b",     "127.0.0.1:" + std::to_string(originPort_),
+            "-n",     prefix + "/varnish",
+            "-s",     "malloc,256m",
+        };
     }
-
-  private:
-    int originPort_;
 };
 
 // Squid passes ranged requests through uncached unless it may fetch whole objects for them
 // (range_offset_limit none) and they fit its cache; the installer's size probe reads only the
 // head, so the fetch must go on without its client (quick_abort_min -1).
-class SquidEdge : public WebServer {
+class SquidEdge : public OriginEdge {
   public:
-    explicit SquidEdge(int originPort) : originPort_(originPort) {}
+    using OriginEdge::OriginEdge;
 
   protected:
     std::vector<std::string> Configure(const std::string& prefix, const std::string&,
@@ -66,18 +74,15 @@ coredump_dir @PREFIX@
                                                       {"@ORIGIN@", std::to_string(originPort_)}}));
         // Squid writes its logs as its own user.
         fs::permissions(prefix, fs::perms::all);
-        return {"/usr/sbin/squid", "-N", "-f", prefix + "/squid.conf"};
+        return {kSquid, "-N", "-f", prefix + "/squid.conf"};
     }
-
-  private:
-    int originPort_;
 };
 
 // Traffic Server caches ranged requests only through its cache_range_requests plugin, which
 // keeps each range as an object of its own: the installer asks the same ranges on every run.
-class TrafficServerEdge : public WebServer {
+class TrafficServerEdge : public OriginEdge {
   public:
-    explicit TrafficServerEdge(int originPort) : originPort_(originPort) {}
+    using OriginEdge::OriginEdge;
 
   protected:
     std::vector<std::string> Configure(const std::string& prefix, const std::string&,
@@ -134,43 +139,45 @@ CONFIG proxy.config.log.logfile_dir STRING @PREFIX@/log
               "socks.config", "splitdns.config", "ssl_multicert.config", "sni.yaml",
               "strategies.yaml", "logging.yaml"})
             WriteFile(prefix + "/etc/" + empty, "");
-        return {"/usr/bin/traffic_server", "--run-root=" + prefix + "/runroot.yaml"};
+        return {kTrafficServer, "--run-root=" + prefix + "/runroot.yaml"};
     }
-
-  private:
-    int originPort_;
 };
+
+template <typename Edge> std::unique_ptr<WebServer> Make(int originPort) {
+    return std::make_unique<Edge>(originPort);
+}
+
+// What the tests need to know of each kind, in one row.
+struct EdgeRow {
+    EdgeKind kind;
+    const char* name;
+    const char* binary;
+    std::unique_ptr<WebServer> (*make)(int originPort);
+};
+
+constexpr EdgeRow kEdges[] = {
+    {EdgeKind::Varnish, "varnish", kVarnish, Make<VarnishEdge>},
+    {EdgeKind::Squid, "squid", kSquid, Make<SquidEdge>},
+    {EdgeKind::TrafficServer, "trafficserver", kTrafficServer, Make<TrafficServerEdge>},
+};
+
+const EdgeRow& RowOf(EdgeKind kind) {
+    return *std::find_if(std::begin(kEdges), std::end(kEdges),
+                         [kind](const EdgeRow& row) { return row.kind == kind; });
+}
 
 } // namespace
 
 const char* EdgeName(EdgeKind kind) {
-    switch (kind) {
-    case EdgeKind::Varnish:
-        return "varnish";
-    case EdgeKind::Squid:
-        return "squid";
-    case EdgeKind::TrafficServer:
-        return "trafficserver";
-    }
-    return "?";
+    return RowOf(kind).name;
 }
 
 std::unique_ptr<WebServer> MakeEdgeServer(EdgeKind kind, int originPort) {
-    switch (kind) {
-    case EdgeKind::Varnish:
-        return std::make_unique<VarnishEdge>(originPort);
-    case EdgeKind::Squid:
-        return std::make_unique<SquidEdge>(originPort);
-    case EdgeKind::TrafficServer:
-        return std::make_unique<TrafficServerEdge>(originPort);
-    }
-    return nullptr;
+    return RowOf(kind).make(originPort);
 }
 
 std::string WhyEdgeCannotRun(EdgeKind kind) {
-    const char* binary = kind == EdgeKind::Varnish ? "/usr/sbin/varnishd"
-                         : kind == EdgeKind::Squid ? "/usr/sbin/squid"
-                                                   : "/usr/bin/traffic_server";
+    const char* binary = RowOf(kind).binary;
     if (!fs::exists(binary))
         return std::string(binary) + " is not installed";
     if (kind == EdgeKind::Squid && (::geteuid() != 0 || !::getpwnam("proxy")))

@@ -1,14 +1,14 @@
 #include "tests/support/http_test_server.h"
 
+#include "net/http_header.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <netinet/in.h>
-#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,21 +37,13 @@ std::string ReasonFor(int status) {
     }
 }
 
-// The value of a header field (name matched without regard to case), or false.
+// The value of a header field (name matched without regard to case) without the blanks before
+// it, or false.
 bool FindField(const std::string& head, const char* name, std::string& value) {
-    std::size_t nameLength = std::strlen(name);
-    for (std::size_t line = head.find("\r\n"); line != std::string::npos;
-         line = head.find("\r\n", line + 2)) {
-        std::size_t start = line + 2;
-        if (head.size() - start > nameLength && head[start + nameLength] == ':' &&
-            strncasecmp(head.c_str() + start, name, nameLength) == 0) {
-            std::size_t from = head.find_first_not_of(" \t", start + nameLength + 1);
-            std::size_t to = head.find("\r\n", start);
-            value = from == std::string::npos || from >= to ? "" : head.substr(from, to - from);
-            return true;
-        }
-    }
-    return false;
+    if (!FindHeaderField(head, name, value))
+        return false;
+    value.erase(0, value.find_first_not_of(" \t"));
+    return true;
 }
 
 // "bytes=N-" or "bytes=N-M": false for anything else.

@@ -32,24 +32,18 @@ static int Forward(const char* symbol, const char* path, int flags, mode_t mode)
     return next(path, flags, mode);
 }
 
-int open(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & O_CREAT) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
+/* open and open64 take the same arguments; the mode is there only when a file may be created. */
+#define FORWARD_OPEN(name)                                                                         \
+    int name(const char* path, int flags, ...) {                                                   \
+        mode_t mode = 0;                                                                           \
+        if (flags & O_CREAT) {                                                                     \
+            va_list args;                                                                          \
+            va_start(args, flags);                                                                 \
+            mode = va_arg(args, mode_t);                                                           \
+            va_end(args);                                                                          \
+        }                                                                                          \
+        return Forward(#name, path, flags, mode);                                                  \
     }
-    return Forward("open", path, flags, mode);
-}
 
-int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & O_CREAT) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
-    return Forward("open64", path, flags, mode);
-}
+FORWARD_OPEN(open)
+FORWARD_OPEN(open64)

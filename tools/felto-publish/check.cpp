@@ -344,10 +344,7 @@ int CheckCommand(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(UsageText(), stdout);
-            return kPublished;
-        } else if (arg == "--quiet") {
+        if (arg == "--quiet") {
             options.quiet = true;
         } else if (arg == "--release-key" && hasValue) {
             options.releaseKeyPath = args[++i];
@@ -364,12 +361,10 @@ int CheckCommand(const std::vector<std::string>& args) {
                 return kBadCommandLine;
             }
             options.sample = std::stoul(value);
-        } else if (arg.rfind("-", 0) != 0 && options.url.empty()) {
-            options.url = arg;
+        } else if (const auto status = OtherSubcommandWord("check", arg, !options.url.empty())) {
+            return *status;
         } else {
-            std::fprintf(stderr, "felto-publish check: unexpected '%s'\n%s", arg.c_str(),
-                         UsageText());
-            return kBadCommandLine;
+            options.url = arg;
         }
     }
     if (options.url.empty()) {

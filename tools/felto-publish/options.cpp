@@ -1,6 +1,10 @@
 #include "options.h"
 
+#include "publish.h"
+
 #include <cctype>
+#include <cstdio>
+#include <utility>
 
 namespace publish {
 
@@ -19,6 +23,11 @@ bool ParseByteCount(const std::string& text, std::uintmax_t& value) {
 }
 
 constexpr std::uint64_t kLongestExpiryDays = 36525;
+
+ParseResult Refuse(std::string& error, std::string why) {
+    error = std::move(why);
+    return ParseResult::Error;
+}
 
 } // namespace
 
@@ -72,6 +81,19 @@ const char* UsageText() {
            "written).\n";
 }
 
+std::optional<int> OtherSubcommandWord(const char* command, const std::string& word,
+                                       bool argumentTaken) {
+    if (word == "--help" || word == "-h") {
+        std::fputs(UsageText(), stdout);
+        return kPublished;
+    }
+    if (word.rfind("-", 0) != 0 && !argumentTaken)
+        return std::nullopt;
+    std::fprintf(stderr, "felto-publish %s: unexpected '%s'\n%s", command, word.c_str(),
+                 UsageText());
+    return kBadCommandLine;
+}
+
 ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions& options,
                            std::string& error) {
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -93,18 +115,15 @@ ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions&
         bool known = false;
         for (const char* option : kValueOptions)
             known = known || name == option;
-        if (!known) {
-            error = "unknown option '" + name + "'";
-            return ParseResult::Error;
-        }
+        if (!known)
+            return Refuse(error, "unknown option '" + name + "'");
         std::string value;
         if (inlineValue) {
             value = *inlineValue;
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            error = name + " needs a value";
-            return ParseResult::Error;
+            return Refuse(error, name + " needs a value");
         }
         if (name == "--input") {
             options.input = value;
@@ -113,39 +132,30 @@ ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions&
         } else if (name == "--output") {
             options.output = value;
         } else if (name == "--pack") {
-            if (value.empty()) {
-                error = "--pack needs a non-empty pattern";
-                return ParseResult::Error;
-            }
+            if (value.empty())
+                return Refuse(error, "--pack needs a non-empty pattern");
             options.packGlobs.push_back(value);
         } else if (name == "--pack-over") {
             std::uintmax_t bytes = 0;
-            if (!ParseByteCount(value, bytes)) {
-                error = "--pack-over needs a number of bytes, not '" + value + "'";
-                return ParseResult::Error;
-            }
+            if (!ParseByteCount(value, bytes))
+                return Refuse(error, "--pack-over needs a number of bytes, not '" + value + "'");
             options.packOver = bytes;
         } else if (name == "--sign-key") {
             options.signKey = value;
         } else if (name == "--expires-in") {
             std::uint64_t days = 0;
-            if (!ParseExpiryDays(value, days)) {
-                error = "--expires-in needs a number of days up to 36525, not '" + value + "'";
-                return ParseResult::Error;
-            }
+            if (!ParseExpiryDays(value, days))
+                return Refuse(error, "--expires-in needs a number of days up to 36525, not '" +
+                                         value + "'");
             options.expiresInDays = days;
         } else {
             options.archiver = value;
         }
     }
-    if (options.input.empty() || options.output.empty()) {
-        error = "--input and --output are required";
-        return ParseResult::Error;
-    }
-    if (options.expiresInDays && options.signKey.empty()) {
-        error = "--expires-in needs --sign-key";
-        return ParseResult::Error;
-    }
+    if (options.input.empty() || options.output.empty())
+        return Refuse(error, "--input and --output are required");
+    if (options.expiresInDays && options.signKey.empty())
+        return Refuse(error, "--expires-in needs --sign-key");
     return ParseResult::Run;
 }
 

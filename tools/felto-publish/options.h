@@ -29,6 +29,12 @@ ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions&
 
 const char* UsageText();
 
+// A word that none of a sub-command's own options took: --help shows the usage (exit status 0),
+// the first word without a leading '-' is the command's one argument (nothing returned), and
+// anything else is refused (exit status 2). `command` names the sub-command in the refusal.
+std::optional<int> OtherSubcommandWord(const char* command, const std::string& word,
+                                       bool argumentTaken);
+
 // The value of --expires-in: a whole number of days, at most 100 years.
 bool ParseExpiryDays(const std::string& text, std::uint64_t& days);
 

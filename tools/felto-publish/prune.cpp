@@ -3,6 +3,7 @@
 #include "file_io.h"
 #include "manifest/manifest_file.h"
 #include "manifest_check.h"
+#include "options.h"
 #include "output_lock.h"
 
 #include <cstdio>
@@ -134,15 +135,10 @@ int PruneCommand(const std::vector<std::string>& args) {
             options.output = args[++i];
         } else if (arg == "--dry-run") {
             options.dryRun = true;
-        } else if (arg == "--help" || arg == "-h") {
-            std::fputs(UsageText(), stdout);
-            return kPublished;
-        } else if (arg.rfind("-", 0) != 0 && options.output.empty()) {
-            options.output = arg;
+        } else if (const auto status = OtherSubcommandWord("prune", arg, !options.output.empty())) {
+            return *status;
         } else {
-            std::fprintf(stderr, "felto-publish prune: unexpected '%s'\n%s", arg.c_str(),
-                         UsageText());
-            return kBadCommandLine;
+            options.output = arg;
         }
     }
     if (options.output.empty()) {

@@ -63,15 +63,11 @@ int ResignCommand(const std::vector<std::string>& args) {
         } else if (arg == "--expires-in" && hasValue && ParseExpiryDays(args[i + 1], days)) {
             options.expiresInDays = days;
             ++i;
-        } else if (arg == "--help" || arg == "-h") {
-            std::fputs(UsageText(), stdout);
-            return kPublished;
-        } else if (arg.rfind("-", 0) != 0 && options.output.empty()) {
-            options.output = arg;
+        } else if (const auto status =
+                       OtherSubcommandWord("resign", arg, !options.output.empty())) {
+            return *status;
         } else {
-            std::fprintf(stderr, "felto-publish resign: unexpected '%s'\n%s", arg.c_str(),
-                         UsageText());
-            return kBadCommandLine;
+            options.output = arg;
         }
     }
     if (options.output.empty() || options.signKey.empty()) {
