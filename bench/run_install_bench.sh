@@ -25,6 +25,8 @@ if [ -z "${FELTO_BENCH_INSIDE:-}" ]; then
   exec unshare -rn -- "$0" "$@"
 fi
 ip link set lo up
+. "$(dirname "$0")/../scripts/lib/sample_game.sh"
+. "$(dirname "$0")/../scripts/lib/nginx_conf.sh"
 
 out=$(realpath -m "$1") default_build=$(realpath "$2") fast_build=$(realpath "$3")
 rounds=${4:-3}
@@ -65,30 +67,7 @@ wait_for_port() {
 # nginx serves $work/www/current (a link switched from case to case) on `port`.
 start_nginx() {
   local port=$1 n=$work/nginx
-  cat >"$n/nginx.conf" <<EOF
-daemon off;
-master_process off;
-worker_processes 1;
-user root;
-pid $n/nginx.pid;
-lock_file $n/nginx.lock;
-error_log $n/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  client_body_temp_path $n/temp/body;
-  proxy_temp_path $n/temp/proxy;
-  fastcgi_temp_path $n/temp/fastcgi;
-  uwsgi_temp_path $n/temp/uwsgi;
-  scgi_temp_path $n/temp/scgi;
-  types { }
-  default_type application/octet-stream;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www/current;
-  }
-}
-EOF
+  write_nginx_conf "$n" "$work/www/current" "$port" 1024 "access_log off;"
   nginx -p "$n/" -c "$n/nginx.conf" -e "$n/error.log" &
   pids+=($!)
   wait_for_port "$port" $! || { cat "$n/error.log" >&2; exit 1; }
@@ -192,24 +171,8 @@ make_files() {
 
 # The demo's sample game (scripts/demo.sh): a packed file, one above 400 KiB, small ones.
 make_demo_game() {
-  local game=$1 arch
-  mkdir -p "$game"/plantform/{x86,x64} "$game/data"
-  for arch in x86 x64; do
-    cat >"$game/plantform/$arch/7z.exe" <<'EOF'
-#!/bin/sh
-for a; do
-  case $a in -o*\\) a=${a%\\} ;; esac
-  set -- "$@" "$a"
-  shift
-done
-exec 7z "$@" >/dev/null
-EOF
-  done
-  printf '#!/bin/sh\n' >"$game/Felto.exe"
-  printf 'Felto micro-client\nversion 1\n' >"$game/readme.txt"
-  printf '[launcher]\nserver=127.0.0.1\nversion=1\n' >"$game/data/config.ini"
-  head -c 600000 /dev/urandom >"$game/data/world.dat"
-  seq 1 40000 >"$game/data/sounds.pak"
+  make_sample_game "$1"
+  printf '#!/bin/sh\n' >"$1/Felto.exe"
 }
 
 for c in $cases; do

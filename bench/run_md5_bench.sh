@@ -3,11 +3,5 @@
 # Usage: bench/run_md5_bench.sh [work folder] [rounds]
 # Needs about 1.5 GiB free in the work folder (default: under /tmp); it is removed afterwards.
 set -euo pipefail
-
-source_dir="$(cd "$(dirname "$0")/.." && pwd)"
-build_dir="${BUILD_DIR:-$source_dir/build/bench}"
-
-cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DFELTO_BUILD_BENCH=ON -DFELTO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build_dir" --target md5_bench -j2
-"$build_dir/bench/md5_bench" "$@"
+. "$(dirname "$0")/build_bench.sh"
+run_bench_program md5_bench "$@"

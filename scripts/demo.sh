@@ -9,6 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 export PATH="$PATH:/usr/sbin:/sbin"
+. scripts/lib/sample_game.sh
+. scripts/lib/nginx_conf.sh
 
 scripts/install-deps.sh
 # The studio's release key pair (a demo key, kept with the demo build): the installer is built
@@ -47,28 +49,11 @@ section() { printf '\n==== %s ====\n' "$*"; }
 
 # ---- The sample game ----
 section "sample game in $game"
-mkdir -p "$game"/plantform/{x86,x64} "$game"/data
-# 7z.exe for the Linux installer: Debian's 7z with the installer's arguments. A Windows-style
-# output folder ends in a backslash, which is no separator here, so it is dropped.
-for arch in x86 x64; do
-  cat >"$game/plantform/$arch/7z.exe" <<'EOF'
-#!/bin/sh
-for a; do
-  case $a in -o*\\) a=${a%\\} ;; esac
-  set -- "$@" "$a"
-  shift
-done
-exec 7z "$@" >/dev/null
-EOF
-done
+make_sample_game "$game"
 cat >"$game/Felto.exe" <<'EOF'
 #!/bin/sh
 echo "Felto: the game started in $(pwd)" >>game-started.log
 EOF
-printf 'Felto micro-client\nversion 1\n' >"$game/readme.txt"
-printf '[launcher]\nserver=127.0.0.1\nversion=1\n' >"$game/data/config.ini"
-head -c 600000 /dev/urandom >"$game/data/world.dat" # above 409,600 bytes: three connections
-seq 1 40000 >"$game/data/sounds.pak"               # delivered packed
 (cd "$game" && find . -type f -printf '%10s  %P\n' | sort -k2)
 
 # ---- Serving and installing, inside a private network namespace ----
@@ -76,31 +61,9 @@ seq 1 40000 >"$game/data/sounds.pak"               # delivered packed
 # home, stops nginx. $1 names the run (its access log is nginx/access-$1.log).
 serve_and_install() {
   local run=$1
-  cat >"$nginx/nginx.conf" <<EOF
-daemon off;
-master_process off;
-worker_processes 1;
-user root;
-pid $nginx/nginx.pid;
-lock_file $nginx/nginx.lock;
-error_log $nginx/error.log;
-events { worker_connections 64; }
-http {
-  log_format felto '\$uri "\$http_range" \$status \$body_bytes_sent';
-  access_log $nginx/access-$run.log felto;
-  client_body_temp_path $nginx/temp/body;
-  proxy_temp_path $nginx/temp/proxy;
-  fastcgi_temp_path $nginx/temp/fastcgi;
-  uwsgi_temp_path $nginx/temp/uwsgi;
-  scgi_temp_path $nginx/temp/scgi;
-  types { }
-  default_type application/octet-stream;
-  server {
-    listen 127.0.0.1:80;
-    root $www;
-  }
-}
-EOF
+  write_nginx_conf "$nginx" "$www" 80 64 \
+    "log_format felto '\$uri \"\$http_range\" \$status \$body_bytes_sent';" \
+    "access_log $nginx/access-$run.log felto;"
   : >"$nginx/access-$run.log"
   # "user root" is root of the namespace, that is the user running this script.
   unshare -rn bash -c '
