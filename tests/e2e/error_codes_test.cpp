@@ -29,7 +29,7 @@ void ExpectReported(const InstallerRun& run, int code) {
 TEST_F(InstallFixture, NoServerEndsWith101AfterThreeAttempts) {
     InstallerRun run = RunInstaller();
     ExpectReported(run, 101);
-    EXPECT_EQ(CountLines(run.log, "下载重试，"), 2) << run.log;
+    EXPECT_EQ(CountOf(run.log, "下载重试，"), 2) << run.log;
     EXPECT_NE(run.log.find("Connecting to the server failed."), std::string::npos);
 }
 
@@ -41,9 +41,9 @@ TEST_F(InstallFixture, ManifestWithWrongSizeHeaderEndsWith101AndSaysWhy) {
     InstallerRun run = RunInstaller();
     ExpectReported(run, 101);
     // Once for each of the three attempts.
-    EXPECT_EQ(CountLines(run.log, "size header of launcher_manifest_x64.js: announces " +
-                                      std::to_string(body.size() + 1) + " bytes, the body has " +
-                                      std::to_string(body.size())),
+    EXPECT_EQ(CountOf(run.log, "size header of launcher_manifest_x64.js: announces " +
+                                   std::to_string(body.size() + 1) + " bytes, the body has " +
+                                   std::to_string(body.size())),
               3)
         << run.log;
 }
@@ -97,7 +97,7 @@ TEST_F(InstallFixture, MissingObjectEndsWith108AndNamesIt) {
     StartServer();
     InstallerRun run = RunInstaller();
     ExpectReported(run, 108);
-    EXPECT_EQ(CountLines(run.log, "下载失败," + entries[4].objectMd5), 1) << run.log;
+    EXPECT_EQ(CountOf(run.log, "下载失败," + entries[4].objectMd5), 1) << run.log;
     EXPECT_NE(run.log.find("404 error."), std::string::npos);
     // The other files were still fetched.
     EXPECT_TRUE(FileExists(InstallDir() + "/incoming/" + entries[3].objectMd5));
@@ -119,11 +119,10 @@ TEST_F(InstallFixture, ParallelDownloadsEndWith108ForTheOneThatFailed) {
 
     InstallerRun run = RunInstaller();
     ExpectReported(run, 108);
-    EXPECT_EQ(CountLines(run.log, "下载失败,"), 1) << run.log;
-    EXPECT_EQ(CountLines(run.log, "下载失败," + failing.objectMd5), 1) << run.log;
-    EXPECT_EQ(CountLines(run.log, "下载重试，" + InstallDir() + "/" + failing.relPath), 2)
-        << run.log;
-    EXPECT_EQ(CountLines(run.log, "下载重试，"), 2) << run.log;
+    EXPECT_EQ(CountOf(run.log, "下载失败,"), 1) << run.log;
+    EXPECT_EQ(CountOf(run.log, "下载失败," + failing.objectMd5), 1) << run.log;
+    EXPECT_EQ(CountOf(run.log, "下载重试，" + InstallDir() + "/" + failing.relPath), 2) << run.log;
+    EXPECT_EQ(CountOf(run.log, "下载重试，"), 2) << run.log;
     for (const PublishedEntry& entry : entries)
         EXPECT_EQ(FileExists(InstallDir() + "/incoming/" + entry.objectMd5),
                   entry.objectMd5 != failing.objectMd5)
@@ -132,7 +131,7 @@ TEST_F(InstallFixture, ParallelDownloadsEndWith108ForTheOneThatFailed) {
 
     WriteFile(Tree().ObjectPath(failing), object);
     InstallerRun second = RunInstaller();
-    EXPECT_EQ(CountLines(second.log, "error,code:"), 0) << second.log;
+    EXPECT_EQ(CountOf(second.log, "error,code:"), 0) << second.log;
     ExpectInstalled(files);
     // A file of 20 KB or less comes as a probe and one range.
     EXPECT_EQ(ObjectRequests() - firstRun, 2);
@@ -173,7 +172,7 @@ TEST_F(InstallFixture, ArchiveWithoutTheExpectedMemberEndsWith21) {
     StartServer();
     InstallerRun run = RunInstaller();
     ExpectReported(run, 21);
-    EXPECT_EQ(CountLines(run.log, "解压未完成，文件不存在, file = "), 2) << run.log;
+    EXPECT_EQ(CountOf(run.log, "解压未完成，文件不存在, file = "), 2) << run.log;
     EXPECT_FALSE(FileExists(Installed("launcher/p.dat")));
 }
 
@@ -202,11 +201,11 @@ TEST_F(InstallFixture, ALockThatCannotBeMadeEndsWith100AndSaysWhy) {
     std::filesystem::create_directories(InstallDir() + "/.FeltoUpdater.lock/x");
     InstallerRun run = RunInstaller();
     ExpectReported(run, 100);
-    EXPECT_EQ(CountLines(run.process.stdErr, "cannot create the single-instance lock in " +
-                                                 InstallDir() + ": Is a directory"),
+    EXPECT_EQ(CountOf(run.process.stdErr, "cannot create the single-instance lock in " +
+                                              InstallDir() + ": Is a directory"),
               1)
         << run.process.stdErr;
-    EXPECT_EQ(CountLines(run.process.stdErr, "error,code:"), 1) << run.process.stdErr;
+    EXPECT_EQ(CountOf(run.process.stdErr, "error,code:"), 1) << run.process.stdErr;
     EXPECT_FALSE(FileExists(InstallDir() + "/FeltoInstaller.log"));
 }
 
@@ -216,10 +215,9 @@ TEST_F(InstallFixture, AnInstallFolderThatCannotBeMadeIsNamedWithTheReason) {
     ASSERT_TRUE(run.process.finished);
     EXPECT_EQ(run.process.exitStatus, 0);
     const std::string& err = run.process.stdErr;
-    EXPECT_EQ(CountLines(err, "cannot make the install folder " + InstallDir() + ": File exists"),
-              1)
+    EXPECT_EQ(CountOf(err, "cannot make the install folder " + InstallDir() + ": File exists"), 1)
         << err;
-    EXPECT_EQ(CountLines(err, "no install folder was chosen"), 1) << err;
+    EXPECT_EQ(CountOf(err, "no install folder was chosen"), 1) << err;
     EXPECT_EQ(ReadFile(InstallDir()), "a file where the folder belongs");
 }
 
@@ -255,17 +253,14 @@ TEST_F(InstallFixture, SecondCopyIsRefusedWith102WhileTheFirstGoesOn) {
     server_->SetExtraConfig("limit_rate 1k;"); // keeps the first copy busy downloading
     ASSERT_TRUE(server_->Start(ServerRoot(), 80));
 
-    ChildOptions options;
-    options.env["HOME"] = Home();
-    options.timeoutMs = 120000;
-    RunningChild first({FELTO_INSTALLER_BINARY}, options);
+    std::unique_ptr<RunningChild> first = StartNative();
     ASSERT_TRUE(WaitUntil(30000, [&] {
         return ReadFile(InstallDir() + "/FeltoInstaller.log").find("正在建立连接") !=
                std::string::npos;
     }));
     InstallerRun second = RunInstaller(30000);
     ExpectReported(second, 102);
-    EXPECT_EQ(CountLines(second.process.stdErr, "error,code:102"), 1) << second.process.stdErr;
+    EXPECT_EQ(CountOf(second.process.stdErr, "error,code:102"), 1) << second.process.stdErr;
     // Another home whose Felto is a link to the same folder meets the same lock.
     std::string otherHome = dir_ / "other-home";
     std::filesystem::create_directories(otherHome);
@@ -275,13 +270,13 @@ TEST_F(InstallFixture, SecondCopyIsRefusedWith102WhileTheFirstGoesOn) {
     viaLink.timeoutMs = 30000;
     ChildResult linked = RunChild({FELTO_INSTALLER_BINARY}, viaLink);
     ASSERT_TRUE(linked.finished);
-    EXPECT_EQ(CountLines(linked.stdErr, "error,code:102"), 1) << linked.stdErr;
+    EXPECT_EQ(CountOf(linked.stdErr, "error,code:102"), 1) << linked.stdErr;
     // The first copy's log is its own: the second did not start it afresh.
     std::string firstLog = ReadFile(InstallDir() + "/FeltoInstaller.log");
     EXPECT_NE(firstLog.find("64bit:"), std::string::npos) << firstLog;
     EXPECT_EQ(firstLog.find("error,code:102"), std::string::npos);
     ChildResult result;
-    EXPECT_FALSE(first.Wait(0, result)) << "the first copy ended early";
+    EXPECT_FALSE(first->Wait(0, result)) << "the first copy ended early";
 }
 
 } // namespace

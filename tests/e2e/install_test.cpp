@@ -30,10 +30,10 @@ TEST_F(InstallFixture, FreshInstallPutsEveryFileShortcutAndStartsTheGame) {
 
     EXPECT_NE(run.log.find("64bit:1, system info:"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find(" microclient/download/launcher_manifest_x64.js\n"), std::string::npos);
-    EXPECT_EQ(CountLines(run.log, "文件不存在,"), static_cast<int>(files.size()));
+    EXPECT_EQ(CountOf(run.log, "文件不存在,"), static_cast<int>(files.size()));
     EXPECT_NE(run.log.find("解压文件"), std::string::npos);
     EXPECT_NE(run.log.find("_StartLauncher"), std::string::npos);
-    EXPECT_EQ(CountLines(run.log, "error,code:"), 0) << run.log;
+    EXPECT_EQ(CountOf(run.log, "error,code:"), 0) << run.log;
     EXPECT_NE(run.process.stdErr.find("安装成功，以后请点击桌面Felto图标进行游戏。"),
               std::string::npos);
 
@@ -84,17 +84,15 @@ TEST_F(InstallFixture, WithTheProgressDisplayATerminalGetsOneLineAndAPipeNothing
 
 TEST_F(InstallFixture, SecondRunFetchesNothingAndRepairsWhatWasDamaged) {
     auto files = SampleGame();
-    Tree().Publish(files);
-    StartServer();
-    ASSERT_EQ(RunInstaller().process.exitStatus, 0);
+    ASSERT_NO_FATAL_FAILURE(InstallFirst(files));
     int firstRunObjects = ObjectRequests();
     EXPECT_GT(firstRunObjects, 0);
 
     InstallerRun second = RunInstaller();
     EXPECT_EQ(second.process.exitStatus, 0);
     EXPECT_EQ(ObjectRequests(), firstRunObjects) << "the second run fetched objects";
-    EXPECT_EQ(CountLines(second.log, "文件不存在,"), 0) << second.log;
-    EXPECT_EQ(CountLines(second.log, "MD5不一致"), 0) << second.log;
+    EXPECT_EQ(CountOf(second.log, "文件不存在,"), 0) << second.log;
+    EXPECT_EQ(CountOf(second.log, "MD5不一致"), 0) << second.log;
     EXPECT_NE(second.log.find("_StartLauncher"), std::string::npos);
 
     // Damage one file, delete another: the next run puts both right, from the good copies it
@@ -104,8 +102,8 @@ TEST_F(InstallFixture, SecondRunFetchesNothingAndRepairsWhatWasDamaged) {
     InstallerRun third = RunInstaller();
     EXPECT_EQ(third.process.exitStatus, 0);
     ExpectInstalled(files);
-    EXPECT_EQ(CountLines(third.log, "MD5不一致,local:"), 1) << third.log;
-    EXPECT_EQ(CountLines(third.log, "文件不存在,"), 1) << third.log;
+    EXPECT_EQ(CountOf(third.log, "MD5不一致,local:"), 1) << third.log;
+    EXPECT_EQ(CountOf(third.log, "文件不存在,"), 1) << third.log;
     EXPECT_EQ(ObjectRequests(), firstRunObjects);
 
     // A packed file whose archive is still in the download folder is unpacked from it again.
@@ -154,15 +152,15 @@ TEST_F(InstallFixture, AHandMadeManifestInstallsWhatItMeans) {
 
     InstallerRun run = RunInstaller();
     ASSERT_TRUE(run.process.finished);
-    EXPECT_EQ(CountLines(run.log, "error,code:"), 0) << run.log;
+    EXPECT_EQ(CountOf(run.log, "error,code:"), 0) << run.log;
     ExpectInstalled(files);
     EXPECT_FALSE(FileExists(InstallDir() + "/data\\config.ini"));
     EXPECT_TRUE(WaitUntil(10000, [&] { return FileExists(Installed("game-started.mark")); }));
 
     // Installed once, matched from then on.
     InstallerRun again = RunInstaller();
-    EXPECT_EQ(CountLines(again.log, "MD5不一致"), 0) << again.log;
-    EXPECT_EQ(CountLines(again.log, "文件不存在"), 0) << again.log;
+    EXPECT_EQ(CountOf(again.log, "MD5不一致"), 0) << again.log;
+    EXPECT_EQ(CountOf(again.log, "文件不存在"), 0) << again.log;
 }
 
 // Only the 32-bit manifest and the 32-bit archiver are published: a run that took the system
@@ -177,7 +175,7 @@ TEST_F(InstallFixture, ASystemThatCannotBeDescribedGetsThe32BitFiles) {
 
     InstallerRun run = RunInstaller(120000, {FELTO_WITHOUT_UNAME});
     ASSERT_TRUE(run.process.finished);
-    EXPECT_EQ(CountLines(run.log, "error,code:"), 0) << run.log;
+    EXPECT_EQ(CountOf(run.log, "error,code:"), 0) << run.log;
     ExpectInstalled(files);
     EXPECT_NE(run.log.find("获取操作系统版本信息失败!\n\n"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find(" 64bit:0, system info:\n\n"), std::string::npos) << run.log;
@@ -187,9 +185,7 @@ TEST_F(InstallFixture, ASystemThatCannotBeDescribedGetsThe32BitFiles) {
 
 TEST_F(InstallFixture, AnUpdatedGameFileIsTheOnlyOneFetched) {
     auto files = SampleGame();
-    Tree().Publish(files);
-    StartServer();
-    ASSERT_EQ(RunInstaller().process.exitStatus, 0);
+    ASSERT_NO_FATAL_FAILURE(InstallFirst(files));
     int before = ObjectRequests();
 
     files[3].bytes = "[launcher]\r\nserver=felto-2\r\n"; // launcher/config.ini
@@ -197,7 +193,7 @@ TEST_F(InstallFixture, AnUpdatedGameFileIsTheOnlyOneFetched) {
     InstallerRun update = RunInstaller();
     EXPECT_EQ(update.process.exitStatus, 0);
     ExpectInstalled(files);
-    EXPECT_EQ(CountLines(update.log, "MD5不一致,local:"), 1) << update.log;
+    EXPECT_EQ(CountOf(update.log, "MD5不一致,local:"), 1) << update.log;
     EXPECT_EQ(ObjectRequests(), before + 2); // the probe and the one segment of one small file
 }
 
@@ -211,10 +207,7 @@ TEST_F(InstallFixture, AnInterruptedInstallResumesItsPartFiles) {
     ASSERT_TRUE(server_->Start(ServerRoot(), 80));
 
     {
-        ChildOptions options;
-        options.env["HOME"] = Home();
-        options.timeoutMs = 120000;
-        RunningChild installer({FELTO_INSTALLER_BINARY}, options);
+        std::unique_ptr<RunningChild> installer = StartNative();
         std::string incoming = InstallDir() + "/incoming/";
         ASSERT_TRUE(WaitUntil(60000, [&] {
             for (int i = 0; i < 3; ++i) {
@@ -226,7 +219,7 @@ TEST_F(InstallFixture, AnInterruptedInstallResumesItsPartFiles) {
             }
             return true;
         })) << "the download never got going";
-        installer.Kill();
+        installer->Kill();
     }
     server_->Stop();
     server_ = std::make_unique<NginxServer>();
@@ -262,7 +255,7 @@ TEST_F(InstallFixture, ManifestPartLeftByAnInterruptedRunIsNotResumed) {
     InstallerRun run = RunInstaller();
     EXPECT_EQ(run.process.exitStatus, 0);
     ExpectInstalled(files);
-    EXPECT_EQ(CountLines(run.log, "下载重试，"), 0) << run.log;
+    EXPECT_EQ(CountOf(run.log, "下载重试，"), 0) << run.log;
 }
 
 } // namespace

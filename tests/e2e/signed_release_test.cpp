@@ -56,7 +56,7 @@ class SignedReleaseTest : public InstallFixture {
     }
 
     int Requests(const std::string& uri) {
-        return CountLines(server_->AccessLog(), "/microclient/download/" + uri + " HTTP/1.1");
+        return CountOf(server_->AccessLog(), "/microclient/download/" + uri + " HTTP/1.1");
     }
 
     std::string StatePath() const { return InstallDir() + "/incoming/FeltoRelease.state"; }
@@ -79,13 +79,13 @@ class SignedReleaseTest : public InstallFixture {
 
     void ExpectRefused(const InstallerRun& run, int extra, const std::string& logged) {
         EXPECT_EQ(run.process.exitStatus, 0);
-        EXPECT_EQ(CountLines(run.log, "error,code:106, ext err:" + std::to_string(extra) + "\n"), 1)
+        EXPECT_EQ(CountOf(run.log, "error,code:106, ext err:" + std::to_string(extra) + "\n"), 1)
             << run.log;
-        EXPECT_EQ(CountLines(run.log, logged), 1) << run.log;
+        EXPECT_EQ(CountOf(run.log, logged), 1) << run.log;
         EXPECT_NE(run.process.stdErr.find("清单文件损坏，请重新运行Felto.exe(106)"),
                   std::string::npos)
             << run.process.stdErr;
-        EXPECT_EQ(CountLines(run.log, "_StartLauncher"), 0) << run.log;
+        EXPECT_EQ(CountOf(run.log, "_StartLauncher"), 0) << run.log;
     }
 };
 
@@ -98,9 +98,9 @@ TEST_F(SignedReleaseTest, ASignedReleaseInstallsWithOneMoreSmallDownload) {
     InstallerRun run = RunInstaller();
     EXPECT_EQ(run.process.exitStatus, 0);
     ExpectInstalled(files);
-    EXPECT_EQ(CountLines(run.log, "error,code:"), 0) << run.log;
-    EXPECT_EQ(CountLines(run.log, " signature ok: launcher_manifest_x64.js, release " +
-                                      std::to_string(kFloor + 1) + "\n"),
+    EXPECT_EQ(CountOf(run.log, "error,code:"), 0) << run.log;
+    EXPECT_EQ(CountOf(run.log, " signature ok: launcher_manifest_x64.js, release " +
+                                   std::to_string(kFloor + 1) + "\n"),
               1)
         << run.log;
     // The signature is fetched like the manifest: a probe, then its one range.
@@ -112,7 +112,7 @@ TEST_F(SignedReleaseTest, ASignedReleaseInstallsWithOneMoreSmallDownload) {
     // download folder keeps it.
     const auto written = fs::last_write_time(StatePath());
     run = RunInstaller();
-    EXPECT_EQ(CountLines(run.log, "error,code:"), 0) << run.log;
+    EXPECT_EQ(CountOf(run.log, "error,code:"), 0) << run.log;
     EXPECT_EQ(State(), StateOf(kFloor + 1, TestKey()));
     EXPECT_EQ(fs::last_write_time(StatePath()), written);
 
@@ -121,9 +121,9 @@ TEST_F(SignedReleaseTest, ASignedReleaseInstallsWithOneMoreSmallDownload) {
     Tree().Publish(files);
     SignManifests(ServerRoot(), {kFloor + 7, Now() + 30 * kDay});
     run = RunInstaller();
-    EXPECT_EQ(CountLines(run.log, "error,code:"), 0) << run.log;
+    EXPECT_EQ(CountOf(run.log, "error,code:"), 0) << run.log;
     ExpectInstalled(files);
-    EXPECT_EQ(CountLines(run.log, "expired"), 0) << run.log;
+    EXPECT_EQ(CountOf(run.log, "expired"), 0) << run.log;
     EXPECT_EQ(State(), StateOf(kFloor + 7, TestKey()));
 }
 
@@ -238,14 +238,14 @@ TEST_F(SignedReleaseTest, ASignatureJustPastItsExpiryCountsForThreeDaysAndSaysSo
     SignManifests(ServerRoot(), {kFloor + 1, expires});
     StartServer();
     InstallerRun run = RunInstaller();
-    EXPECT_EQ(CountLines(run.log, "error,code:"), 0) << run.log;
+    EXPECT_EQ(CountOf(run.log, "error,code:"), 0) << run.log;
     ExpectInstalled(files);
     // Support tells a wrong clock from an attack by the two times.
-    EXPECT_EQ(CountLines(run.log, "the signature of launcher_manifest_x64.js expired at " +
-                                      UtcText(expires) + ", this computer's clock says "),
+    EXPECT_EQ(CountOf(run.log, "the signature of launcher_manifest_x64.js expired at " +
+                                   UtcText(expires) + ", this computer's clock says "),
               1)
         << run.log;
-    EXPECT_EQ(CountLines(run.log, ": accepted within the 3-day grace\n"), 1) << run.log;
+    EXPECT_EQ(CountOf(run.log, ": accepted within the 3-day grace\n"), 1) << run.log;
     EXPECT_EQ(State(), StateOf(kFloor + 1, TestKey()));
 }
 
@@ -290,11 +290,11 @@ TEST_P(SignedReleaseForeignState, IsIgnoredAndReplacedByTheReleaseTaken) {
     WriteFile(StatePath(), GetParam().text(TestKey()));
 
     InstallerRun run = RunInstaller();
-    EXPECT_EQ(CountLines(run.log, "error,code:"), 0) << run.log;
+    EXPECT_EQ(CountOf(run.log, "error,code:"), 0) << run.log;
     ExpectInstalled(files);
-    EXPECT_EQ(CountLines(run.log, "the release state"), GetParam().logged ? 1 : 0) << run.log;
+    EXPECT_EQ(CountOf(run.log, "the release state"), GetParam().logged ? 1 : 0) << run.log;
     if (GetParam().logged) {
-        EXPECT_EQ(CountLines(run.log, GetParam().logged + StatePath()), 1) << run.log;
+        EXPECT_EQ(CountOf(run.log, GetParam().logged + StatePath()), 1) << run.log;
     }
     EXPECT_EQ(State(), StateOf(kFloor + 1, TestKey()));
 }
@@ -321,10 +321,10 @@ TEST_F(InstallFixture, AnInstallerWithoutAKeyNeverAsksForASignature) {
     EXPECT_EQ(update.process.exitStatus, 0);
     ExpectInstalled(files);
     const std::string access = server_->AccessLog();
-    EXPECT_EQ(CountLines(access, "/microclient/download/launcher_manifest_x64.js HTTP/1.1"), 4)
+    EXPECT_EQ(CountOf(access, "/microclient/download/launcher_manifest_x64.js HTTP/1.1"), 4)
         << access;
-    EXPECT_EQ(CountLines(access, ".sig"), 0) << access;
-    EXPECT_EQ(CountLines(update.log + unsigned_.log, "signature"), 0);
+    EXPECT_EQ(CountOf(access, ".sig"), 0) << access;
+    EXPECT_EQ(CountOf(update.log + unsigned_.log, "signature"), 0);
     EXPECT_FALSE(fs::exists(InstallDir() + "/incoming/FeltoRelease.state"));
 }
 

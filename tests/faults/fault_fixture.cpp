@@ -51,13 +51,6 @@ std::string Describe(const Outcome& outcome) {
     return "error " + std::to_string(outcome.code);
 }
 
-int CountOf(const std::string& text, const std::string& what) {
-    int count = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
-
 const char* ProgramName(Program program) {
     return program == Program::Wine ? "exe/Wine" : "native";
 }
@@ -69,8 +62,7 @@ std::string WindowsArchiver(const std::string& kind) {
 }
 
 void FaultFixture::SetUp() {
-    fs::create_directories(Home());
-    fs::create_directories(tree_.root());
+    InstallerFixture::SetUp();
     if (program_ == Program::Wine) {
         const std::string build = WindowsBuildDir();
         if (build.empty())
@@ -207,28 +199,24 @@ void FaultFixture::StartServer() {
 }
 
 Outcome FaultFixture::RunInstaller(int timeoutMs, const std::vector<std::string>& wrapper) {
-    ChildOptions options;
-    std::vector<std::string> argv = wrapper;
+    auto start = std::chrono::steady_clock::now();
+    ChildResult result;
     if (program_ == Program::Wine) {
         EXPECT_TRUE(wrapper.empty()) << "a wrapper runs the native program only";
-        options = wine_->Options(timeoutMs);
-        argv = wine_->Command(WindowsBuildDir() + "/FeltoInstaller.exe");
+        ChildOptions options = wine_->Options(timeoutMs);
+        options.workingDir = Home();
+        for (const auto& variable : runEnv_)
+            options.env[variable.first] = variable.second;
+        result = RunChild(wine_->Command(WindowsBuildDir() + "/FeltoInstaller.exe"), options);
     } else {
-        options.env["HOME"] = Home();
-        options.timeoutMs = timeoutMs;
-        argv.push_back(installer_);
+        result = RunNative(timeoutMs, wrapper, runEnv_);
     }
-    options.workingDir = Home();
-    for (const auto& variable : runEnv_)
-        options.env[variable.first] = variable.second;
-    auto start = std::chrono::steady_clock::now();
-    ChildResult result = RunChild(argv, options);
     Outcome outcome;
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     outcome.finished = result.finished;
     outcome.stdErr = result.stdErr;
-    outcome.log = ReadFile(Installed("FeltoInstaller.log"));
+    outcome.log = InstallerLog();
     // Standard error has every log entry too, also when the log file could not be written; a
     // windowed Windows program may have none, and then the log tells.
     for (const std::string* story : {&outcome.stdErr, &outcome.log}) {
@@ -241,10 +229,9 @@ Outcome FaultFixture::RunInstaller(int timeoutMs, const std::vector<std::string>
 }
 
 void FaultFixture::ExpectComplete(const Outcome& outcome) {
-    for (const GameFile& file : published_) {
-        ASSERT_TRUE(FileExists(Installed(file.path))) << file.path << " is missing";
-        EXPECT_TRUE(ReadFile(Installed(file.path)) == file.bytes) << file.path << " differs";
-    }
+    ExpectInstalled(published_);
+    if (HasFatalFailure())
+        return;
     EXPECT_EQ(outcome.log.find("error,code:"), std::string::npos) << outcome.log;
     EXPECT_TRUE(WaitUntil(10000, [&] { return FileExists(Installed("game-started.mark")); }))
         << "the game was not started";

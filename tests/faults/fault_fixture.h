@@ -5,14 +5,11 @@
 // D:\Felto is the same install folder), the real Windows 7-Zip (7za.exe) as its archiver and the
 // game stand-in of the Windows build.
 
-#include "tests/support/child_process.h"
 #include "tests/support/http_test_server.h"
-#include "tests/support/server_tree.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/installer_fixture.h"
 #include "tests/support/wine_prefix_posix.h"
 
 #include <cstdint>
-#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <set>
@@ -44,20 +41,13 @@ const char* ProgramName(Program program);
 // in $FELTO_7ZIP_BIN, else where scripts/install-deps.sh puts it.
 std::string WindowsArchiver(const std::string& kind);
 
-class FaultFixture : public ::testing::Test {
+class FaultFixture : public InstallerFixture {
   protected:
     // Runs the native program unless UseProgram says otherwise first.
     void SetUp() override;
     void TearDown() override;
     void UseProgram(Program program) { program_ = program; }
     Program program() const { return program_; }
-
-    std::string Home() const { return dir_ / "home"; }
-    std::string InstallDir() const { return Home() + "/Felto"; }
-    std::string Installed(const std::string& relPath) const { return InstallDir() + "/" + relPath; }
-    std::string Incoming(const std::string& name) const {
-        return InstallDir() + "/incoming/" + name;
-    }
 
     // The two versions of the game: the one on the machine and the one on the server, with the
     // archiver and the game for the program that runs.
@@ -101,9 +91,6 @@ class FaultFixture : public ::testing::Test {
     // Nothing appeared outside the install folder but the shortcut.
     void ExpectNothingOutside();
 
-    std::string installer_ = FELTO_INSTALLER_BINARY; // the program RunInstaller runs
-    TempDir dir_;
-    ServerTree tree_{dir_ / "www"};
     HttpTestServer server_;
     std::vector<GameFile> previous_;
     std::vector<GameFile> published_;
@@ -120,8 +107,6 @@ class FaultFixture : public ::testing::Test {
     std::set<std::string> Paths() const;
     std::set<std::string> before_;
 };
-
-int CountOf(const std::string& text, const std::string& what);
 
 // Whether the program runs in a mount namespace of its own (set once by main).
 void SetPrivateMounts(bool available);

@@ -110,6 +110,7 @@ class FaultMatrix : public FaultFixture, public ::testing::WithParamInterface<Ma
     using FaultFixture::PublishManifest;
     using FaultFixture::runEnv_;
     using FaultFixture::Said;
+    using FaultFixture::StartNative;
     using FaultFixture::StartServer;
 };
 
@@ -517,15 +518,12 @@ std::vector<FaultRow> Rows() {
                 int delayMs = moment(random);
                 SCOPED_TRACE("round " + std::to_string(round) + ", killed after " +
                              std::to_string(delayMs) + " ms");
-                ChildOptions options;
-                options.env["HOME"] = t.Home();
-                options.workingDir = t.Home();
-                RunningChild installer({FELTO_INSTALLER_BINARY}, options);
+                std::unique_ptr<RunningChild> installer = t.StartNative();
                 ChildResult ended;
                 // Waits for the chosen moment, or less if the run ends by itself.
-                if (!installer.Wait(delayMs, ended))
+                if (!installer->Wait(delayMs, ended))
                     ++killedMidRun;
-                installer.Kill();
+                installer->Kill();
                 t.ExpectIntact(Intact::OldOrNew);
             }
             EXPECT_GE(killedMidRun, 1);

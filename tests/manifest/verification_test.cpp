@@ -8,6 +8,7 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/server_tree.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,13 +24,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::size_t CountOf(const std::string& text, const std::string& what) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
 
 class VerificationTest : public ::testing::Test {
   protected:
@@ -61,7 +56,19 @@ class VerificationTest : public ::testing::Test {
         State().fileEntries.push_back(entry);
         server_.SetFile("/objects/" + md5, bytes);
     }
+    void Verify() { VerifyInstalledFiles(State().fileEntries, State().pendingEntries); }
+    void VerifyThenDownload() {
+        Verify();
+        DownloadPendingFiles(State().pendingEntries);
+    }
     FileEntry& Entry(std::size_t index) { return State().fileEntries.at(index); }
+    // A fault, set by `set`, on the requests for the object of `entry`.
+    void AddFaultOn(const FileEntry& entry, const std::function<void(HttpFault&)>& set) {
+        HttpFault fault;
+        fault.path = "/" + entry.strUrl;
+        set(fault);
+        server_.AddFault(fault);
+    }
     std::vector<FileEntry*> Pending() { return State().pendingEntries; }
 
     std::string Log() {
@@ -86,10 +93,10 @@ TEST_F(VerificationTest, MatchingFilesLeaveNothingPendingAndLogNothing) {
     ASSERT_TRUE(platform::MakeFolder(dir_ / "bin"));
     WriteFile(dir_ / "Felto.exe", "launcher");
     WriteFile(dir_ / "bin/game.dat", MakeBytes(5000, 1));
-    VerifyInstalledFiles(State().fileEntries, State().pendingEntries);
+    Verify();
     EXPECT_TRUE(Pending().empty());
-    EXPECT_EQ(CountOf(Log(), "文件不存在"), 0u);
-    EXPECT_EQ(CountOf(Log(), "MD5不一致"), 0u);
+    EXPECT_EQ(CountOf(Log(), "文件不存在"), 0);
+    EXPECT_EQ(CountOf(Log(), "MD5不一致"), 0);
 }
 
 TEST_F(VerificationTest, MissingAndDifferentFilesBecomePendingAndCapitalDigestsMatch) {
@@ -107,18 +114,18 @@ TEST_F(VerificationTest, MissingAndDifferentFilesBecomePendingAndCapitalDigestsM
     WriteFile(dir_ / "good.dat", "good");
     WriteFile(dir_ / "upper.dat", "upper");
 
-    VerifyInstalledFiles(State().fileEntries, State().pendingEntries);
+    Verify();
 
     std::vector<FileEntry*> expected = {&Entry(0), &Entry(1), &Entry(2)};
     EXPECT_EQ(Pending(), expected);
     std::string log = Log();
-    EXPECT_EQ(CountOf(log, "文件不存在,"), 2u);
-    EXPECT_EQ(CountOf(log, "文件不存在," + Entry(0).strTargetPath + ",\n"), 1u);
-    EXPECT_EQ(CountOf(log, "文件不存在," + Entry(1).strTargetPath + ",\n"), 1u);
-    EXPECT_EQ(CountOf(log, "MD5不一致,"), 1u);
+    EXPECT_EQ(CountOf(log, "文件不存在,"), 2);
+    EXPECT_EQ(CountOf(log, "文件不存在," + Entry(0).strTargetPath + ",\n"), 1);
+    EXPECT_EQ(CountOf(log, "文件不存在," + Entry(1).strTargetPath + ",\n"), 1);
+    EXPECT_EQ(CountOf(log, "MD5不一致,"), 1);
     EXPECT_EQ(CountOf(log, "MD5不一致,local:" + Md5Of("old content") +
                                ",manifest:" + Entry(2).strManifestMd5 + "\n"),
-              1u);
+              1);
     EXPECT_EQ(server_.connectionCount(), 0);
 }
 
@@ -129,7 +136,7 @@ TEST_F(VerificationTest, TheArchiversOwnEntriesComeFirst) {
     List("launcher/other.dll", "other");
     List("plantform/x86/7z.exe", "archiver 32");
     List("plantform/x86/7z.exe.bak", "not the archiver");
-    VerifyInstalledFiles(State().fileEntries, State().pendingEntries);
+    Verify();
     std::vector<FileEntry*> expected = {&Entry(2), &Entry(4), &Entry(0),
                                         &Entry(1), &Entry(3), &Entry(5)};
     EXPECT_EQ(Pending(), expected);
@@ -143,7 +150,7 @@ TEST_F(VerificationTest, AGoodEarlierDownloadIsReusedAndADamagedOneFetchedAgain)
     List("b.dat", MakeBytes(500000, 2)); // large enough for the three-connection download
     WriteFile(Entry(0).strIncomingPath, "first object");
     WriteFile(Entry(1).strIncomingPath, MakeBytes(1000, 3));
-    VerifyInstalledFiles(State().fileEntries, State().pendingEntries);
+    Verify();
     ASSERT_EQ(Pending().size(), 2u);
 
     DownloadPendingFiles(State().pendingEntries);
@@ -194,14 +201,12 @@ TEST_F(VerificationTest, TheSecondDownloadStartsOnlyAfterTheFirstAndThePause) {
     g_record.server = &server_;
     g_record.secondPath = "/" + Entry(1).strUrl;
     // The first object arrives slowly, so a second download started early would be seen.
-    HttpFault slow;
-    slow.path = "/" + Entry(0).strUrl;
-    slow.dripBytes = 20000;
-    slow.dripDelayMs = 10;
-    server_.AddFault(slow);
+    AddFaultOn(Entry(0), [](HttpFault& slow) {
+        slow.dripBytes = 20000;
+        slow.dripDelayMs = 10;
+    });
 
-    VerifyInstalledFiles(State().fileEntries, State().pendingEntries);
-    DownloadPendingFiles(State().pendingEntries);
+    VerifyThenDownload();
 
     ASSERT_TRUE(Entry(0).bOk.load());
     ASSERT_TRUE(Entry(1).bOk.load());
@@ -243,15 +248,13 @@ TEST_F(VerificationTest, ParallelDownloadsOverlapExceptForOneObject) {
     g_overlap.server = &server_;
     g_overlap.otherPath = "/" + Entry(1).strUrl;
     g_overlap.samePath = "/" + Entry(0).strUrl;
-    HttpFault slow; // a second or so for the first object
-    slow.path = "/" + Entry(0).strUrl;
-    slow.dripBytes = 2000;
-    slow.dripDelayMs = 10;
-    slow.times = 2;
-    server_.AddFault(slow);
+    AddFaultOn(Entry(0), [](HttpFault& slow) { // a second or so for the first object
+        slow.dripBytes = 2000;
+        slow.dripDelayMs = 10;
+        slow.times = 2;
+    });
 
-    VerifyInstalledFiles(State().fileEntries, State().pendingEntries);
-    DownloadPendingFiles(State().pendingEntries);
+    VerifyThenDownload();
 
     for (std::size_t i : {0u, 1u, 2u}) {
         EXPECT_EQ(Entry(i).nState.load(), 2) << i;
@@ -269,14 +272,12 @@ TEST_F(VerificationTest, LaterEntriesAreFetchedAfterOneFailsForGood) {
     List("next.dat", "still fetched");
     List("last.dat", "also fetched");
     server_.RemoveFile("/" + Entry(0).strUrl);
-    HttpFault broken;
-    broken.path = "/" + Entry(2).strUrl;
-    broken.times = 1;
-    broken.closeAfterBodyBytes = 3;
-    server_.AddFault(broken);
+    AddFaultOn(Entry(2), [](HttpFault& broken) {
+        broken.times = 1;
+        broken.closeAfterBodyBytes = 3;
+    });
 
-    VerifyInstalledFiles(State().fileEntries, State().pendingEntries);
-    DownloadPendingFiles(State().pendingEntries);
+    VerifyThenDownload();
 
     EXPECT_EQ(Entry(0).nState.load(), 2);
     EXPECT_FALSE(Entry(0).bOk.load());

@@ -7,6 +7,7 @@
 #include "tests/support/fast_engine.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -63,10 +64,3 @@ class EngineTest : public ::testing::Test {
     HttpTestServer server_;
     FastEngine engine_;
 };
-
-inline int CountOf(const std::string& text, const std::string& what) {
-    int count = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}

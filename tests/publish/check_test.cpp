@@ -66,6 +66,15 @@ class Check : public ::testing::TestWithParam<Fault> {
         return RunPublisherCapturingOutput(args);
     }
 
+    // Runs check with `extra`: it must end with `status` and say `said`.
+    void ExpectCheckSays(const std::vector<std::string>& extra, int status,
+                         const std::string& said) {
+        const ChildResult check = RunCheck(extra);
+        EXPECT_EQ(check.exitStatus, status) << check.stdErr;
+        EXPECT_NE(check.stdErr.find(said), std::string::npos) << said << "\nnot in:\n"
+                                                              << check.stdErr;
+    }
+
     TempDir temp;
     const std::string game = temp / "game", www = temp / "www";
     std::string small, large;
@@ -117,24 +126,21 @@ TEST_F(Check, ASampleAlwaysHoldsTheLargestObject) {
 
 TEST_F(Check, ChecksSignaturesAsAnInstallerWithTheReleaseKeyWould) {
     const std::vector<std::string> withKey{"--release-key", TestPublicKeyPath()};
-    ChildResult check = RunCheck(withKey);
-    EXPECT_EQ(check.exitStatus, 1) << check.stdErr;
-    EXPECT_NE(check.stdErr.find("FAIL  launcher_manifest.js.sig: not on the server"),
-              std::string::npos)
-        << check.stdErr;
+    ExpectCheckSays(withKey, 1, "FAIL  launcher_manifest.js.sig: not on the server");
 
-    SignManifests(www);
+    // The server sends what was signed last.
     const std::string download = "microclient/download/";
-    const std::string sig32 = ReadFile(www + "/" + download + "launcher_manifest.js.sig");
-    const std::string sig64 = ReadFile(www + "/" + download + "launcher_manifest_x64.js.sig");
-    server.SetFile(download + "launcher_manifest.js.sig", sig32);
-    server.SetFile(download + "launcher_manifest_x64.js.sig", sig64);
-    check = RunCheck(withKey);
-    EXPECT_EQ(check.exitStatus, 0) << check.stdErr;
-    EXPECT_NE(check.stdErr.find("ok    launcher_manifest_x64.js.sig: signed with the release key, "
-                                "release 1001, no expiry"),
-              std::string::npos)
-        << check.stdErr;
+    auto serve = [&](const std::string& name) {
+        const std::string bytes = ReadFile(www + "/" + download + name);
+        server.SetFile(download + name, bytes);
+        return bytes;
+    };
+    SignManifests(www);
+    const std::string sig32 = serve("launcher_manifest.js.sig");
+    serve("launcher_manifest_x64.js.sig");
+    ExpectCheckSays(withKey, 0,
+                    "ok    launcher_manifest_x64.js.sig: signed with the release key, release "
+                    "1001, no expiry");
 
     // An expiry is shown; within 7 days it warns, once passed it fails (the installer's grace
     // is for wrong clocks, not for the studio).
@@ -154,31 +160,18 @@ TEST_F(Check, ChecksSignaturesAsAnInstallerWithTheReleaseKeyWould) {
                  "FAIL  launcher_manifest.js.sig: expired, release 1002, "
                  "expires "}}) {
         SignManifests(www, {1002, expiry.expires});
-        server.SetFile(download + "launcher_manifest.js.sig",
-                       ReadFile(www + "/" + download + "launcher_manifest.js.sig"));
-        check = RunCheck(withKey);
-        EXPECT_EQ(check.exitStatus, expiry.status) << check.stdErr;
-        EXPECT_NE(check.stdErr.find(expiry.said + UtcText(expiry.expires)), std::string::npos)
-            << check.stdErr;
+        serve("launcher_manifest.js.sig");
+        ExpectCheckSays(withKey, expiry.status, expiry.said + UtcText(expiry.expires));
     }
     // A signature file of the format without a release number.
     SignManifestsWithoutStamp(www);
-    server.SetFile(download + "launcher_manifest.js.sig",
-                   ReadFile(www + "/" + download + "launcher_manifest.js.sig"));
-    check = RunCheck(withKey);
-    EXPECT_EQ(check.exitStatus, 1) << check.stdErr;
-    EXPECT_NE(check.stdErr.find("FAIL  launcher_manifest.js.sig: the old format without a "
-                                "release number"),
-              std::string::npos)
-        << check.stdErr;
+    serve("launcher_manifest.js.sig");
+    ExpectCheckSays(withKey, 1,
+                    "FAIL  launcher_manifest.js.sig: the old format without a release number");
 
     // The 32-bit manifest's signature does not vouch for the 64-bit one.
     server.SetFile(download + "launcher_manifest_x64.js.sig", sig32);
-    check = RunCheck(withKey);
-    EXPECT_EQ(check.exitStatus, 1) << check.stdErr;
-    EXPECT_NE(check.stdErr.find("FAIL  launcher_manifest_x64.js.sig: does not match"),
-              std::string::npos)
-        << check.stdErr;
+    ExpectCheckSays(withKey, 1, "FAIL  launcher_manifest_x64.js.sig: does not match");
 }
 
 TEST(CheckCommandLine, RefusesAUrlTheInstallerCannotBeBuiltWith) {
@@ -204,108 +197,76 @@ TEST_P(Check, ReportsTheFaultInItsOwnLine) {
         << check.stdErr;
 }
 
-HttpFault Everywhere() {
-    return HttpFault();
+enum class Where { Everywhere, OnSmall, OnLarge };
+
+// Adds one fault, set by `set`, on every path or on one of the two objects.
+decltype(Fault::apply) AddsFault(Where where, std::function<void(HttpFault&)> set) {
+    return
+        [where, set](HttpTestServer& server, const std::string& small, const std::string& large) {
+            HttpFault fault;
+            if (where != Where::Everywhere)
+                fault.path = "/" + (where == Where::OnSmall ? small : large);
+            set(fault);
+            server.AddFault(fault);
+        };
 }
 
-HttpFault On(const std::string& path) {
-    HttpFault fault;
-    fault.path = "/" + path;
-    return fault;
-}
+const Fault kFaults[] = {
+    Fault{"MissingObject",
+          [](HttpTestServer& server, const std::string& small, const std::string&) {
+              server.RemoveFile(small);
+          },
+          1, "FAIL  object $small: missing (404)"},
+    Fault{"WrongDigest",
+          [](HttpTestServer& server, const std::string& small, const std::string&) {
+              server.SetFile(small, "other words");
+          },
+          1, "FAIL  object $small: its bytes do not have the digest in its name"},
+    Fault{"HeadOverTheLimit", AddsFault(Where::OnSmall, [](HttpFault& f) { f.headLength = 16385; }),
+          1, "FAIL  1 answer heads over 16,384 bytes (first: $small)"},
+    Fault{"LongHeadsOfACdn",
+          AddsFault(Where::Everywhere, [](HttpFault& f) { f.headLength = 4000; }), 0,
+          "ok    answer heads: largest 4000 bytes"},
+    Fault{"HeadCloseToTheLimit",
+          AddsFault(Where::Everywhere, [](HttpFault& f) { f.headLength = 16300; }), 0,
+          "WARN  answer heads: largest "},
+    Fault{"RangeIgnored", AddsFault(Where::Everywhere, [](HttpFault& f) { f.ignoreRange = true; }),
+          0,
+          "WARN  Range bytes=304800- of $large: answered with status 200; the installer "
+          "falls back to one connection per file"},
+    Fault{"RangeRefused",
+          AddsFault(Where::OnLarge,
+                    [](HttpFault& f) {
+                        f.rangeStart = 304800;
+                        f.status = 416;
+                    }),
+          1, "FAIL  Range bytes=304800- of $large: answered with status 416"},
+    Fault{"NoContentLength",
+          AddsFault(Where::OnSmall, [](HttpFault& f) { f.omitContentLength = true; }), 1,
+          "without Content-Length (first: $small)"},
+    Fault{"CompressingEdge",
+          AddsFault(Where::OnSmall, [](HttpFault& f) { f.contentEncoding = "gzip"; }), 1,
+          "FAIL  object $small: compressed by the server (Content-Encoding: gzip); fix: turn "
+          "compression off for the published tree"},
+    Fault{"ChunkedEdge", AddsFault(Where::OnSmall, [](HttpFault& f) { f.chunked = true; }), 1,
+          "FAIL  object $small: sent chunked without Content-Length; fix: serve the files "
+          "with Content-Length"},
+    Fault{"GzipManifest",
+          [](HttpTestServer& server, const std::string&, const std::string&) {
+              server.SetFile("/microclient/download/launcher_manifest.js",
+                             std::string("\x1f\x8b\x08\x00", 4) + MakeBytes(200, 9));
+          },
+          1,
+          "FAIL  launcher_manifest.js: the server compressed it: gzip data where the "
+          "manifest belongs (the installer retries, then stops with error 101); fix: "
+          "turn compression off"},
+    Fault{"Redirect", AddsFault(Where::OnSmall, [](HttpFault& f) { f.status = 302; }), 1,
+          "FAIL  object $small: redirected (302)"},
+};
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, Check,
-    ::testing::Values(
-        Fault{"MissingObject",
-              [](HttpTestServer& server, const std::string& small, const std::string&) {
-                  server.RemoveFile(small);
-              },
-              1, "FAIL  object $small: missing (404)"},
-        Fault{"WrongDigest",
-              [](HttpTestServer& server, const std::string& small, const std::string&) {
-                  server.SetFile(small, "other words");
-              },
-              1, "FAIL  object $small: its bytes do not have the digest in its name"},
-        Fault{"HeadOverTheLimit",
-              [](HttpTestServer& server, const std::string& small, const std::string&) {
-                  HttpFault fault = On(small);
-                  fault.headLength = 16385;
-                  server.AddFault(fault);
-              },
-              1, "FAIL  1 answer heads over 16,384 bytes (first: $small)"},
-        Fault{"LongHeadsOfACdn",
-              [](HttpTestServer& server, const std::string&, const std::string&) {
-                  HttpFault fault = Everywhere();
-                  fault.headLength = 4000;
-                  server.AddFault(fault);
-              },
-              0, "ok    answer heads: largest 4000 bytes"},
-        Fault{"HeadCloseToTheLimit",
-              [](HttpTestServer& server, const std::string&, const std::string&) {
-                  HttpFault fault = Everywhere();
-                  fault.headLength = 16300;
-                  server.AddFault(fault);
-              },
-              0, "WARN  answer heads: largest "},
-        Fault{"RangeIgnored",
-              [](HttpTestServer& server, const std::string&, const std::string&) {
-                  HttpFault fault = Everywhere();
-                  fault.ignoreRange = true;
-                  server.AddFault(fault);
-              },
-              0,
-              "WARN  Range bytes=304800- of $large: answered with status 200; the installer "
-              "falls back to one connection per file"},
-        Fault{"RangeRefused",
-              [](HttpTestServer& server, const std::string&, const std::string& large) {
-                  HttpFault fault = On(large);
-                  fault.rangeStart = 304800;
-                  fault.status = 416;
-                  server.AddFault(fault);
-              },
-              1, "FAIL  Range bytes=304800- of $large: answered with status 416"},
-        Fault{"NoContentLength",
-              [](HttpTestServer& server, const std::string& small, const std::string&) {
-                  HttpFault fault = On(small);
-                  fault.omitContentLength = true;
-                  server.AddFault(fault);
-              },
-              1, "without Content-Length (first: $small)"},
-        Fault{"CompressingEdge",
-              [](HttpTestServer& server, const std::string& small, const std::string&) {
-                  HttpFault fault = On(small);
-                  fault.contentEncoding = "gzip";
-                  server.AddFault(fault);
-              },
-              1,
-              "FAIL  object $small: compressed by the server (Content-Encoding: gzip); fix: turn "
-              "compression off for the published tree"},
-        Fault{"ChunkedEdge",
-              [](HttpTestServer& server, const std::string& small, const std::string&) {
-                  HttpFault fault = On(small);
-                  fault.chunked = true;
-                  server.AddFault(fault);
-              },
-              1,
-              "FAIL  object $small: sent chunked without Content-Length; fix: serve the files "
-              "with Content-Length"},
-        Fault{"GzipManifest",
-              [](HttpTestServer& server, const std::string&, const std::string&) {
-                  server.SetFile("/microclient/download/launcher_manifest.js",
-                                 std::string("\x1f\x8b\x08\x00", 4) + MakeBytes(200, 9));
-              },
-              1,
-              "FAIL  launcher_manifest.js: the server compressed it: gzip data where the manifest "
-              "belongs (the installer retries, then stops with error 101); fix: turn compression "
-              "off"},
-        Fault{"Redirect",
-              [](HttpTestServer& server, const std::string& small, const std::string&) {
-                  HttpFault fault = On(small);
-                  fault.status = 302;
-                  server.AddFault(fault);
-              },
-              1, "FAIL  object $small: redirected (302)"}),
-    [](const ::testing::TestParamInfo<Fault>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, Check, ::testing::ValuesIn(kFaults),
+                         [](const ::testing::TestParamInfo<Fault>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

@@ -4,10 +4,12 @@
 
 #include "tests/publish/publish_helpers.h"
 #include "tests/support/edge_server.h"
+#include "tests/support/installer_fixture.h"
 #include "tests/support/manifest_signing.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/server_tree.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_checks.h"
 #include "tests/support/web_server.h"
 
 #include <cstdio>
@@ -19,11 +21,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int Count(const std::string& text, const std::string& what) {
-    int count = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
+// Names each case after its server, as the tables print it.
+template <typename Kind> auto NamedAfter(const char* (*name)(Kind)) {
+    return [name](const ::testing::TestParamInfo<Kind>& info) {
+        return std::string(name(info.param));
+    };
 }
 
 // A game published into a tree that a server serves, and the real installer run against it.
@@ -53,11 +55,7 @@ class PublishedGame : public ::testing::Test {
     std::string RunInstallerIn(const std::string& player,
                                const char* installer = FELTO_INSTALLER_BINARY) {
         fs::create_directories(player);
-        ChildOptions options;
-        options.env["HOME"] = player;
-        options.workingDir = player;
-        options.timeoutMs = 120000;
-        ChildResult run = RunChild({installer}, options);
+        ChildResult run = RunAsPlayer(player, installer, 120000);
         EXPECT_TRUE(run.finished) << run.stdErr;
         EXPECT_NE(run.stdErr.find("安装成功"), std::string::npos) << run.stdErr;
         return ReadFile(player + "/Felto/FeltoInstaller.log");
@@ -78,15 +76,19 @@ class PublishedGame : public ::testing::Test {
     const std::string game = temp / "game", www = temp / "www", home = temp / "home";
 };
 
-class InstallPublished : public PublishedGame, public ::testing::WithParamInterface<WebServerKind> {
+// The game behind a server of one kind, skipped where that kind cannot run.
+template <typename Kind, std::string (*whyCannotRun)(Kind)>
+class PublishedGameOn : public PublishedGame, public ::testing::WithParamInterface<Kind> {
   protected:
     void SetUp() override {
-        const std::string why = WhyWebServerCannotRun(GetParam());
+        const std::string why = whyCannotRun(this->GetParam());
         if (!why.empty())
             GTEST_SKIP() << why;
         PublishedGame::SetUp();
     }
 };
+
+using InstallPublished = PublishedGameOn<WebServerKind, WhyWebServerCannotRun>;
 
 TEST_P(InstallPublished, InstallsEverythingThenFetchesOnlyTheChangedFile) {
     Publish();
@@ -95,8 +97,8 @@ TEST_P(InstallPublished, InstallsEverythingThenFetchesOnlyTheChangedFile) {
 
     const ChildResult check = RunPublisherCapturingOutput({"check", "http://127.0.0.1", "--quiet"});
     EXPECT_EQ(check.exitStatus, 0) << check.stdErr;
-    EXPECT_EQ(Count(check.stdErr, "FAIL"), 0) << check.stdErr;
-    EXPECT_EQ(Count(check.stdErr, "WARN"), 0) << check.stdErr;
+    EXPECT_EQ(CountOf(check.stdErr, "FAIL"), 0) << check.stdErr;
+    EXPECT_EQ(CountOf(check.stdErr, "WARN"), 0) << check.stdErr;
     EXPECT_NE(check.stdErr.find("6 of 6 objects present, 6 of 6 fetched with their digest"),
               std::string::npos)
         << check.stdErr;
@@ -104,8 +106,9 @@ TEST_P(InstallPublished, InstallsEverythingThenFetchesOnlyTheChangedFile) {
     const std::string first = RunInstaller();
     ExpectGameInstalled();
     // Missing files, not the archiver's output that is still on its way.
-    EXPECT_EQ(Count(first, "文件不存在,") - Count(first, "解压未完成，文件不存在,"), 7) << first;
-    EXPECT_EQ(Count(first, "error,code:"), 0) << first;
+    EXPECT_EQ(CountOf(first, "文件不存在,") - CountOf(first, "解压未完成，文件不存在,"), 7)
+        << first;
+    EXPECT_EQ(CountOf(first, "error,code:"), 0) << first;
 
     PutFile(game, "readme.txt", "version 2\n");
     Publish();
@@ -117,13 +120,13 @@ TEST_P(InstallPublished, InstallsEverythingThenFetchesOnlyTheChangedFile) {
 
     const std::string second = RunInstaller();
     ExpectGameInstalled();
-    EXPECT_EQ(Count(second, "文件不存在,"), 0) << second;
-    EXPECT_EQ(Count(second, "MD5不一致"), 1) << second;
+    EXPECT_EQ(CountOf(second, "文件不存在,"), 0) << second;
+    EXPECT_EQ(CountOf(second, "MD5不一致"), 1) << second;
     EXPECT_TRUE(
-        WaitUntil(10000, [&] { return Count(server->AccessLog(), "/" + changed.url) > 0; }));
+        WaitUntil(10000, [&] { return CountOf(server->AccessLog(), "/" + changed.url) > 0; }));
     const std::string requests = server->AccessLog();
-    EXPECT_GT(Count(requests, "/microclient/objects/"), 0) << requests;
-    EXPECT_EQ(Count(requests, "/microclient/objects/"), Count(requests, "/" + changed.url))
+    EXPECT_GT(CountOf(requests, "/microclient/objects/"), 0) << requests;
+    EXPECT_EQ(CountOf(requests, "/microclient/objects/"), CountOf(requests, "/" + changed.url))
         << "objects other than the changed one were fetched:\n"
         << requests;
 }
@@ -134,16 +137,14 @@ TEST_P(InstallPublished, ASignedPublishInstallsWithTheKeyBuiltIn) {
     ASSERT_TRUE(server->Start(www, 80)) << server->ErrorLog();
     const std::string log = RunInstaller(FELTO_TEST_KEY_INSTALLER_BINARY);
     ExpectGameInstalled();
-    EXPECT_EQ(Count(log, "signature ok: launcher_manifest_x64.js"), 1) << log;
-    EXPECT_EQ(Count(log, "error,code:"), 0) << log;
+    EXPECT_EQ(CountOf(log, "signature ok: launcher_manifest_x64.js"), 1) << log;
+    EXPECT_EQ(CountOf(log, "error,code:"), 0) << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, InstallPublished,
                          ::testing::Values(WebServerKind::Nginx, WebServerKind::Apache,
                                            WebServerKind::Lighttpd),
-                         [](const ::testing::TestParamInfo<WebServerKind>& info) {
-                             return std::string(WebServerName(info.param));
-                         });
+                         NamedAfter(WebServerName));
 
 // The origin as the README sets it behind an edge: manifests are asked for again on every run,
 // objects (named by their digest) never change.
@@ -153,7 +154,7 @@ const char kOriginCaching[] =
     "immutable\"; }";
 
 int Lines(const std::string& text) {
-    return Count(text, "\n");
+    return CountOf(text, "\n");
 }
 
 // Bytes of objects that the origin sent, by the last field of its log lines.
@@ -180,19 +181,13 @@ std::string LinesFrom(const std::string& text, int skip) {
     return text.substr(at);
 }
 
-class InstallThroughEdge : public PublishedGame, public ::testing::WithParamInterface<EdgeKind> {
+class InstallThroughEdge : public PublishedGameOn<EdgeKind, WhyEdgeCannotRun> {
   protected:
-    void SetUp() override {
-        const std::string why = WhyEdgeCannotRun(GetParam());
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        PublishedGame::SetUp();
-    }
     // Every object of the published tree was asked of the origin: the log lines of a run are in.
     bool OriginSawEveryObject(const NginxServer& origin) {
         const std::string log = origin.AccessLog();
         for (const ListedFile& file : ReadPublishedManifest(www, true).files)
-            if (Count(log, "/" + file.url) == 0)
+            if (CountOf(log, "/" + file.url) == 0)
                 return false;
         return true;
     }
@@ -211,14 +206,14 @@ TEST_P(InstallThroughEdge, ServesColdThenOffloadsTheOriginWarm) {
     const std::string cold = temp / "cold", warm = temp / "warm";
     const std::string coldLog = RunInstallerIn(cold);
     ExpectGameInstalled(cold);
-    EXPECT_EQ(Count(coldLog, "error,code:"), 0) << coldLog;
+    EXPECT_EQ(CountOf(coldLog, "error,code:"), 0) << coldLog;
     ASSERT_TRUE(WaitUntil(10000, [&] { return OriginSawEveryObject(origin); }))
         << origin.AccessLog();
     const int coldRequests = Lines(origin.AccessLog());
 
     const ChildResult check = RunPublisherCapturingOutput({"check", "http://127.0.0.1", "--quiet"});
     EXPECT_EQ(check.exitStatus, 0) << check.stdErr;
-    EXPECT_EQ(Count(check.stdErr, "FAIL"), 0) << check.stdErr;
+    EXPECT_EQ(CountOf(check.stdErr, "FAIL"), 0) << check.stdErr;
     const std::size_t heads = check.stdErr.find("answer heads: largest ");
     ASSERT_NE(heads, std::string::npos) << check.stdErr;
     const int largestHead = std::atoi(check.stdErr.c_str() + heads + 22);
@@ -233,7 +228,7 @@ TEST_P(InstallThroughEdge, ServesColdThenOffloadsTheOriginWarm) {
     EXPECT_EQ(ObjectBytes(warmLines), 0) << "the warm install fetched objects from the origin:\n"
                                          << warmLines;
     const int emptyObjects = GetParam() == EdgeKind::TrafficServer ? 1 : 0;
-    EXPECT_EQ(Count(warmLines, "/microclient/objects/"), emptyObjects) << warmLines;
+    EXPECT_EQ(CountOf(warmLines, "/microclient/objects/"), emptyObjects) << warmLines;
 
     // One file changes: the first player fetches it through the edge, the second from the edge.
     PutFile(game, "readme.txt", "version 2\n");
@@ -241,8 +236,8 @@ TEST_P(InstallThroughEdge, ServesColdThenOffloadsTheOriginWarm) {
     const std::string changed = ReadPublishedManifest(www, true).files.back().url;
     const std::string update = RunInstallerIn(cold);
     ExpectGameInstalled(cold);
-    EXPECT_EQ(Count(update, "MD5不一致"), 1) << update;
-    ASSERT_TRUE(WaitUntil(10000, [&] { return Count(origin.AccessLog(), "/" + changed) > 0; }));
+    EXPECT_EQ(CountOf(update, "MD5不一致"), 1) << update;
+    ASSERT_TRUE(WaitUntil(10000, [&] { return CountOf(origin.AccessLog(), "/" + changed) > 0; }));
     const int beforeWarmUpdate = Lines(origin.AccessLog());
     RunInstallerIn(warm);
     ExpectGameInstalled(warm);
@@ -252,16 +247,14 @@ TEST_P(InstallThroughEdge, ServesColdThenOffloadsTheOriginWarm) {
     std::printf("edge %-13s | cold install: %d origin requests | warm install: %d (%d objects) "
                 "| warm update: %d (%d objects) | largest head %d bytes\n",
                 EdgeName(GetParam()), coldRequests, warmTotal,
-                Count(warmLines, "/microclient/objects/"), Lines(warmUpdate),
-                Count(warmUpdate, "/microclient/objects/"), largestHead);
-    EXPECT_EQ(Count(warmLog, "error,code:"), 0) << warmLog;
+                CountOf(warmLines, "/microclient/objects/"), Lines(warmUpdate),
+                CountOf(warmUpdate, "/microclient/objects/"), largestHead);
+    EXPECT_EQ(CountOf(warmLog, "error,code:"), 0) << warmLog;
 }
 
 INSTANTIATE_TEST_SUITE_P(Edges, InstallThroughEdge,
                          ::testing::Values(EdgeKind::Varnish, EdgeKind::Squid,
                                            EdgeKind::TrafficServer),
-                         [](const ::testing::TestParamInfo<EdgeKind>& info) {
-                             return std::string(EdgeName(info.param));
-                         });
+                         NamedAfter(EdgeName));
 
 } // namespace

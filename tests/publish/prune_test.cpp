@@ -19,10 +19,7 @@ namespace {
 class Prune : public ::testing::Test {
   protected:
     void SetUp() override {
-        PutFile(game, "plantform/x64/7z.exe", "archiver");
-        PutFile(game, "Felto.exe", MakeBytes(1000, 1));
-        PutFile(game, "data/level.pak", MakeBytes(5000, 2));
-        PutFile(game, "readme.txt", "first words");
+        PutFirstRelease(game);
         // Objects only the 64-bit manifest names must stay too.
         PutFile(game64, "plantform/x64/7z.exe", "archiver");
         PutFile(game64, "Felto.exe", MakeBytes(1200, 4));

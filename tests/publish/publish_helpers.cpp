@@ -22,6 +22,13 @@ ChildResult RunToEnd(const std::vector<std::string>& argv) {
 
 } // namespace
 
+void PutFirstRelease(const std::string& game) {
+    PutFile(game, "plantform/x64/7z.exe", "archiver");
+    PutFile(game, "Felto.exe", MakeBytes(1000, 1));
+    PutFile(game, "data/level.pak", MakeBytes(5000, 2));
+    PutFile(game, "readme.txt", "first words");
+}
+
 ChildResult RunPublisher(const std::vector<std::string>& args) {
     std::vector<std::string> argv{kPublisher};
     argv.insert(argv.end(), args.begin(), args.end());

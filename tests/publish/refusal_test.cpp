@@ -47,6 +47,11 @@ TEST_P(PublishRefusal, NamesTheProblemAndWritesNothing) {
     EXPECT_FALSE(FileExists(output)) << "something was written";
 }
 
+// A game folder spoilt by one more file of that name.
+std::function<void(const std::string&, const std::string&)> PutsFile(const std::string& relPath) {
+    return [relPath](const std::string& game, const std::string&) { PutFile(game, relPath, "x"); };
+}
+
 std::string Deep(std::size_t length) {
     return std::string(200, 'd') + "/" + std::string(200, 'e') + "/" +
            std::string(length - 402, 'f');
@@ -55,21 +60,11 @@ std::string Deep(std::size_t length) {
 INSTANTIATE_TEST_SUITE_P(
     Inputs, PublishRefusal,
     ::testing::Values(
-        BadInput{"TabInName",
-                 [](const std::string& g, const std::string&) { PutFile(g, "a\tb.txt", "x"); },
-                 "a\\tb.txt: name holds a tab"},
-        BadInput{"LineFeedInName",
-                 [](const std::string& g, const std::string&) { PutFile(g, "sub/a\nb", "x"); },
-                 "sub/a\\nb: name holds a line end"},
-        BadInput{"CarriageReturnInFolderName",
-                 [](const std::string& g, const std::string&) { PutFile(g, "d\r/a", "x"); },
-                 "d\\r: name holds a line end"},
-        BadInput{"Backslash",
-                 [](const std::string& g, const std::string&) { PutFile(g, "a\\b.txt", "x"); },
-                 "a\\b.txt: name holds '\\'"},
-        BadInput{"OnlyDots",
-                 [](const std::string& g, const std::string&) { PutFile(g, "d/.../x", "x"); },
-                 "d/...: name made of dots"},
+        BadInput{"TabInName", PutsFile("a\tb.txt"), "a\\tb.txt: name holds a tab"},
+        BadInput{"LineFeedInName", PutsFile("sub/a\nb"), "sub/a\\nb: name holds a line end"},
+        BadInput{"CarriageReturnInFolderName", PutsFile("d\r/a"), "d\\r: name holds a line end"},
+        BadInput{"Backslash", PutsFile("a\\b.txt"), "a\\b.txt: name holds '\\'"},
+        BadInput{"OnlyDots", PutsFile("d/.../x"), "d/...: name made of dots"},
         BadInput{"LinkToAFileOutside",
                  [](const std::string& g, const std::string& o) {
                      fs::create_symlink(o + "/secret.txt", g + "/secret.txt");
@@ -96,33 +91,30 @@ INSTANTIATE_TEST_SUITE_P(
                      fs::create_directory_symlink(".", g + "/again");
                  },
                  "again: symbolic link loop"},
-        BadInput{"PathTooLongForAManifestLine",
-                 [](const std::string& g, const std::string&) { PutFile(g, Deep(421), "x"); },
-                 "path too long"},
+        BadInput{"PathTooLongForAManifestLine", PutsFile(Deep(421)), "path too long"},
         BadInput{"NamesEqualButForCase",
                  [](const std::string& g, const std::string&) {
                      PutFile(g, "Data/readme.txt", "x");
                      PutFile(g, "data/README.txt", "y");
                  },
                  "ignores case"},
-        BadInput{"DeviceName",
-                 [](const std::string& g, const std::string&) { PutFile(g, "sub/Con.txt", "x"); },
+        BadInput{"DeviceName", PutsFile("sub/Con.txt"),
                  "sub/Con.txt: a name Windows keeps for a device"},
-        BadInput{
-            "InstallersOwnFile",
-            [](const std::string& g, const std::string&) { PutFile(g, "incoming/x.dat", "x"); },
-            "incoming/x.dat: a path the installer keeps for its own files"},
+        BadInput{"InstallersOwnFile", PutsFile("incoming/x.dat"),
+                 "incoming/x.dat: a path the installer keeps for its own files"},
         BadInput{"Fifo",
-                 [](const std::string& g,
-                    const std::string&) { ASSERT_EQ(::mkfifo((g + "/pipe").c_str(), 0644), 0); },
+                 [](const std::string& g, const std::string&) {
+                     ASSERT_EQ(::mkfifo((g + "/pipe").c_str(), 0644), 0);
+                 },
                  "pipe: neither a file nor a folder"},
         BadInput{"OutputInsideTheGame", [](const std::string&, const std::string&) {},
                  "inside the game folder", "game/www"},
         BadInput{"SignKeyMissing", [](const std::string&, const std::string&) {},
                  "outside/key.pem: cannot read", "www", "outside/key.pem"},
         BadInput{"SignKeyThatIsAPublicKey",
-                 [](const std::string&,
-                    const std::string& o) { PutFile(o, "key.pem", ReadFile(TestPublicKeyPath())); },
+                 [](const std::string&, const std::string& o) {
+                     PutFile(o, "key.pem", ReadFile(TestPublicKeyPath()));
+                 },
                  "key.pem: not an ECDSA P-256 private key", "www", "outside/key.pem"}),
     [](const ::testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
 

@@ -37,11 +37,8 @@ void ExpectEveryListedObjectPresent(const std::string& output) {
 class Republish : public ::testing::Test {
   protected:
     void SetUp() override {
-        PutFile(game, "plantform/x64/7z.exe", "archiver");
-        PutFile(game, "Felto.exe", MakeBytes(1000, 1));
-        PutFile(game, "data/level.pak", MakeBytes(5000, 2));
+        PutFirstRelease(game);
         PutFile(game, "data/music.ogg", MakeBytes(8000, 3));
-        PutFile(game, "readme.txt", "first words");
     }
     ChildResult Publish() {
         return RunPublisher({"--input", game, "--output", output, "--pack", "*.pak"});

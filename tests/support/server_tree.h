@@ -12,10 +12,10 @@ struct GameFile {
 };
 
 struct PublishedEntry {
-    std::string urlPath;     // below the server's root
+    std::string urlPath; // below the server's root
     std::string relPath;
     std::string fileMd5;
-    std::string objectMd5;   // last component of urlPath
+    std::string objectMd5; // last component of urlPath
 };
 
 class ServerTree {
@@ -27,7 +27,9 @@ class ServerTree {
     void WriteManifest(const std::string& body);
     // Writes raw manifest bytes (no header added).
     void WriteRawManifest(const std::string& bytes);
-    std::string ObjectPath(const PublishedEntry& entry) const { return root_ + "/" + entry.urlPath; }
+    std::string ObjectPath(const PublishedEntry& entry) const {
+        return root_ + "/" + entry.urlPath;
+    }
     const std::string& root() const { return root_; }
 
   private:

@@ -49,7 +49,8 @@ std::vector<PublishedEntry> ServerTree::Publish(const std::vector<GameFile>& fil
         entry.fileMd5 = Md5Of(file.bytes);
         std::string object = file.packed ? Pack(entry.fileMd5, file.bytes) : file.bytes;
         entry.objectMd5 = Md5Of(object);
-        entry.urlPath = "microclient/objects/" + entry.objectMd5.substr(0, 2) + "/" + entry.objectMd5;
+        entry.urlPath =
+            "microclient/objects/" + entry.objectMd5.substr(0, 2) + "/" + entry.objectMd5;
         Store(ObjectPath(entry), object);
         body += ManifestLine(entry);
         entries.push_back(entry);

@@ -357,19 +357,23 @@ std::string WineTest::StandIn(const std::string& name) const {
     return path;
 }
 
-std::string ToCp936(const std::string& utf8) {
-    iconv_t convert = ::iconv_open("CP936", "UTF-8");
+std::string FromUtf8(const std::string& utf8, const char* charset) {
+    iconv_t convert = ::iconv_open(charset, "UTF-8");
     if (convert == reinterpret_cast<iconv_t>(-1))
-        throw std::runtime_error("iconv knows no CP936");
+        throw std::runtime_error(std::string("iconv knows no ") + charset);
     std::string in = utf8;
-    std::string out(in.size() * 2 + 16, '\0');
+    std::string out(in.size() * 4 + 16, '\0');
     char* inPtr = in.data();
     char* outPtr = out.data();
     std::size_t inLeft = in.size(), outLeft = out.size();
     std::size_t rc = ::iconv(convert, &inPtr, &inLeft, &outPtr, &outLeft);
     ::iconv_close(convert);
     if (rc == static_cast<std::size_t>(-1) || inLeft != 0)
-        throw std::runtime_error("text has no CP936 form: " + utf8);
+        throw std::runtime_error("text has no " + std::string(charset) + " form: " + utf8);
     out.resize(out.size() - outLeft);
     return out;
+}
+
+std::string ToCp936(const std::string& utf8) {
+    return FromUtf8(utf8, "CP936");
 }

@@ -106,5 +106,8 @@ class WineTest : public ::testing::Test {
     std::unique_ptr<WinePrefix> wine_;
 };
 
+// The bytes of a UTF-8 text in another character set ("UTF-16LE", ...); throws when the text
+// has no form there.
+std::string FromUtf8(const std::string& utf8, const char* charset);
 // The bytes of a UTF-8 text in code page 936, as the Windows program writes its Chinese texts.
 std::string ToCp936(const std::string& utf8);

@@ -2,78 +2,21 @@
 // page 936 with CR LF line ends, the single-instance mutex, and the folder dialog when there is
 // no drive D:, answered by a stand-in player on a Western and on a Chinese system.
 
+#include "tests/support/http_test_server.h"
+#include "tests/support/text_checks.h"
 #include "tests/support/wine_prefix_posix.h"
 
-#include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <iconv.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <regex>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr int kRunTimeoutMs = 120000;
 const char kEnglish[] = "en_US.UTF-8";
 const char kChinese[] = "zh_CN.UTF-8";
-
-// Takes the installer's first connection on 127.0.0.1:80 of the test's own network and does not
-// answer it: the installer then waits inside its first download until the test lets it go.
-class SilentServer {
-  public:
-    ~SilentServer() { Close(); }
-
-    bool Listen(int port) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int yes = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        return listener_ >= 0 &&
-               ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-               ::listen(listener_, 4) == 0;
-    }
-
-    // The request head of the first connection, or empty when none came within the limit.
-    std::string HoldFirstRequest(int timeoutMs) {
-        pollfd waiting{listener_, POLLIN, 0};
-        if (::poll(&waiting, 1, timeoutMs) != 1)
-            return std::string();
-        held_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        std::string head;
-        char buffer[1024];
-        while (held_ >= 0 && head.find("\r\n\r\n") == std::string::npos) {
-            pollfd reading{held_, POLLIN, 0};
-            if (::poll(&reading, 1, timeoutMs) != 1)
-                break;
-            ssize_t n = ::recv(held_, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                break;
-            head.append(buffer, n);
-        }
-        return head;
-    }
-
-    // Drops the held connection and stops listening: every later connect is refused.
-    void Close() {
-        if (held_ >= 0)
-            ::close(held_);
-        if (listener_ >= 0)
-            ::close(listener_);
-        held_ = listener_ = -1;
-    }
-
-  private:
-    int listener_ = -1;
-    int held_ = -1;
-};
 
 std::vector<std::string> Entries(const std::string& log) {
     std::vector<std::string> entries;
@@ -87,13 +30,6 @@ std::vector<std::string> Entries(const std::string& log) {
         start = end + 4;
     }
     return entries;
-}
-
-int Count(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
 }
 
 // The Subsystem field of a program's PE optional header (2: windowed, 3: console).
@@ -112,18 +48,9 @@ int PeSubsystem(const std::string& program) {
 // A text as Wine's debug channels print a wide string: printable ASCII as it is, every other
 // UTF-16 unit as a backslash and four hexadecimal digits.
 std::string WineDebugText(const std::string& utf8) {
-    iconv_t convert = ::iconv_open("UTF-16LE", "UTF-8");
-    std::string in = utf8;
-    std::string out(in.size() * 4 + 4, '\0');
-    char* inPtr = in.data();
-    char* outPtr = out.data();
-    std::size_t inLeft = in.size(), outLeft = out.size();
-    std::size_t rc = ::iconv(convert, &inPtr, &inLeft, &outPtr, &outLeft);
-    ::iconv_close(convert);
-    if (rc == static_cast<std::size_t>(-1))
-        throw std::runtime_error("not UTF-8: " + utf8);
+    const std::string out = FromUtf8(utf8, "UTF-16LE");
     std::string printed;
-    for (std::size_t i = 0; i + 1 < out.size() - outLeft; i += 2) {
+    for (std::size_t i = 0; i + 1 < out.size(); i += 2) {
         unsigned unit = static_cast<unsigned char>(out[i]) | static_cast<unsigned char>(out[i + 1])
                                                                  << 8;
         char escaped[8];
@@ -137,7 +64,29 @@ std::string WineDebugText(const std::string& utf8) {
     return printed;
 }
 
-class FirstRunTest : public WineTest {};
+class FirstRunTest : public WineTest {
+  protected:
+    void TearDown() override {
+        player_.reset(); // its display and player go before the prefix does
+        WineTest::TearDown();
+    }
+
+    // Without drive D:, the player picks "C:\测试" (a folder made for it) in the dialog on a
+    // system of `locale`; the run must end normally.
+    ChildResult RunPickingAChineseFolder(const char* locale) {
+        std::filesystem::remove(Wine().DriveD());
+        std::filesystem::create_directory(ChineseFolder());
+        player_ =
+            std::make_unique<PlayerSession>(Wine(), StandIn("player.exe"), "C:\\测试", locale);
+        ChildResult run = RunChild(Wine().Command(Installer()), player_->Options(kRunTimeoutMs));
+        EXPECT_TRUE(run.finished);
+        EXPECT_EQ(run.exitStatus, 0);
+        return run;
+    }
+    std::string ChineseFolder() { return Wine().DriveC() + "/测试"; }
+
+    std::unique_ptr<PlayerSession> player_;
+};
 
 TEST_F(FirstRunTest, InstallerIsAWindowedProgram) {
     // No console window may open when the player starts it.
@@ -145,12 +94,18 @@ TEST_F(FirstRunTest, InstallerIsAWindowedProgram) {
 }
 
 TEST_F(FirstRunTest, SecondCopyIsRefusedWhileTheFirstRunsAndTheLogIsCodePage936) {
-    SilentServer server;
-    ASSERT_TRUE(server.Listen(80));
+    // The server takes the first copy's request and does not answer: the copy then waits inside
+    // its first download until the test lets it go.
+    HttpTestServer server;
+    HttpFault silent;
+    silent.stallBeforeHeader = true;
+    server.AddFault(silent);
+    ASSERT_TRUE(server.Start(80));
     RunningChild first(Wine().Command(Installer()), Wine().Options(0));
 
-    std::string request = server.HoldFirstRequest(90000);
-    ASSERT_NE(request, "") << "the first copy never asked for its manifest";
+    ASSERT_TRUE(WaitUntil(90000, [&] { return !server.requests().empty(); }))
+        << "the first copy never asked for its manifest";
+    const std::string request = server.requests().front();
     std::string felto = Wine().DriveD() + "/Felto";
     EXPECT_TRUE(FileExists(felto + "/FeltoInstaller.log"));
     EXPECT_TRUE(std::filesystem::is_directory(felto + "/incoming"));
@@ -160,12 +115,12 @@ TEST_F(FirstRunTest, SecondCopyIsRefusedWhileTheFirstRunsAndTheLogIsCodePage936)
     EXPECT_EQ(second.exitStatus, 0);
     // The second copy must not start the running copy's log afresh: its refusal goes to
     // standard error only.
-    EXPECT_GE(Count(second.stdErr, "error,code:102, ext err:0"), 1) << second.stdErr;
+    EXPECT_GE(CountOf(second.stdErr, "error,code:102, ext err:0"), 1) << second.stdErr;
     ChildResult still;
     EXPECT_FALSE(first.Wait(0, still)) << "the first copy ended while the second ran";
 
     // Let the first copy's downloads fail: it reports code 101 and ends.
-    server.Close();
+    server.Stop();
     ChildResult firstResult;
     ASSERT_TRUE(first.Wait(90000, firstResult)) << "the first copy did not end";
     EXPECT_EQ(firstResult.exitStatus, 0);
@@ -193,12 +148,12 @@ TEST_F(FirstRunTest, SecondCopyIsRefusedWhileTheFirstRunsAndTheLogIsCodePage936)
     EXPECT_NE(request.find("/microclient/download/" + manifest + " HTTP/1.1\r\n"),
               std::string::npos)
         << request;
-    EXPECT_EQ(Count(log, "error,code:102"), 0);
+    EXPECT_EQ(CountOf(log, "error,code:102"), 0);
 
     // Two repeats, each announced in Chinese, then the failure report.
     std::string retry = ToCp936("下载重试，") + "D:\\Felto/" + manifest + "," + manifest;
-    EXPECT_EQ(Count(log, retry), 2) << log;
-    EXPECT_EQ(Count(log, "error,code:101, ext err:0"), 1) << log;
+    EXPECT_EQ(CountOf(log, retry), 2) << log;
+    EXPECT_EQ(CountOf(log, "error,code:101, ext err:0"), 1) << log;
     EXPECT_NE(entries.back().find("error,code:101, ext err:0"), std::string::npos);
 }
 
@@ -251,15 +206,11 @@ TEST_F(FirstRunTest, MessageBoxesGetTheChineseTextInUtf16OnWesternAndChineseSyst
 // A folder whose name the system's code page cannot hold ("测试" on a Western system) is refused
 // with a message and the dialog comes back; on a Chinese system the same folder is used.
 TEST_F(FirstRunTest, AFolderTheCodePageCannotNameIsRefusedAndTheDialogShownAgain) {
-    std::filesystem::remove(Wine().DriveD());
-    std::string chinese = Wine().DriveC() + "/测试";
-    std::filesystem::create_directory(chinese);
-    PlayerSession player(Wine(), StandIn("player.exe"), "C:\\测试", kEnglish);
-    ChildResult run = RunChild(Wine().Command(Installer()), player.Options(kRunTimeoutMs));
+    ChildResult run = RunPickingAChineseFolder(kEnglish);
     ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitStatus, 0);
+    const std::string chinese = ChineseFolder();
 
-    std::vector<std::string> windows = player.Windows();
+    std::vector<std::string> windows = player_->Windows();
     ASSERT_EQ(windows.size(), 3u) << run.stdErr;
     EXPECT_EQ(windows[0].rfind("folder dialog|", 0), 0u) << windows[0];
     EXPECT_EQ(windows[1],
@@ -273,20 +224,16 @@ TEST_F(FirstRunTest, AFolderTheCodePageCannotNameIsRefusedAndTheDialogShownAgain
 }
 
 TEST_F(FirstRunTest, OnAChineseSystemAFolderNamedInChineseIsUsed) {
-    std::filesystem::remove(Wine().DriveD());
-    std::string chinese = Wine().DriveC() + "/测试";
-    std::filesystem::create_directory(chinese);
-    PlayerSession player(Wine(), StandIn("player.exe"), "C:\\测试", kChinese);
-    ChildResult run = RunChild(Wine().Command(Installer()), player.Options(kRunTimeoutMs));
+    ChildResult run = RunPickingAChineseFolder(kChinese);
     ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitStatus, 0);
+    const std::string chinese = ChineseFolder();
 
     // No server answers: the run goes as far as its download, in a Felto folder inside the one
     // picked, and the failure reads as on every Chinese system.
     std::string log = ReadFile(chinese + "/Felto/FeltoInstaller.log");
-    EXPECT_EQ(Count(log, "error,code:101, ext err:0"), 1) << run.stdErr;
+    EXPECT_EQ(CountOf(log, "error,code:101, ext err:0"), 1) << run.stdErr;
     EXPECT_NE(log.find(ToCp936("C:\\测试\\Felto/launcher_manifest")), std::string::npos) << log;
-    std::vector<std::string> windows = player.Windows();
+    std::vector<std::string> windows = player_->Windows();
     ASSERT_EQ(windows.size(), 2u) << run.stdErr;
     EXPECT_EQ(windows[1], "message box|提示|下载失败，请重新运行Felto.exe(101)");
 }

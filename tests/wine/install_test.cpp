@@ -7,6 +7,7 @@
 #include "tests/support/manifest_signing.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/server_tree.h"
+#include "tests/support/text_checks.h"
 #include "tests/support/wine_prefix_posix.h"
 
 #include <ctime>
@@ -17,13 +18,6 @@
 namespace {
 
 constexpr int kRunTimeoutMs = 180000;
-
-int Count(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
 
 // The text as the shell link stores it: ANSI in the link's file location, UTF-16 in its strings.
 bool HoldsText(const std::string& bytes, const std::string& text) {
@@ -100,7 +94,7 @@ class WineInstallTest : public WineTest {
 
     std::string Felto() { return Wine().DriveD() + "/Felto"; }
     std::string Log() { return ReadFile(Felto() + "/FeltoInstaller.log"); }
-    int ObjectRequests() { return Count(server_.AccessLog(), "/microclient/objects/"); }
+    int ObjectRequests() { return CountOf(server_.AccessLog(), "/microclient/objects/"); }
 
     TempDir www_;
     ServerTree tree_{www_.path()};
@@ -123,15 +117,15 @@ TEST_F(WineInstallTest, FreshInstallPlacesEveryFileMakesTheShortcutAndStartsTheG
     ASSERT_TRUE(run.finished) << "the installer did not end";
     EXPECT_EQ(run.exitStatus, 0);
     std::string log = Log();
-    EXPECT_EQ(Count(log, "error,code:"), 0) << log;
+    EXPECT_EQ(CountOf(log, "error,code:"), 0) << log;
     for (const GameFile& file : files) {
         std::string installed = Felto() + "/" + file.path;
         ASSERT_TRUE(FileExists(installed)) << file.path << "\n" << log;
         EXPECT_TRUE(ReadFile(installed) == file.bytes) << file.path << " differs";
     }
-    EXPECT_EQ(Count(log, ToCp936("解压文件")), 1) << log;
-    EXPECT_EQ(Count(log, "_StartLauncher"), 1) << log;
-    EXPECT_EQ(Count(log, "\n"), Count(log, "\r\n")) << "bare line ends in the log";
+    EXPECT_EQ(CountOf(log, ToCp936("解压文件")), 1) << log;
+    EXPECT_EQ(CountOf(log, "_StartLauncher"), 1) << log;
+    EXPECT_EQ(CountOf(log, "\n"), CountOf(log, "\r\n")) << "bare line ends in the log";
 
     std::string shortcut = Wine().Desktop() + "/Felto.lnk";
     ASSERT_TRUE(FileExists(shortcut)) << "no shortcut on " << Wine().Desktop();
@@ -159,8 +153,8 @@ TEST_F(WineInstallTest, FreshInstallPlacesEveryFileMakesTheShortcutAndStartsTheG
     ASSERT_TRUE(again.finished);
     EXPECT_EQ(again.exitStatus, 0);
     EXPECT_EQ(ObjectRequests(), fetched);
-    EXPECT_EQ(Count(Log(), ToCp936("解压文件")), 0) << Log();
-    EXPECT_EQ(Count(Log(), "_StartLauncher"), 1) << Log();
+    EXPECT_EQ(CountOf(Log(), ToCp936("解压文件")), 0) << Log();
+    EXPECT_EQ(CountOf(Log(), "_StartLauncher"), 1) << Log();
     int links = 0;
     for (const auto& item : std::filesystem::directory_iterator(Wine().Desktop()))
         links += item.path().extension() == ".lnk";
@@ -186,7 +180,7 @@ TEST_F(WineInstallTest, OnAChineseSystemAFolderEndingInATrailByteBackslashIsInst
     ASSERT_TRUE(run.finished) << "the installer did not end";
     EXPECT_EQ(run.exitStatus, 0);
     std::string log = Log();
-    EXPECT_EQ(Count(log, "error,code:"), 0) << log;
+    EXPECT_EQ(CountOf(log, "error,code:"), 0) << log;
     // Wine names the files on disk in UTF-8: the folder the system made is the whole name.
     std::vector<std::string> made;
     for (const auto& item : std::filesystem::directory_iterator(Felto() + "/data"))
@@ -201,7 +195,7 @@ TEST_F(WineInstallTest, OnAChineseSystemAFolderEndingInATrailByteBackslashIsInst
     ChildResult again = RunChild(Wine().Command(Installer()), options);
     ASSERT_TRUE(again.finished);
     EXPECT_EQ(again.exitStatus, 0);
-    EXPECT_EQ(Count(Log(), "error,code:"), 0) << Log();
+    EXPECT_EQ(CountOf(Log(), "error,code:"), 0) << Log();
     EXPECT_EQ(ObjectRequests(), fetched);
 }
 
@@ -223,7 +217,7 @@ TEST_F(WineInstallTest, WithoutDriveDOkOnTheProposedFolderInstallsIntoAFeltoFold
     std::string drive = Wine().DriveC();
     std::string felto = drive + "/Felto";
     std::string log = ReadFile(felto + "/FeltoInstaller.log");
-    EXPECT_EQ(Count(log, "error,code:"), 0) << log << run.stdErr;
+    EXPECT_EQ(CountOf(log, "error,code:"), 0) << log << run.stdErr;
     for (const GameFile& file : files)
         EXPECT_TRUE(ReadFile(felto + "/" + file.path) == file.bytes) << file.path;
     for (const char* spilled : {"FeltoInstaller.log", "incoming", "Felto.exe", "data"})
@@ -254,9 +248,9 @@ TEST_F(WineInstallTest, MissingGameIsReportedWithTheShellsErrorAfterTheShortcutI
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitStatus, 0);
     std::string log = Log();
-    EXPECT_EQ(Count(log, "_StartLauncher"), 1) << log;
+    EXPECT_EQ(CountOf(log, "_StartLauncher"), 1) << log;
     // ShellExecuteA's own result for a missing file (ERROR_FILE_NOT_FOUND) is the extra number.
-    EXPECT_EQ(Count(log, "error,code:109, ext err:2"), 1) << log;
+    EXPECT_EQ(CountOf(log, "error,code:109, ext err:2"), 1) << log;
     EXPECT_TRUE(FileExists(Wine().Desktop() + "/Felto.lnk"));
 }
 
@@ -292,10 +286,10 @@ TEST_F(WineInstallTest, WithoutAnyMd5ServiceNothingIsInstalled) {
     ChildResult run = RunChild(Wine().Command(Installer()), options);
     ASSERT_TRUE(run.finished) << "the installer did not end";
     std::string log = Log();
-    EXPECT_EQ(Count(log, "MD5 cannot be computed on this system"), 1) << log;
-    EXPECT_EQ(Count(log, "error,code:108"), 1) << log;
+    EXPECT_EQ(CountOf(log, "MD5 cannot be computed on this system"), 1) << log;
+    EXPECT_EQ(CountOf(log, "error,code:108"), 1) << log;
     EXPECT_FALSE(FileExists(Felto() + "/data/config.txt"));
-    EXPECT_EQ(Count(log, "_StartLauncher"), 0) << log;
+    EXPECT_EQ(CountOf(log, "_StartLauncher"), 0) << log;
 }
 
 // The installer built with the tests' release key: CNG (bcrypt.dll, loaded at run time) checks
@@ -330,8 +324,8 @@ TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
     StartServer();
 
     std::string log = run();
-    EXPECT_EQ(Count(log, "error,code:"), 0) << log;
-    EXPECT_EQ(Count(log, " signature ok: launcher_manifest"), 1) << log;
+    EXPECT_EQ(CountOf(log, "error,code:"), 0) << log;
+    EXPECT_EQ(CountOf(log, " signature ok: launcher_manifest"), 1) << log;
     const auto good = installed();
     ASSERT_EQ(good.count("data/config.txt"), 1u) << log;
     EXPECT_EQ(good.at("data/config.txt"), "version=1\r\n");
@@ -341,8 +335,8 @@ TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
     files.back().bytes = "version=2\r\n";
     tree_.Publish(files);
     log = run();
-    EXPECT_EQ(Count(log, "error,code:106, ext err:1"), 1) << log;
-    EXPECT_EQ(Count(log, "the signature does not match: launcher_manifest"), 1) << log;
+    EXPECT_EQ(CountOf(log, "error,code:106, ext err:1"), 1) << log;
+    EXPECT_EQ(CountOf(log, "the signature does not match: launcher_manifest"), 1) << log;
     EXPECT_TRUE(installed() == good) << "the install folder changed";
 
     SignManifests(www_.path());
@@ -351,15 +345,15 @@ TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
                             download + "launcher_manifest.js.sig");
     std::filesystem::rename(download + "swap", download + "launcher_manifest_x64.js.sig");
     log = run();
-    EXPECT_EQ(Count(log, "error,code:106, ext err:1"), 1) << log;
-    EXPECT_EQ(Count(log, "the signature does not match: launcher_manifest"), 1) << log;
+    EXPECT_EQ(CountOf(log, "error,code:106, ext err:1"), 1) << log;
+    EXPECT_EQ(CountOf(log, "the signature does not match: launcher_manifest"), 1) << log;
     EXPECT_TRUE(installed() == good) << "the install folder changed";
 
     std::filesystem::remove(download + "launcher_manifest.js.sig");
     std::filesystem::remove(download + "launcher_manifest_x64.js.sig");
     log = run();
-    EXPECT_EQ(Count(log, "error,code:106, ext err:1"), 1) << log;
-    EXPECT_EQ(Count(log, "no signature on the server: microclient/download/launcher_manifest"), 1)
+    EXPECT_EQ(CountOf(log, "error,code:106, ext err:1"), 1) << log;
+    EXPECT_EQ(CountOf(log, "no signature on the server: microclient/download/launcher_manifest"), 1)
         << log;
     EXPECT_TRUE(installed() == good) << "the install folder changed";
 
@@ -385,8 +379,8 @@ TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
         else
             SignManifestsWithoutStamp(www_.path());
         log = run();
-        EXPECT_EQ(Count(log, spoiled.code), 1) << log;
-        EXPECT_EQ(Count(log, spoiled.logged), 1) << log;
+        EXPECT_EQ(CountOf(log, spoiled.code), 1) << log;
+        EXPECT_EQ(CountOf(log, spoiled.logged), 1) << log;
         EXPECT_TRUE(installed() == good) << "the install folder changed";
         EXPECT_EQ(ReadFile(statePath), state);
     }
@@ -394,9 +388,9 @@ TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
     // Just past its expiry the release installs, and the log shows both times.
     SignManifests(www_.path(), {1002, now - day});
     log = run();
-    EXPECT_EQ(Count(log, "error,code:"), 0) << log;
-    EXPECT_EQ(Count(log, ": accepted within the 3-day grace"), 1) << log;
-    EXPECT_EQ(Count(log, "expired at " + UtcText(now - day) + ", this computer's clock says "), 1)
+    EXPECT_EQ(CountOf(log, "error,code:"), 0) << log;
+    EXPECT_EQ(CountOf(log, ": accepted within the 3-day grace"), 1) << log;
+    EXPECT_EQ(CountOf(log, "expired at " + UtcText(now - day) + ", this computer's clock says "), 1)
         << log;
     const auto second = installed();
     EXPECT_EQ(second.at("data/config.txt"), "version=2\r\n");
@@ -405,8 +399,9 @@ TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
     // A system without bcrypt.dll (Windows XP): the program starts, cannot check, and refuses.
     SignManifests(www_.path(), {1003, std::nullopt});
     log = run("bcrypt=");
-    EXPECT_EQ(Count(log, "error,code:106, ext err:1"), 1) << log;
-    EXPECT_EQ(Count(log, "this system cannot check the signature of launcher_manifest"), 1) << log;
+    EXPECT_EQ(CountOf(log, "error,code:106, ext err:1"), 1) << log;
+    EXPECT_EQ(CountOf(log, "this system cannot check the signature of launcher_manifest"), 1)
+        << log;
     EXPECT_TRUE(installed() == second) << "the install folder changed";
 }
 

@@ -5,6 +5,7 @@
 
 #include "tests/support/http_test_server.h"
 #include "tests/support/server_tree.h"
+#include "tests/support/text_checks.h"
 #include "tests/support/wine_prefix_posix.h"
 
 #include <filesystem>
@@ -17,13 +18,6 @@ constexpr std::int64_t kStalledAt = 300000;
 // Until its size is known the big object is guessed as large as the three small ones before it,
 // which bring the bar to 750; past this point the big object is well on its way.
 constexpr int kCancelAtPermille = 850;
-
-int Count(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
 
 std::string WindowsPath(const std::string& path) {
     std::string windows = "Z:" + path;
@@ -117,8 +111,8 @@ TEST_P(ProgressWindowTest, ShowsTheRunAndACancelKeepsWhatWasFetchedForTheNextRun
     std::vector<int> downloadPositions;
     bool connecting = false;
     std::string log = Log();
-    EXPECT_EQ(Count(log, "The player cancelled the install."), 1) << log;
-    EXPECT_EQ(Count(log, "error,code:"), 0) << log;
+    EXPECT_EQ(CountOf(log, "The player cancelled the install."), 1) << log;
+    EXPECT_EQ(CountOf(log, "error,code:"), 0) << log;
     EXPECT_FALSE(FileExists(Felto() + "/data/big.pak"));
     std::string part = Felto() + "/incoming" + bigPath.substr(bigPath.rfind('/')) + "_0";
     std::string incoming;
@@ -161,7 +155,7 @@ TEST_P(ProgressWindowTest, ShowsTheRunAndACancelKeepsWhatWasFetchedForTheNextRun
     ASSERT_TRUE(second.finished) << "the second run did not end";
     EXPECT_EQ(second.exitStatus, 0);
     log = Log();
-    EXPECT_EQ(Count(log, "error,code:"), 0) << log;
+    EXPECT_EQ(CountOf(log, "error,code:"), 0) << log;
     EXPECT_TRUE(ReadFile(Felto() + "/data/big.pak") == big) << "the resumed file differs";
     // The size probe asks from the start and reads only the head; the body comes from where
     // the part file ends.
@@ -171,9 +165,11 @@ TEST_P(ProgressWindowTest, ShowsTheRunAndACancelKeepsWhatWasFetchedForTheNextRun
     all.clear();
     for (const std::string& line : player.Windows())
         all += line + "\n";
-    EXPECT_EQ(Count(all, "owned message box|提示|安装成功，以后请点击桌面Felto图标进行游戏。\n"), 1)
+    EXPECT_EQ(CountOf(all, "owned message box|提示|安装成功，以后请点击桌面Felto图标进行游戏。\n"),
+              1)
         << all;
-    EXPECT_EQ(Count(all, "\nmessage box|"), 0) << "a box without the window as its owner\n" << all;
+    EXPECT_EQ(CountOf(all, "\nmessage box|"), 0) << "a box without the window as its owner\n"
+                                                 << all;
 }
 
 INSTANTIATE_TEST_SUITE_P(Locales, ProgressWindowTest,
