@@ -183,6 +183,35 @@ TEST(CheckCommandLine, RefusesAUrlTheInstallerCannotBeBuiltWith) {
     }
 }
 
+// The sub-commands that take one plain word (a URL or a published folder) read their command
+// lines alike: help on standard output, an unknown option or a second word refused with the
+// usage, and nothing done either way.
+TEST(SubcommandCommandLine, HelpUnknownOptionsAndASecondWordAreAnsweredAlike) {
+    TempDir temp;
+    const std::string folder = temp / "www";
+    std::filesystem::create_directories(folder);
+    for (const std::string command : {"check", "prune", "resign"}) {
+        const std::string word = command == "check" ? "http://127.0.0.1" : folder;
+        SCOPED_TRACE(command);
+        ChildResult run = RunPublisherCapturingOutput({command, "--help"});
+        EXPECT_EQ(run.exitStatus, 0) << run.stdErr;
+        EXPECT_EQ(run.stdErr.rfind("usage: felto-publish --input DIR", 0), 0u) << run.stdErr;
+
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{command, word, "--bogus"},
+              std::vector<std::string>{command, word, "second"}}) {
+            run = RunPublisherCapturingOutput(args);
+            EXPECT_EQ(run.exitStatus, 2) << run.stdErr;
+            EXPECT_NE(run.stdErr.find("felto-publish " + command + ": unexpected '" + args.back() +
+                                      "'\nusage: "),
+                      std::string::npos)
+                << run.stdErr;
+            EXPECT_EQ(run.stdErr.find("checking"), std::string::npos) << run.stdErr;
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder)) << "a refused command line wrote something";
+}
+
 TEST_P(Check, ReportsTheFaultInItsOwnLine) {
     const Fault& fault = GetParam();
     fault.apply(server, small, large);
