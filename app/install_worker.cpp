@@ -30,15 +30,17 @@ constexpr unsigned kSourceLookPauseMs = 500;
 // member on a slow disk behind a virus scanner, and still an end.
 constexpr unsigned kArchiverLimitMs = 10 * 60 * 1000;
 
-void LogFileFailure(const char* call, int error) {
-    WriteLog(FormatString("%s ErrorCode:%d, ErrorDesc:%s", call, error,
-                          platform::SystemErrorText(error).c_str()));
+// A failed file call with the system's error number and text; `about` names the file.
+void LogFileFailure(const char* call, int error, const std::string& about = std::string()) {
+    WriteLog(FormatString("%s ErrorCode:%d, ErrorDesc:%s%s", call, error,
+                          platform::SystemErrorText(error).c_str(), about.c_str()));
 }
 
 // Copying into place failed: the system's error number and text, then what was copied where.
-void LogCopyFailure(const char* call, const FileEntry& entry, const std::string& source) {
-    LogFileFailure(call, platform::LastError());
-    WriteLog(entry.strObjectMd5 + ",src=" + source + ",dst=" + entry.strTargetPath);
+void LogCopyFailure(const char* call, int error, const FileEntry& entry, const std::string& source,
+                    const std::string& destination) {
+    LogFileFailure(call, error);
+    WriteLog(entry.strObjectMd5 + ",src=" + source + ",dst=" + destination);
 }
 
 // The installer's own files may carry the read-only attribute (an archiver restores the one a
@@ -54,9 +56,7 @@ bool RemoveOwnFile(const std::string& path) {
     MakeReplaceable(path);
     if (platform::RemoveFile(path))
         return true;
-    int error = platform::LastError();
-    WriteLog(FormatString("DeleteFile ErrorCode:%d, ErrorDesc:%s, file = %s", error,
-                          platform::SystemErrorText(error).c_str(), path.c_str()));
+    LogFileFailure("DeleteFile", platform::LastError(), ", file = " + path);
     return false;
 }
 
@@ -143,7 +143,7 @@ void WaitForSource(const FileEntry& entry, const std::string& source, bool packe
 void CopyInPlace(const FileEntry& entry, const std::string& source) {
     MakeReplaceable(entry.strTargetPath);
     if (!platform::CopyFileOver(source, entry.strTargetPath)) {
-        LogCopyFailure("CopyFile", entry, source);
+        LogCopyFailure("CopyFile", platform::LastError(), entry, source, entry.strTargetPath);
         FailWith(21);
     }
     CheckDigest(entry, entry.strTargetPath);
@@ -175,8 +175,7 @@ void CopyIntoPlace(const FileEntry& entry, const std::string& source) {
             CopyInPlace(entry, source);
             return;
         }
-        LogFileFailure("CopyFile", error);
-        WriteLog(entry.strObjectMd5 + ",src=" + source + ",dst=" + copy);
+        LogCopyFailure("CopyFile", error, entry, source, copy);
         FailWith(21);
     }
     // The copy keeps the source's attributes; a read-only one would stay so at the target.
@@ -184,7 +183,7 @@ void CopyIntoPlace(const FileEntry& entry, const std::string& source) {
     CheckDigest(entry, copy);
     MakeReplaceable(entry.strTargetPath);
     if (!platform::MoveFileOver(copy, entry.strTargetPath)) {
-        LogCopyFailure("MoveFile", entry, copy);
+        LogCopyFailure("MoveFile", platform::LastError(), entry, copy, entry.strTargetPath);
         platform::RemoveFile(copy);
         FailWith(21);
     }
@@ -243,7 +242,8 @@ unsigned InstallWorker(void*) {
     VerifyManifestSignature();
     if (!platform::CopyFileOver(state.manifestEntry->strIncomingPath,
                                 state.manifestEntry->strTargetPath)) {
-        LogCopyFailure("CopyFile", *state.manifestEntry, state.manifestEntry->strIncomingPath);
+        LogCopyFailure("CopyFile", platform::LastError(), *state.manifestEntry,
+                       state.manifestEntry->strIncomingPath, state.manifestEntry->strTargetPath);
         FailWith(104);
     }
 

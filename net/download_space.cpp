@@ -1,6 +1,7 @@
 #include "net/download_space.h"
 
-#include "net/part_files.h"
+#include "platform/platform.h"
+#include "support/log.h"
 
 #include <algorithm>
 #include <mutex>
@@ -10,6 +11,29 @@
 namespace {
 std::mutex g_mutex;
 std::vector<const SpaceClaim*> g_claims;
+
+// Whether the volume of the destination has room for what is still to be fetched. When the
+// free space cannot be learnt the download goes ahead: a full disk then fails it on writing.
+bool EnoughSpace(const std::string& strWriteFileName, std::int64_t needed,
+                 std::int64_t othersNeed) {
+    std::string folder = strWriteFileName.substr(0, strWriteFileName.find_last_of("/\\") + 1);
+    std::int64_t available = 0;
+    if (needed <= 0 || !platform::FreeDiskSpace(folder.empty() ? "." : folder, available) ||
+        needed + othersNeed <= available)
+        return true;
+    if (othersNeed == 0)
+        WriteLog(FormatString("Not enough free space for %s: %lld bytes to fetch, %lld bytes free.",
+                              strWriteFileName.c_str(), static_cast<long long>(needed),
+                              static_cast<long long>(available)));
+    else
+        WriteLog(FormatString("Not enough free space for %s: %lld bytes to fetch, %lld bytes "
+                              "free, %lld of them still to be written by other downloads.",
+                              strWriteFileName.c_str(), static_cast<long long>(needed),
+                              static_cast<long long>(available),
+                              static_cast<long long>(othersNeed)));
+    return false;
+}
+
 } // namespace
 
 std::int64_t StillNeeded(const SpaceClaim& claim) {

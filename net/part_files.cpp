@@ -16,6 +16,13 @@ bool IsPresent(const std::string& path) {
     return platform::QueryPath(path) == platform::PathKind::File;
 }
 
+// A failed platform file call, with the system's error number and its text.
+void LogSystemError(const std::string& text) {
+    int error = platform::LastError();
+    WriteLog(FormatString("%s ,Error: %d, %s", text.c_str(), error,
+                          platform::SystemErrorText(error).c_str()));
+}
+
 } // namespace
 
 std::int64_t SegmentLength(const HttpSegment& segment) {
@@ -49,13 +56,6 @@ void LogWriteError(const std::string& text, const std::string& path) {
     }
     errno = error;
     LogStreamError(text);
-}
-
-// A failed platform file call, with the system's error number and its text.
-void LogSystemError(const std::string& text) {
-    int error = platform::LastError();
-    WriteLog(FormatString("%s ,Error: %d, %s", text.c_str(), error,
-                          platform::SystemErrorText(error).c_str()));
 }
 
 // How much of the segment an earlier attempt left in the part file; 0 after throwing away a
@@ -115,28 +115,6 @@ bool JoinParts(const std::vector<HttpSegment>& segments, const std::string& strW
         return false;
     }
     return true;
-}
-
-// Whether the volume of the destination has room for what is still to be fetched. When the
-// free space cannot be learnt the download goes ahead: a full disk then fails it on writing.
-bool EnoughSpace(const std::string& strWriteFileName, std::int64_t needed,
-                 std::int64_t othersNeed) {
-    std::string folder = strWriteFileName.substr(0, strWriteFileName.find_last_of("/\\") + 1);
-    std::int64_t available = 0;
-    if (needed <= 0 || !platform::FreeDiskSpace(folder.empty() ? "." : folder, available) ||
-        needed + othersNeed <= available)
-        return true;
-    if (othersNeed == 0)
-        WriteLog(FormatString("Not enough free space for %s: %lld bytes to fetch, %lld bytes free.",
-                              strWriteFileName.c_str(), static_cast<long long>(needed),
-                              static_cast<long long>(available)));
-    else
-        WriteLog(FormatString("Not enough free space for %s: %lld bytes to fetch, %lld bytes "
-                              "free, %lld of them still to be written by other downloads.",
-                              strWriteFileName.c_str(), static_cast<long long>(needed),
-                              static_cast<long long>(available),
-                              static_cast<long long>(othersNeed)));
-    return false;
 }
 
 std::string PartFileName(const std::string& strWriteFileName, int index) {

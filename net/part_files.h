@@ -22,18 +22,12 @@ void LogStreamError(const std::string& text);
 // A failed write to `path`, logged as LogStreamError does, but as a full disk when the volume
 // has next to no room left and the run-time library's error number does not say so.
 void LogWriteError(const std::string& text, const std::string& path);
-// A failed platform file call, logged with the system's error number and its text.
-void LogSystemError(const std::string& text);
 
 // How much of the segment an earlier attempt left in the part file; 0 after throwing away a
 // part that cannot belong to this segment. -1 when such a part cannot be cleared.
 std::int64_t ExistingBytes(const HttpSegment& segment);
 // Appends parts 1.. to part 0 and renames it to the destination; false after a log line.
 bool JoinParts(const std::vector<HttpSegment>& segments, const std::string& strWriteFileName);
-// Whether the volume of the destination has room for `needed` more bytes beside the
-// `othersNeed` bytes that downloads in flight still have to write (net/download_space).
-bool EnoughSpace(const std::string& strWriteFileName, std::int64_t needed,
-                 std::int64_t othersNeed = 0);
 
 std::FILE* GetFilePointer(const std::string& path);
 // Copies the segment's bytes from its part file into the output at the segment's offset; false
