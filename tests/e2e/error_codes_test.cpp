@@ -265,10 +265,7 @@ TEST_F(InstallFixture, SecondCopyIsRefusedWith102WhileTheFirstGoesOn) {
     std::string otherHome = dir_ / "other-home";
     std::filesystem::create_directories(otherHome);
     std::filesystem::create_directory_symlink(InstallDir(), otherHome + "/Felto");
-    ChildOptions viaLink;
-    viaLink.env["HOME"] = otherHome;
-    viaLink.timeoutMs = 30000;
-    ChildResult linked = RunChild({FELTO_INSTALLER_BINARY}, viaLink);
+    ChildResult linked = RunAsPlayer(otherHome, installer_, 30000);
     ASSERT_TRUE(linked.finished);
     EXPECT_EQ(CountOf(linked.stdErr, "error,code:102"), 1) << linked.stdErr;
     // The first copy's log is its own: the second did not start it afresh.

@@ -186,12 +186,7 @@ const PublishedEntry& FaultFixture::Entry(const std::string& relPath) const {
 }
 
 void FaultFixture::LoadTree() {
-    for (const auto& item : fs::recursive_directory_iterator(tree_.root())) {
-        if (item.is_regular_file()) {
-            std::string path = item.path().generic_string().substr(tree_.root().size());
-            server_.SetFile(path, ReadFile(item.path().string()));
-        }
-    }
+    server_.ServeFolder(tree_.root());
 }
 
 void FaultFixture::StartServer() {

@@ -2,6 +2,7 @@
 // limit, either with a complete install that matches the manifest byte for byte, or with the
 // error code the player is shown and the files installed before left as they were.
 
+#include "manifest/install_path.h"
 #include "tests/faults/fault_fixture.h"
 #include "tests/faults/matrix_report.h"
 
@@ -14,6 +15,7 @@
 #include <functional>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace {
@@ -120,6 +122,14 @@ HttpFault FaultOn(const std::string& path) {
     return fault;
 }
 
+// The game with `archiver` as the bytes of every file in the archiver's folder.
+std::vector<GameFile> WithArchiver(std::vector<GameFile> files, const std::string& archiver) {
+    for (GameFile& file : files)
+        if (IsInArchiverFolder(file.path))
+            file.bytes = archiver;
+    return files;
+}
+
 std::vector<GameFile> Without(std::vector<GameFile> files, const std::string& prefix) {
     std::vector<GameFile> kept;
     for (GameFile& file : files)
@@ -181,12 +191,7 @@ int PartFilesOf(FaultMatrix& t, const std::string& relPath) {
 }
 
 std::vector<std::int64_t> RangeStartsOf(FaultMatrix& t, const std::string& relPath) {
-    std::vector<std::int64_t> starts;
-    for (const std::string& request : t.Server().requests())
-        if (HttpTestServer::RequestPath(request) == t.ObjectUrl(relPath))
-            starts.push_back(HttpTestServer::RangeStart(request));
-    std::sort(starts.begin(), starts.end());
-    return starts;
+    return t.Server().RangeStarts(t.ObjectUrl(relPath));
 }
 
 std::vector<FaultRow> Rows() {
@@ -606,9 +611,7 @@ std::vector<FaultRow> Rows() {
             for (int i = 0; i < 1600; ++i) // 100 MiB that pack small
                 large += block + std::to_string(i);
             std::vector<GameFile> game;
-            for (GameFile file : t.NewGame()) {
-                if (file.path.compare(0, 10, "plantform/") == 0)
-                    file.bytes = archiver;
+            for (GameFile file : WithArchiver(t.NewGame(), archiver)) {
                 if (file.path == "launcher/packed.dll")
                     file.bytes = large;
                 game.push_back(file);
@@ -678,9 +681,7 @@ std::vector<FaultRow> Rows() {
                 "  sleep 0.05\ndone\nexec 7z \"$@\" >/dev/null\n";
             const std::string unpacked = t.Find(t.NewGame(), "launcher/packed.dll").bytes;
             auto withArchiver = [&](std::vector<GameFile> game) {
-                for (GameFile& file : game)
-                    if (file.path.compare(0, 10, "plantform/") == 0)
-                        file.bytes = archiver;
+                game = WithArchiver(std::move(game), archiver);
                 // Listed unpacked, with the bytes that the packed entry unpacks to.
                 game.push_back({"launcher/packed-plain.dll", unpacked, false});
                 return game;
@@ -935,11 +936,7 @@ std::vector<FaultRow> Rows() {
             Outcome outcome;
             for (const std::string& script : {paused, late}) {
                 SCOPED_TRACE(script == paused ? "paused" : "late");
-                std::vector<GameFile> withScript = game;
-                for (GameFile& file : withScript)
-                    if (file.path.compare(0, 10, "plantform/") == 0)
-                        file.bytes = t.ArchiverRunning(script);
-                t.Publish(withScript);
+                t.Publish(WithArchiver(game, t.ArchiverRunning(script)));
                 outcome = t.Run();
                 EXPECT_EQ(outcome.code, 0) << outcome.log;
                 EXPECT_TRUE(ReadFile(t.Installed("launcher/packed.dll")) == large);
@@ -1050,6 +1047,9 @@ std::vector<FaultRow> ParallelRows() {
         row.installer = FELTO_PARALLEL_INSTALLER_BINARY;
         rows.push_back(std::move(row));
     }
+    // A renamed row must not drop out of the parallel matrix without a word.
+    if (rows.size() != downloads.size())
+        throw std::logic_error("a parallel row names no row of the fault matrix");
     return rows;
 }
 

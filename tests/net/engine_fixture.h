@@ -52,12 +52,7 @@ class EngineTest : public ::testing::Test {
 
     // Range starts of the requests for one path, in ascending order.
     std::vector<std::int64_t> RangeStarts(const std::string& path) {
-        std::vector<std::int64_t> starts;
-        for (const std::string& request : server_.requests())
-            if (HttpTestServer::RequestPath(request) == path)
-                starts.push_back(HttpTestServer::RangeStart(request));
-        std::sort(starts.begin(), starts.end());
-        return starts;
+        return server_.RangeStarts(path);
     }
 
     TempDir dir_;

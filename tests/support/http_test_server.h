@@ -29,7 +29,6 @@ struct HttpFault {
     bool ignoreRange = false;    // 200 with the whole file, whatever Range asked
     std::int64_t rangeShift = 0; // 206 that starts this many bytes after the asked start
     bool omitContentLength = false;
-    std::size_t headerPadding = 0;  // an extra header field that makes the head this much longer
     std::size_t headLength = 0;     // an extra header field that makes the head this long in all
     std::string contentEncoding;    // sent as Content-Encoding; the body is sent as it is
     bool chunked = false;           // Transfer-Encoding: chunked, no Content-Length, one chunk
@@ -80,6 +79,10 @@ class HttpTestServer {
     // Helpers for looking at a recorded request.
     static std::string RequestPath(const std::string& request); // "/dir/file"
     static std::int64_t RangeStart(const std::string& request); // -1 without Range
+    // The Range starts of the requests for `path` so far, in ascending order.
+    std::vector<std::int64_t> RangeStarts(const std::string& path) const;
+    // Serves every file below `root` under its path from there ("/microclient/...").
+    void ServeFolder(const std::string& root);
 
   private:
     struct Connection {

@@ -1,6 +1,7 @@
 #include "tests/support/http_test_server.h"
 
 #include "net/http_header.h"
+#include "tests/support/temp_dir.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -181,6 +183,23 @@ std::int64_t HttpTestServer::RangeStart(const std::string& request) {
     if (!FindField(request, "Range", value) || !ParseRange(value, start, end))
         return -1;
     return start;
+}
+
+std::vector<std::int64_t> HttpTestServer::RangeStarts(const std::string& path) const {
+    std::vector<std::int64_t> starts;
+    for (const std::string& request : requests())
+        if (RequestPath(request) == path)
+            starts.push_back(RangeStart(request));
+    std::sort(starts.begin(), starts.end());
+    return starts;
+}
+
+void HttpTestServer::ServeFolder(const std::string& root) {
+    for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
+        if (item.is_regular_file())
+            SetFile("/" + std::filesystem::relative(item.path(), root).generic_string(),
+                    ReadFile(item.path().string()));
+    }
 }
 
 bool HttpTestServer::stopping() const {
@@ -401,8 +420,6 @@ void HttpTestServer::Serve(Connection* connection) {
                 response += "Content-Encoding: " + fault.contentEncoding + "\r\n";
             if (fault.chunked)
                 response += "Transfer-Encoding: chunked\r\n";
-            if (fault.headerPadding > 0)
-                response += "X-Padding: " + std::string(fault.headerPadding, 'x') + "\r\n";
             const std::string end = "Connection: close\r\n\r\n";
             const std::size_t field = std::string("X-Padding: \r\n").size();
             if (fault.headLength >= response.size() + field + end.size())

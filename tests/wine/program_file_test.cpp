@@ -351,13 +351,6 @@ INSTANTIATE_TEST_SUITE_P(Builds, ProgramImportsTest,
                              return info.param.progressWindow ? "WithProgressWindow" : "Default";
                          });
 
-std::string Utf16(const std::string& ascii) {
-    std::string wide;
-    for (char c : ascii)
-        wide += std::string{c, '\0'};
-    return wide;
-}
-
 TEST(ProgramFileTest, SaysWhatItIsInItsVersionResource) {
     if (WindowsBuildDir().empty())
         GTEST_SKIP() << "FELTO_WIN_BUILD_DIR is not set: no Windows build to examine";
@@ -367,7 +360,7 @@ TEST(ProgramFileTest, SaysWhatItIsInItsVersionResource) {
     EXPECT_NE(bytes.find(std::string("\xbd\x04\xef\xfe", 4)), std::string::npos);
     for (const char* text :
          {"ProductName", "FeltoInstaller", "FileDescription", "FileVersion", "CompanyName"})
-        EXPECT_NE(bytes.find(Utf16(text)), std::string::npos) << text;
+        EXPECT_NE(bytes.find(FromUtf8(text, "UTF-16LE")), std::string::npos) << text;
 }
 
 int RunTool(const std::vector<std::string>& argv, const std::string& folder) {

@@ -42,23 +42,6 @@ class ProgressWindowTest : public WineTest, public ::testing::WithParamInterface
     std::string Felto() { return Wine().DriveD() + "/Felto"; }
     std::string Log() { return ReadFile(Felto() + "/FeltoInstaller.log"); }
 
-    // Serves the published tree from memory, so that one object's body can be paced.
-    void ServeTree(const std::string& root) {
-        for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
-            if (item.is_regular_file())
-                server_.SetFile("/" + std::filesystem::relative(item.path(), root).string(),
-                                ReadFile(item.path()));
-        }
-    }
-
-    std::vector<std::int64_t> RangeStarts(const std::string& path) {
-        std::vector<std::int64_t> starts;
-        for (const std::string& request : server_.requests())
-            if (HttpTestServer::RequestPath(request) == path)
-                starts.push_back(HttpTestServer::RangeStart(request));
-        return starts;
-    }
-
     HttpTestServer server_;
 };
 
@@ -80,7 +63,8 @@ TEST_P(ProgressWindowTest, ShowsTheRunAndACancelKeepsWhatWasFetchedForTheNextRun
         if (entry.relPath == "data/big.pak")
             bigPath = "/" + entry.urlPath;
     ASSERT_FALSE(bigPath.empty());
-    ServeTree(www.path());
+    // Served from memory, so that one object's body can be paced.
+    server_.ServeFolder(www.path());
     // About 100 KB/s, and never more than the first kStalledAt bytes: the bar is seen moving,
     // and the cancel always meets the object unfinished, however slow the machine.
     HttpFault pace;
@@ -159,7 +143,7 @@ TEST_P(ProgressWindowTest, ShowsTheRunAndACancelKeepsWhatWasFetchedForTheNextRun
     EXPECT_TRUE(ReadFile(Felto() + "/data/big.pak") == big) << "the resumed file differs";
     // The size probe asks from the start and reads only the head; the body comes from where
     // the part file ends.
-    EXPECT_EQ(RangeStarts(bigPath), (std::vector<std::int64_t>{0, kept}));
+    EXPECT_EQ(server_.RangeStarts(bigPath), (std::vector<std::int64_t>{0, kept}));
     std::string mark = Felto() + "/game-started.mark";
     EXPECT_TRUE(WaitUntil(60000, [&] { return FileExists(mark); })) << "the game was not started";
     all.clear();

@@ -143,10 +143,9 @@ std::vector<ListedObject> CheckManifests(const ServerAddress& server, const fs::
         }
         const ManifestVerdict verdict = JudgeManifest(copy);
         if (!verdict.good()) {
-            report.Fail(name + ": " + verdict.Problem(),
-                        verdict.compressed
-                            ? "turn compression off for the published tree (.js files included)"
-                            : "publish again with felto-publish");
+            report.Fail(name + ": " + verdict.Problem(), verdict.compressed
+                                                             ? kCompressionOffAdvice
+                                                             : "publish again with felto-publish");
             continue;
         }
         if (key && !CheckSignature(server, *key, urlPath, name, work, report))
@@ -155,8 +154,7 @@ std::vector<ListedObject> CheckManifests(const ServerAddress& server, const fs::
                               " files, size header true");
         for (const FileEntry& entry : verdict.entries) {
             objects[entry.strUrl].url = entry.strUrl;
-            // Read with an empty install folder, the target is "/" and the relative path.
-            const std::string warning = WindowsPathWarning(entry.strTargetPath.substr(1));
+            const std::string warning = WindowsPathWarning(entry.strRelativePath);
             if (!warning.empty())
                 report.Line("WARN", name + ": " + warning);
         }

@@ -1,8 +1,7 @@
 #include "manifest_check.h"
 
+#include "file_io.h"
 #include "manifest/manifest_file.h"
-
-#include <fstream>
 
 namespace publish {
 
@@ -11,9 +10,10 @@ ManifestVerdict JudgeManifest(const std::string& path) {
     FileEntry manifest;
     manifest.strIncomingPath = path;
     verdict.sizeHeaderTrue = CheckSizeHeader(manifest);
-    std::ifstream file(path, std::ios::binary);
-    char magic[2] = {};
-    verdict.compressed = file.read(magic, 2) && magic[0] == '\x1f' && magic[1] == '\x8b';
+    // Gzip data never has a true size header: only then is the file read again to say why.
+    std::string bytes;
+    verdict.compressed = !verdict.sizeHeaderTrue && ReadWholeFile(path, bytes) &&
+                         JudgeSizeHeader(bytes).fault == SizeHeaderVerdict::Fault::Gzip;
     verdict.readCode = ReadManifestFile(path, std::string(), verdict.entries);
     return verdict;
 }

@@ -89,7 +89,7 @@ Refusal ExplainRefusal(const HeadAnswer& answer) {
                 "the installer follows no redirect: serve the files at this URL itself"};
     case HeadRefusal::Compressed:
         return {"compressed by the server (Content-Encoding: " + head.contentEncoding + ")",
-                "turn compression off for the published tree (.js files included)"};
+                kCompressionOffAdvice};
     case HeadRefusal::Chunked:
         return {head.hasContentLength ? "sent chunked" : "sent chunked without Content-Length",
                 "serve the files with Content-Length: no chunked transfer, compression or filter"};

@@ -21,6 +21,10 @@ bool ParseServerUrl(const std::string& url, ServerAddress& address, std::string&
 // Points the engine at the server's port for the rest of the run.
 void UseServerPort(const ServerAddress& address);
 
+// What to do about a server that compresses what it passes on, the manifests included.
+constexpr const char* kCompressionOffAdvice =
+    "turn compression off for the published tree (.js files included)";
+
 struct HeadAnswer {
     bool connected = false;
     bool accepted = false; // the engine takes the answer as file data
