@@ -77,6 +77,20 @@ class PublishedGame : public ::testing::Test {
 };
 
 // The game behind a server of one kind, skipped where that kind cannot run.
+// The manifest lists names in code page 936, the Windows installer's; the installer here turns
+// them back into this system's UTF-8, so the game has the same names on both.
+TEST_F(PublishedGame, ChineseNamesAreListedInCodePage936AndInstalledUnderTheirOwn) {
+    PutFile(game, "设置/配置.txt", "settings");
+    Publish();
+    EXPECT_NE(ReadFile(ManifestPath(www)).find("\t\xc9\xe8\xd6\xc3/\xc5\xe4\xd6\xc3.txt\t"),
+              std::string::npos);
+    std::unique_ptr<WebServer> server = MakeWebServer(WebServerKind::Nginx);
+    ASSERT_TRUE(server->Start(www, 80)) << server->ErrorLog();
+    RunInstaller();
+    ExpectGameInstalled();
+    EXPECT_FALSE(fs::exists(home + "/Felto/\xc9\xe8\xd6\xc3"));
+}
+
 template <typename Kind, std::string (*whyCannotRun)(Kind)>
 class PublishedGameOn : public PublishedGame, public ::testing::WithParamInterface<Kind> {
   protected:

@@ -23,6 +23,7 @@ ChildResult RunToEnd(const std::vector<std::string>& argv) {
 } // namespace
 
 void PutFirstRelease(const std::string& game) {
+    PutFile(game, "plantform/x86/7z.exe", "archiver");
     PutFile(game, "plantform/x64/7z.exe", "archiver");
     PutFile(game, "Felto.exe", MakeBytes(1000, 1));
     PutFile(game, "data/level.pak", MakeBytes(5000, 2));

@@ -3,6 +3,7 @@
 #include "tests/publish/publish_helpers.h"
 #include "tests/support/manifest_signing.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_checks.h"
 
 #include <filesystem>
 #include <functional>
@@ -20,6 +21,7 @@ struct BadInput {
     const char* reason;            // part of the message
     const char* output = "www";    // below the test's folder
     const char* signKey = nullptr; // --sign-key, below the test's folder
+    std::vector<std::string> options = {};
 };
 
 // Test names stay readable and the same from run to run.
@@ -40,6 +42,7 @@ TEST_P(PublishRefusal, NamesTheProblemAndWritesNothing) {
     std::vector<std::string> args = {"--input", game, "--output", output};
     if (GetParam().signKey)
         args.insert(args.end(), {"--sign-key", temp / GetParam().signKey});
+    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
     ChildResult run = RunPublisher(args);
     EXPECT_EQ(run.exitStatus, 3) << run.stdErr;
     EXPECT_NE(run.stdErr.find("refused"), std::string::npos) << run.stdErr;
@@ -98,6 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
                      PutFile(g, "data/README.txt", "y");
                  },
                  "ignores case"},
+        BadInput{"NameCodePage936CannotHold", PutsFile("data/\xf0\x9f\x8e\xae.txt"),
+                 "data/\xf0\x9f\x8e\xae.txt: a name code page 936 cannot hold"},
+        BadInput{"NameThatIsNoUtf8", PutsFile("data/\xc9\xe8.txt"),
+                 "data/\xc9\xe8.txt: a name code page 936 cannot hold"},
         BadInput{"DeviceName", PutsFile("sub/Con.txt"),
                  "sub/Con.txt: a name Windows keeps for a device"},
         BadInput{"InstallersOwnFile", PutsFile("incoming/x.dat"),
@@ -111,12 +118,50 @@ INSTANTIATE_TEST_SUITE_P(
                  "inside the game folder", "game/www"},
         BadInput{"SignKeyMissing", [](const std::string&, const std::string&) {},
                  "outside/key.pem: cannot read", "www", "outside/key.pem"},
+        BadInput{"NoLauncher",
+                 [](const std::string& g, const std::string&) { fs::remove(g + "/Felto.exe"); },
+                 "game: Felto.exe is missing: the installer puts its desktop shortcut on it"},
+        BadInput{"PackedWithoutArchivers",
+                 PutsFile("data/level.pak"),
+                 "game: plantform/x86/7z.exe is missing, and 1 file is delivered packed: "
+                 "installs on 32-bit Windows would end with error 21 at unpacking; add it",
+                 "www",
+                 nullptr,
+                 {"--pack", "*.pak"}},
+        BadInput{"PackedWithoutThe64BitArchiver",
+                 [](const std::string& g, const std::string&) {
+                     PutFile(g, "plantform/x86/7z.exe", "x");
+                     PutFile(g, "data/level.pak", "abc");
+                 },
+                 "game: plantform/x64/7z.exe is missing, and 2 files are delivered packed",
+                 "www",
+                 nullptr,
+                 {"--pack-over", "2"}},
         BadInput{"SignKeyThatIsAPublicKey",
                  [](const std::string&, const std::string& o) {
                      PutFile(o, "key.pem", ReadFile(TestPublicKeyPath()));
                  },
                  "key.pem: not an ECDSA P-256 private key", "www", "outside/key.pem"}),
     [](const ::testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
+
+// A tree meant to be incomplete (a test server, a game started some other way) is published when
+// the studio says so, with what it lacks still said; packing nothing needs no archiver.
+TEST(PublishIncompleteGame, IsPublishedWhenAskedOrWhenNothingIsPacked) {
+    TempDir temp;
+    const std::string game = temp / "game", output = temp / "www";
+    PutFile(game, "data/level.pak", "level");
+    ChildResult run = RunPublisher(
+        {"--input", game, "--output", output, "--pack", "*.pak", "--allow-incomplete"});
+    EXPECT_EQ(run.exitStatus, 0) << run.stdErr;
+    EXPECT_NE(run.stdErr.find("warning: " + game + ": Felto.exe is missing"), std::string::npos)
+        << run.stdErr;
+    EXPECT_EQ(CountOf(run.stdErr, " is missing"), 3) << run.stdErr;
+
+    PutFile(game, "Felto.exe", "launcher");
+    run = RunPublisher({"--input", game, "--output", output, "--pack", "*.dat"});
+    EXPECT_EQ(run.exitStatus, 0) << run.stdErr;
+    EXPECT_EQ(run.stdErr.find("missing"), std::string::npos) << run.stdErr;
+}
 
 TEST(PublishRefusalOfARepublish, LeavesThePublishedTreeAsItWas) {
     TempDir temp;
@@ -166,8 +211,7 @@ TEST(PublishCommandLine, MistakesAreReportedWithTheUsage) {
 TEST(PublishArchiverFailure, LeavesNoManifestNamingAMissingObject) {
     TempDir temp;
     const std::string game = temp / "game", output = temp / "www";
-    PutFile(game, "Felto.exe", "v1");
-    PutFile(game, "data/level.pak", MakeBytes(2000, 1));
+    PutFirstRelease(game);
 
     ChildResult failed = RunPublisher(
         {"--input", game, "--output", output, "--pack", "*.pak", "--7z", "/bin/false"});

@@ -1,6 +1,8 @@
 #include "publish.h"
 
+#include "code_page.h"
 #include "file_io.h"
+#include "game_layout.h"
 #include "manifest/install_path.h"
 #include "manifest/manifest_file.h"
 #include "manifest_text.h"
@@ -68,8 +70,14 @@ bool CheckTree(const fs::path& given, Tree& tree, std::vector<std::string>& prob
     for (const std::string& problem : scan.problems)
         problems.push_back(given.string() + ": " + problem);
     const std::size_t urlLength = ObjectUrl(std::string(32, '0')).size();
-    for (const SourceFile& file : scan.files) {
-        ManifestLine line{std::string(urlLength, 'u'), file.relPath, std::string(32, '0')};
+    for (SourceFile& file : scan.files) {
+        if (!ToCodePage936(file.relPath, file.listedPath)) {
+            problems.push_back(given.string() + ": " + Printable(file.relPath) +
+                               ": a name code page 936 cannot hold, the code page the Windows "
+                               "installer reads the manifest's names in");
+            continue;
+        }
+        ManifestLine line{std::string(urlLength, 'u'), file.listedPath, std::string(32, '0')};
         if (LineLength(line) > static_cast<std::size_t>(kManifestLineLimit))
             problems.push_back(given.string() + ": " + Printable(file.relPath) +
                                ": path too long; the installer reads manifest lines of at most " +
@@ -137,12 +145,32 @@ StoreObjects(const PublishOptions& options, const std::vector<Tree*>& trees, Obj
             const std::string url = ShouldPack(options, file.relPath, digest.size)
                                         ? store.PackedObject(file.path, digest)
                                         : store.PlainObject(file.path, digest);
-            lines.back().push_back({url, file.relPath, digest.md5});
+            lines.back().push_back({url, file.listedPath, digest.md5});
             ++doneFiles;
             doneBytes += digest.size;
         }
     }
     return lines;
+}
+
+// The launcher and, when anything is packed, both archivers: refused without them unless the
+// studio says the tree is meant to be incomplete.
+void CheckGameParts(const PublishOptions& options, const fs::path& given, const Tree& tree,
+                    std::vector<std::string>& problems) {
+    std::vector<std::string> relPaths;
+    std::size_t packed = 0;
+    for (const SourceFile& file : tree.files) {
+        relPaths.push_back(file.relPath);
+        packed += ShouldPack(options, file.relPath, file.size) ? 1 : 0;
+    }
+    for (const std::string& missing : MissingGameParts(relPaths, packed)) {
+        if (options.allowIncomplete)
+            Say("warning: " + given.string() + ": " + missing);
+        else
+            problems.push_back(given.string() + ": " + missing +
+                               "; add it (see README: What a game folder holds), or publish with "
+                               "--allow-incomplete");
+    }
 }
 
 ExitStatus Refuse(const std::vector<std::string>& problems) {
@@ -158,9 +186,10 @@ ExitStatus Publish(const PublishOptions& options) {
     std::vector<std::string> problems;
     Tree trees[2];
     const bool twoTrees = !options.inputX64.empty();
-    CheckTree(options.input, trees[0], problems);
-    if (twoTrees)
-        CheckTree(options.inputX64, trees[1], problems);
+    if (CheckTree(options.input, trees[0], problems))
+        CheckGameParts(options, options.input, trees[0], problems);
+    if (twoTrees && CheckTree(options.inputX64, trees[1], problems))
+        CheckGameParts(options, options.inputX64, trees[1], problems);
 
     std::error_code ec;
     const fs::path output = fs::weakly_canonical(fs::absolute(options.output), ec);

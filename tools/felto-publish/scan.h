@@ -12,6 +12,7 @@ struct SourceFile {
     std::string relPath;        // below the game folder, "/"-separated
     std::filesystem::path path; // where its bytes are read (a link's target already resolved)
     std::uintmax_t size = 0;
+    std::string listedPath; // relPath as the manifest lists it (code page 936)
 };
 
 struct ScanResult {
