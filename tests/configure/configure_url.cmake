@@ -1,10 +1,13 @@
 # Configures the project afresh in SCRATCH with FELTO_SERVER_URL=URL (and FELTO_SERVER_PORT=PORT
-# when given) and fails unless the configure ends as EXPECT_STATUS says ("ok" or "refused") and
+# when given, and FELTO_RELEASE_KEY=KEY) and fails unless the configure ends as EXPECT_STATUS says ("ok" or "refused") and
 # its output matches the regular expression EXPECT.
 file(REMOVE_RECURSE "${SCRATCH}")
 set(args -S "${SOURCE}" -B "${SCRATCH}" -DFELTO_BUILD_TESTS=OFF "-DFELTO_SERVER_URL=${URL}")
 if(DEFINED PORT)
   list(APPEND args "-DFELTO_SERVER_PORT=${PORT}")
+endif()
+if(DEFINED KEY)
+  list(APPEND args "-DFELTO_RELEASE_KEY=${KEY}")
 endif()
 execute_process(COMMAND "${CMAKE_COMMAND}" ${args} RESULT_VARIABLE status OUTPUT_VARIABLE out
   ERROR_VARIABLE err TIMEOUT 120)

@@ -11,6 +11,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kPublisher[] = FELTO_BINARY_DIR "/tools/felto-publish/felto-publish";
+const char kKeyedPublisher[] = FELTO_BINARY_DIR "/tools/felto-publish/felto-publish-test-key";
 
 ChildResult RunToEnd(const std::vector<std::string>& argv) {
     ChildOptions options;
@@ -32,6 +33,12 @@ void PutFirstRelease(const std::string& game) {
 
 ChildResult RunPublisher(const std::vector<std::string>& args) {
     std::vector<std::string> argv{kPublisher};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunToEnd(argv);
+}
+
+ChildResult RunKeyedPublisher(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{kKeyedPublisher};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunToEnd(argv);
 }

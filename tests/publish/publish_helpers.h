@@ -8,6 +8,8 @@
 #include <vector>
 
 ChildResult RunPublisher(const std::vector<std::string>& args);
+// felto-publish built with the tests' release key (tests/data/test-release-key.public.pem).
+ChildResult RunKeyedPublisher(const std::vector<std::string>& args);
 // felto-publish with its standard output in the result's stdErr, after its standard error.
 ChildResult RunPublisherCapturingOutput(const std::vector<std::string>& args);
 

@@ -163,6 +163,50 @@ TEST(PublishIncompleteGame, IsPublishedWhenAskedOrWhenNothingIsPacked) {
     EXPECT_EQ(run.stdErr.find("missing"), std::string::npos) << run.stdErr;
 }
 
+// Signing for installers built with the release key: the key named by its fingerprint, another
+// key refused unless asked for, and a signed tree never republished without a signature.
+TEST(PublishSigning, TakesOnlyTheBuildsKeyAndNeverLeavesAStaleSignature) {
+    TempDir temp;
+    const std::string game = temp / "game", output = temp / "www", other = temp / "other.pem";
+    PutFile(game, "Felto.exe", "v1");
+    ChildResult made =
+        RunChild({"openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other},
+                 ChildOptions{});
+    ASSERT_EQ(made.exitStatus, 0) << made.stdErr;
+
+    ChildResult run = RunKeyedPublisher({"--input", game, "--output", output, "--sign-key", other});
+    EXPECT_EQ(run.exitStatus, 3) << run.stdErr;
+    const std::string said = " is not the release key this felto-publish was built with (key ";
+    const std::size_t at = run.stdErr.find(said);
+    ASSERT_NE(at, std::string::npos) << run.stdErr;
+    const std::string builtKey = run.stdErr.substr(at + said.size() - 4, 20);
+    EXPECT_NE(run.stdErr.find("felto-publish: signing with key "), std::string::npos);
+    EXPECT_EQ(run.stdErr.find("signing with " + builtKey), std::string::npos) << run.stdErr;
+    EXPECT_FALSE(FileExists(output));
+
+    run = RunKeyedPublisher(
+        {"--input", game, "--output", output, "--sign-key", other, "--key-mismatch-ok"});
+    EXPECT_EQ(run.exitStatus, 0) << run.stdErr;
+    EXPECT_NE(run.stdErr.find("warning: key "), std::string::npos) << run.stdErr;
+
+    run = RunKeyedPublisher(
+        {"--input", game, "--output", output, "--sign-key", TestPrivateKeyPath()});
+    EXPECT_EQ(run.exitStatus, 0) << run.stdErr;
+    EXPECT_NE(run.stdErr.find("felto-publish: signing with " + builtKey + "\n"), std::string::npos)
+        << builtKey << "\n"
+        << run.stdErr;
+    EXPECT_EQ(run.stdErr.find("warning"), std::string::npos) << run.stdErr;
+
+    const std::string manifest = ReadFile(ManifestPath(output));
+    PutFile(game, "Felto.exe", "v2");
+    run = RunPublisher({"--input", game, "--output", output});
+    EXPECT_EQ(run.exitStatus, 3) << run.stdErr;
+    EXPECT_NE(run.stdErr.find("launcher_manifest_x64.js.sig: the tree is signed"),
+              std::string::npos)
+        << run.stdErr;
+    EXPECT_EQ(ReadFile(ManifestPath(output)), manifest);
+}
+
 TEST(PublishRefusalOfARepublish, LeavesThePublishedTreeAsItWas) {
     TempDir temp;
     const std::string game = temp / "game", output = temp / "www";

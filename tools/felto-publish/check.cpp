@@ -82,7 +82,8 @@ bool CheckSignature(const ServerAddress& server, const SigningKey& key, const st
     const std::string copy = (work / signatureName).string();
     if (!FetchFile(server, urlPath + ".sig", copy).downloaded) {
         report.Fail(signatureName + ": not on the server (players see error 106)",
-                    "publish with --sign-key");
+                    "upload " + signatureName + " from the published tree beside its manifest (" +
+                        "felto-publish --sign-key writes it)");
         return false;
     }
     std::string manifest, signature, head, der;

@@ -20,6 +20,7 @@ struct PublishOptions {
     std::optional<std::uint64_t> expiresInDays; // signatures expire this many days from now
     bool quiet = false;
     bool allowIncomplete = false; // publish without the launcher or the archivers packing needs
+    bool keyMismatchOk = false;   // sign with a key other than the build's release key
 };
 
 enum class ParseResult { Run, Help, Error };

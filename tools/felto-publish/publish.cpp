@@ -208,8 +208,25 @@ ExitStatus Publish(const PublishOptions& options) {
     if (!options.signKey.empty()) {
         try {
             signingKey = SigningKey::ReadPrivate(options.signKey);
+            Say("signing with " + signingKey->Fingerprint());
+            const std::string mismatch = KeyMismatch(*signingKey);
+            if (!mismatch.empty() && options.keyMismatchOk)
+                Say("warning: " + mismatch);
+            else if (!mismatch.empty())
+                problems.push_back(options.signKey.string() + ": " + mismatch);
         } catch (const PublishError& e) {
             problems.push_back(e.what());
+        }
+    } else if (!ec) {
+        // New manifests beside the signatures of older ones fail every keyed installer.
+        for (const char* name : kManifestNames) {
+            const fs::path signature = output / "microclient" / "download" / SignatureName(name);
+            if (fs::exists(signature, ec))
+                problems.push_back(signature.string() +
+                                   ": the tree is signed, and a manifest published without "
+                                   "--sign-key beside this signature would be refused by every "
+                                   "installer built with the release key (error 106); publish "
+                                   "with --sign-key, or remove the .sig files to publish unsigned");
         }
     }
     if (!problems.empty())
