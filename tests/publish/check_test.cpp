@@ -126,7 +126,10 @@ TEST_F(Check, ASampleAlwaysHoldsTheLargestObject) {
 
 TEST_F(Check, ChecksSignaturesAsAnInstallerWithTheReleaseKeyWould) {
     const std::vector<std::string> withKey{"--release-key", TestPublicKeyPath()};
-    ExpectCheckSays(withKey, 1, "FAIL  launcher_manifest.js.sig: not on the server");
+    ExpectCheckSays(withKey, 1,
+                    "FAIL  launcher_manifest.js.sig: not on the server (players see error 106); "
+                    "fix: upload launcher_manifest.js.sig from the published tree beside its "
+                    "manifest");
 
     // The server sends what was signed last.
     const std::string download = "microclient/download/";

@@ -116,6 +116,16 @@ TEST_P(InstallPublished, InstallsEverythingThenFetchesOnlyTheChangedFile) {
     EXPECT_NE(check.stdErr.find("6 of 6 objects present, 6 of 6 fetched with their digest"),
               std::string::npos)
         << check.stdErr;
+    // The publisher's own files at the tree's root are not for anyone to read.
+    for (const char* own : {".felto-packed-objects", ".felto-publish.lock"}) {
+        ASSERT_TRUE(fs::exists(www + "/" + own)) << own;
+        const ChildResult get = RunChild({"/bin/sh", "-c",
+                                          "exec curl -s --max-time 20 -o /dev/null -w "
+                                          "'%{http_code}' \"$0\" >&2",
+                                          std::string("http://127.0.0.1/") + own},
+                                         ChildOptions{});
+        EXPECT_TRUE(get.stdErr == "403" || get.stdErr == "404") << own << ": " << get.stdErr;
+    }
 
     const std::string first = RunInstaller();
     ExpectGameInstalled();
