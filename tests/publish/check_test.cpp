@@ -96,6 +96,13 @@ TEST_F(Check, PassesAServerThatServesTheTreeAsPublished) {
     EXPECT_NE(check.stdErr.find("info  largest object " + large + ": 609601 bytes in "),
               std::string::npos)
         << check.stdErr;
+    // The test server's port is not the one this build's installer asks.
+    EXPECT_NE(check.stdErr.find("info  this build's installer asks http://127.0.0.1 on port 80, "
+                                "not this server; an installer for this one is built with "
+                                "-DFELTO_SERVER_URL=http://127.0.0.1:" +
+                                std::to_string(server.port()) + "\n"),
+              std::string::npos)
+        << check.stdErr;
     // The installer's requests, absolute target and all.
     bool sawSegment = false;
     for (const std::string& request : server.requests()) {
