@@ -161,6 +161,23 @@ TEST(PublishIncompleteGame, IsPublishedWhenAskedOrWhenNothingIsPacked) {
     run = RunPublisher({"--input", game, "--output", output, "--pack", "*.dat"});
     EXPECT_EQ(run.exitStatus, 0) << run.stdErr;
     EXPECT_EQ(run.stdErr.find("missing"), std::string::npos) << run.stdErr;
+
+    // Apart, each architecture's tree needs only the archiver its Windows runs.
+    const std::string x64 = temp / "x64";
+    PutFile(game, "plantform/x86/7z.exe", "32-bit archiver");
+    PutFile(x64, "plantform/x64/7z.exe", "64-bit archiver");
+    PutFile(x64, "Felto.exe", "launcher");
+    PutFile(x64, "data/level.pak", "level");
+    run =
+        RunPublisher({"--input", game, "--input-x64", x64, "--output", output, "--pack", "*.pak"});
+    EXPECT_EQ(run.exitStatus, 0) << run.stdErr;
+    fs::remove(x64 + "/plantform/x64/7z.exe");
+    run =
+        RunPublisher({"--input", game, "--input-x64", x64, "--output", output, "--pack", "*.pak"});
+    EXPECT_EQ(run.exitStatus, 3) << run.stdErr;
+    EXPECT_NE(run.stdErr.find(x64 + ": plantform/x64/7z.exe is missing"), std::string::npos)
+        << run.stdErr;
+    EXPECT_EQ(CountOf(run.stdErr, " is missing"), 1) << run.stdErr;
 }
 
 // Signing for installers built with the release key: the key named by its fingerprint, another

@@ -161,7 +161,9 @@ std::vector<ListedObject> CheckManifests(const ServerAddress& server, const fs::
             relPaths.push_back(entry.strRelativePath);
             packed += entry.strObjectMd5 != entry.strManifestMd5 ? 1 : 0;
         }
-        for (const std::string& missing : MissingGameParts(relPaths, packed))
+        const InstalledOn on =
+            urlPath == strManifestUrlX64 ? InstalledOn::Windows64 : InstalledOn::Windows32;
+        for (const std::string& missing : MissingGameParts(relPaths, packed, on))
             report.Fail(name + ": " + missing,
                         "publish the whole game (README: What a game folder holds)");
         for (const FileEntry& entry : verdict.entries) {

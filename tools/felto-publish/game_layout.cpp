@@ -11,14 +11,15 @@ namespace {
 struct Archiver {
     const char* path;
     const char* windows;
+    InstalledOn only;
 };
-constexpr Archiver kArchivers[] = {{"plantform/x86/7z.exe", "32-bit"},
-                                   {"plantform/x64/7z.exe", "64-bit"}};
+constexpr Archiver kArchivers[] = {{"plantform/x86/7z.exe", "32-bit", InstalledOn::Windows32},
+                                   {"plantform/x64/7z.exe", "64-bit", InstalledOn::Windows64}};
 
 } // namespace
 
 std::vector<std::string> MissingGameParts(const std::vector<std::string>& relPaths,
-                                          std::size_t packed) {
+                                          std::size_t packed, InstalledOn on) {
     const auto listed = [&](const char* path) {
         return std::any_of(relPaths.begin(), relPaths.end(), [&](const std::string& relPath) {
             return InstallPathKey(relPath) == InstallPathKey(path);
@@ -31,7 +32,7 @@ std::vector<std::string> MissingGameParts(const std::vector<std::string>& relPat
     if (packed == 0)
         return missing;
     for (const Archiver& archiver : kArchivers) {
-        if (!listed(archiver.path))
+        if ((on == InstalledOn::Both || on == archiver.only) && !listed(archiver.path))
             missing.push_back(std::string(archiver.path) + " is missing, and " +
                               std::to_string(packed) + (packed == 1 ? " file is" : " files are") +
                               " delivered packed: installs on " + archiver.windows +

@@ -156,14 +156,14 @@ StoreObjects(const PublishOptions& options, const std::vector<Tree*>& trees, Obj
 // The launcher and, when anything is packed, both archivers: refused without them unless the
 // studio says the tree is meant to be incomplete.
 void CheckGameParts(const PublishOptions& options, const fs::path& given, const Tree& tree,
-                    std::vector<std::string>& problems) {
+                    InstalledOn on, std::vector<std::string>& problems) {
     std::vector<std::string> relPaths;
     std::size_t packed = 0;
     for (const SourceFile& file : tree.files) {
         relPaths.push_back(file.relPath);
         packed += ShouldPack(options, file.relPath, file.size) ? 1 : 0;
     }
-    for (const std::string& missing : MissingGameParts(relPaths, packed)) {
+    for (const std::string& missing : MissingGameParts(relPaths, packed, on)) {
         if (options.allowIncomplete)
             Say("warning: " + given.string() + ": " + missing);
         else
@@ -187,9 +187,10 @@ ExitStatus Publish(const PublishOptions& options) {
     Tree trees[2];
     const bool twoTrees = !options.inputX64.empty();
     if (CheckTree(options.input, trees[0], problems))
-        CheckGameParts(options, options.input, trees[0], problems);
+        CheckGameParts(options, options.input, trees[0],
+                       twoTrees ? InstalledOn::Windows32 : InstalledOn::Both, problems);
     if (twoTrees && CheckTree(options.inputX64, trees[1], problems))
-        CheckGameParts(options, options.inputX64, trees[1], problems);
+        CheckGameParts(options, options.inputX64, trees[1], InstalledOn::Windows64, problems);
 
     std::error_code ec;
     const fs::path output = fs::weakly_canonical(fs::absolute(options.output), ec);
