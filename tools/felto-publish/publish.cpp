@@ -64,8 +64,6 @@ bool CheckTree(const fs::path& given, Tree& tree, std::vector<std::string>& prob
         return false;
     }
     ScanResult scan = ScanFolder(tree.root);
-    for (const std::string& warning : scan.warnings)
-        Say("warning: " + warning);
     const std::size_t before = problems.size();
     for (const std::string& problem : scan.problems)
         problems.push_back(given.string() + ": " + problem);

@@ -18,7 +18,6 @@ struct SourceFile {
 struct ScanResult {
     std::vector<SourceFile> files; // in no particular order
     std::vector<std::string> problems;
-    std::vector<std::string> warnings;
 };
 
 // Links are followed as long as they stay inside `root`; one that leaves it, dangles or loops is
