@@ -191,7 +191,7 @@ FileEntry EntryOf(const ManifestLine& fields, const std::string& installDir) {
         entry.strIncomingPath = IncomingPath(installDir, entry.strName);
     }
     entry.strRelativePath = fields.relativePath;
-    entry.strTargetPath = installDir + "/" + fields.relativePath;
+    entry.strTargetPath = installDir + "/" + platform::FileNameFromManifest(fields.relativePath);
     entry.strManifestMd5 = NormalDigest(TrimmedDigest(fields.md5));
     entry.checkFun = CheckObjectMd5;
     return entry;

@@ -87,6 +87,10 @@ void ReleaseInstanceLock(void* handle);
 // IsDBCSLeadByteEx(936, byte): the first byte of a two-byte character, whose second byte may be
 // "\" without being a separator. Never on POSIX, whose texts are UTF-8.
 bool IsLeadByte(unsigned char byte);
+// The file-system name of an install path as a manifest lists it (code page 936 bytes): the same
+// bytes on Windows, whose ANSI calls take them; turned into UTF-8 elsewhere, so one manifest
+// installs the same names on every system. Bytes that are no code-page-936 text stay as they are.
+std::string FileNameFromManifest(const std::string& path);
 
 // ---- User interface (ui_*.cpp) ----
 

@@ -9,4 +9,8 @@ bool IsLeadByte(unsigned char byte) {
     return IsDBCSLeadByteEx(936, byte) != FALSE;
 }
 
+std::string FileNameFromManifest(const std::string& path) {
+    return path;
+}
+
 } // namespace platform

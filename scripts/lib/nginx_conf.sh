@@ -30,6 +30,7 @@ CONF
   server {
     listen 127.0.0.1:$port;
     root $root;
+    location ~ /\\. { return 404; }
   }
 }
 CONF

@@ -96,6 +96,13 @@ TEST_F(Check, PassesAServerThatServesTheTreeAsPublished) {
     EXPECT_NE(check.stdErr.find("info  largest object " + large + ": 609601 bytes in "),
               std::string::npos)
         << check.stdErr;
+    // The test server's port is not the one this build's installer asks.
+    EXPECT_NE(check.stdErr.find("info  this build's installer asks http://127.0.0.1 on port 80, "
+                                "not this server; an installer for this one is built with "
+                                "-DFELTO_SERVER_URL=http://127.0.0.1:" +
+                                std::to_string(server.port()) + "\n"),
+              std::string::npos)
+        << check.stdErr;
     // The installer's requests, absolute target and all.
     bool sawSegment = false;
     for (const std::string& request : server.requests()) {
@@ -126,7 +133,10 @@ TEST_F(Check, ASampleAlwaysHoldsTheLargestObject) {
 
 TEST_F(Check, ChecksSignaturesAsAnInstallerWithTheReleaseKeyWould) {
     const std::vector<std::string> withKey{"--release-key", TestPublicKeyPath()};
-    ExpectCheckSays(withKey, 1, "FAIL  launcher_manifest.js.sig: not on the server");
+    ExpectCheckSays(withKey, 1,
+                    "FAIL  launcher_manifest.js.sig: not on the server (players see error 106); "
+                    "fix: upload launcher_manifest.js.sig from the published tree beside its "
+                    "manifest");
 
     // The server sends what was signed last.
     const std::string download = "microclient/download/";
@@ -174,11 +184,46 @@ TEST_F(Check, ChecksSignaturesAsAnInstallerWithTheReleaseKeyWould) {
     ExpectCheckSays(withKey, 1, "FAIL  launcher_manifest_x64.js.sig: does not match");
 }
 
+// A tree published on purpose without the launcher and the archivers its packed files need
+// installs for nobody, whatever the server does right.
+TEST_F(Check, FailsATreeWithoutTheLauncherOrTheArchiversItsPackedFilesNeed) {
+    fs::remove_all(game);
+    PutFile(game, "data/world.dat", MakeBytes(5000, 3));
+    const ChildResult run =
+        RunPublisher({"--input", game, "--output", www, "--pack", "*.dat", "--allow-incomplete"});
+    ASSERT_EQ(run.exitStatus, 0) << run.stdErr;
+    for (const auto& item : fs::recursive_directory_iterator(www + "/microclient")) {
+        if (item.is_regular_file())
+            server.SetFile(fs::relative(item.path(), www).generic_string(),
+                           ReadFile(item.path().string()));
+    }
+    const ChildResult check = RunCheck();
+    EXPECT_EQ(check.exitStatus, 1) << check.stdErr;
+    for (const char* said :
+         {"FAIL  launcher_manifest.js: Felto.exe is missing",
+          "FAIL  launcher_manifest_x64.js: plantform/x64/7z.exe is missing, and 1 file is "
+          "delivered packed: installs on 64-bit Windows would end with error 21 at unpacking",
+          "launcher_manifest.js: plantform/x86/7z.exe is missing"})
+        EXPECT_NE(check.stdErr.find(said), std::string::npos) << said << "\n" << check.stdErr;
+}
+
 TEST(CheckCommandLine, RefusesAUrlTheInstallerCannotBeBuiltWith) {
-    for (const char* url : {"https://127.0.0.1", "127.0.0.1", "http://127.0.0.1:0",
-                            "http://127.0.0.1:80x/felto", "http://:80/felto"}) {
+    for (const auto& [url, why] : std::vector<std::pair<std::string, std::string>>{
+             {"https://127.0.0.1", "plain HTTP only"},
+             {"127.0.0.1", "does not start with http://"},
+             {"http://127.0.0.1:0", "'0' is no port number"},
+             {"http://127.0.0.1:80x", "'80x' is no port number"},
+             {"http://:80", "'' is no host name"},
+             {"http://127.0.0.1/felto", "holds a path (/felto)"},
+             {"http://127.0.0.1/", "ends in a slash"},
+             {"http://studio@127.0.0.1", "holds a user name"}}) {
         const ChildResult check = RunPublisherCapturingOutput({"check", url});
         EXPECT_EQ(check.exitStatus, 2) << url << "\n" << check.stdErr;
+        EXPECT_NE(check.stdErr.find(why), std::string::npos) << url << "\n" << check.stdErr;
+        EXPECT_NE(check.stdErr.find("; write it as http://host or http://host:port\n"),
+                  std::string::npos)
+            << url << "\n"
+            << check.stdErr;
         EXPECT_EQ(check.stdErr.find("checking"), std::string::npos) << url;
     }
 }

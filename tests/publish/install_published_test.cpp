@@ -77,6 +77,20 @@ class PublishedGame : public ::testing::Test {
 };
 
 // The game behind a server of one kind, skipped where that kind cannot run.
+// The manifest lists names in code page 936, the Windows installer's; the installer here turns
+// them back into this system's UTF-8, so the game has the same names on both.
+TEST_F(PublishedGame, ChineseNamesAreListedInCodePage936AndInstalledUnderTheirOwn) {
+    PutFile(game, "设置/配置.txt", "settings");
+    Publish();
+    EXPECT_NE(ReadFile(ManifestPath(www)).find("\t\xc9\xe8\xd6\xc3/\xc5\xe4\xd6\xc3.txt\t"),
+              std::string::npos);
+    std::unique_ptr<WebServer> server = MakeWebServer(WebServerKind::Nginx);
+    ASSERT_TRUE(server->Start(www, 80)) << server->ErrorLog();
+    RunInstaller();
+    ExpectGameInstalled();
+    EXPECT_FALSE(fs::exists(home + "/Felto/\xc9\xe8\xd6\xc3"));
+}
+
 template <typename Kind, std::string (*whyCannotRun)(Kind)>
 class PublishedGameOn : public PublishedGame, public ::testing::WithParamInterface<Kind> {
   protected:
@@ -99,9 +113,20 @@ TEST_P(InstallPublished, InstallsEverythingThenFetchesOnlyTheChangedFile) {
     EXPECT_EQ(check.exitStatus, 0) << check.stdErr;
     EXPECT_EQ(CountOf(check.stdErr, "FAIL"), 0) << check.stdErr;
     EXPECT_EQ(CountOf(check.stdErr, "WARN"), 0) << check.stdErr;
+    EXPECT_EQ(CountOf(check.stdErr, "this build's installer asks"), 0) << check.stdErr;
     EXPECT_NE(check.stdErr.find("6 of 6 objects present, 6 of 6 fetched with their digest"),
               std::string::npos)
         << check.stdErr;
+    // The publisher's own files at the tree's root are not for anyone to read.
+    for (const char* own : {".felto-packed-objects", ".felto-publish.lock"}) {
+        ASSERT_TRUE(fs::exists(www + "/" + own)) << own;
+        const ChildResult get = RunChild({"/bin/sh", "-c",
+                                          "exec curl -s --max-time 20 -o /dev/null -w "
+                                          "'%{http_code}' \"$0\" >&2",
+                                          std::string("http://127.0.0.1/") + own},
+                                         ChildOptions{});
+        EXPECT_TRUE(get.stdErr == "403" || get.stdErr == "404") << own << ": " << get.stdErr;
+    }
 
     const std::string first = RunInstaller();
     ExpectGameInstalled();

@@ -11,6 +11,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kPublisher[] = FELTO_BINARY_DIR "/tools/felto-publish/felto-publish";
+const char kKeyedPublisher[] = FELTO_BINARY_DIR "/tools/felto-publish/felto-publish-test-key";
 
 ChildResult RunToEnd(const std::vector<std::string>& argv) {
     ChildOptions options;
@@ -23,6 +24,7 @@ ChildResult RunToEnd(const std::vector<std::string>& argv) {
 } // namespace
 
 void PutFirstRelease(const std::string& game) {
+    PutFile(game, "plantform/x86/7z.exe", "archiver");
     PutFile(game, "plantform/x64/7z.exe", "archiver");
     PutFile(game, "Felto.exe", MakeBytes(1000, 1));
     PutFile(game, "data/level.pak", MakeBytes(5000, 2));
@@ -31,6 +33,12 @@ void PutFirstRelease(const std::string& game) {
 
 ChildResult RunPublisher(const std::vector<std::string>& args) {
     std::vector<std::string> argv{kPublisher};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunToEnd(argv);
+}
+
+ChildResult RunKeyedPublisher(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{kKeyedPublisher};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunToEnd(argv);
 }

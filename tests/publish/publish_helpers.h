@@ -8,12 +8,14 @@
 #include <vector>
 
 ChildResult RunPublisher(const std::vector<std::string>& args);
+// felto-publish built with the tests' release key (tests/data/test-release-key.public.pem).
+ChildResult RunKeyedPublisher(const std::vector<std::string>& args);
 // felto-publish with its standard output in the result's stdErr, after its standard error.
 ChildResult RunPublisherCapturingOutput(const std::vector<std::string>& args);
 
 // A file of the game folder, its folders made as needed.
 void PutFile(const std::string& root, const std::string& relPath, const std::string& bytes);
-// The first release of a small game into `game`: the archiver, the game, a level to pack
+// The first release of a small game into `game`: both archivers, the game, a level to pack
 // ("*.pak") and a readme.
 void PutFirstRelease(const std::string& game);
 

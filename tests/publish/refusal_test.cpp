@@ -3,6 +3,7 @@
 #include "tests/publish/publish_helpers.h"
 #include "tests/support/manifest_signing.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_checks.h"
 
 #include <filesystem>
 #include <functional>
@@ -20,6 +21,7 @@ struct BadInput {
     const char* reason;            // part of the message
     const char* output = "www";    // below the test's folder
     const char* signKey = nullptr; // --sign-key, below the test's folder
+    std::vector<std::string> options = {};
 };
 
 // Test names stay readable and the same from run to run.
@@ -40,6 +42,7 @@ TEST_P(PublishRefusal, NamesTheProblemAndWritesNothing) {
     std::vector<std::string> args = {"--input", game, "--output", output};
     if (GetParam().signKey)
         args.insert(args.end(), {"--sign-key", temp / GetParam().signKey});
+    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
     ChildResult run = RunPublisher(args);
     EXPECT_EQ(run.exitStatus, 3) << run.stdErr;
     EXPECT_NE(run.stdErr.find("refused"), std::string::npos) << run.stdErr;
@@ -98,6 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
                      PutFile(g, "data/README.txt", "y");
                  },
                  "ignores case"},
+        BadInput{"NameCodePage936CannotHold", PutsFile("data/\xf0\x9f\x8e\xae.txt"),
+                 "data/\xf0\x9f\x8e\xae.txt: a name code page 936 cannot hold"},
+        BadInput{"NameThatIsNoUtf8", PutsFile("data/\xc9\xe8.txt"),
+                 "data/\xc9\xe8.txt: a name code page 936 cannot hold"},
         BadInput{"DeviceName", PutsFile("sub/Con.txt"),
                  "sub/Con.txt: a name Windows keeps for a device"},
         BadInput{"InstallersOwnFile", PutsFile("incoming/x.dat"),
@@ -111,12 +118,111 @@ INSTANTIATE_TEST_SUITE_P(
                  "inside the game folder", "game/www"},
         BadInput{"SignKeyMissing", [](const std::string&, const std::string&) {},
                  "outside/key.pem: cannot read", "www", "outside/key.pem"},
+        BadInput{"NoLauncher",
+                 [](const std::string& g, const std::string&) { fs::remove(g + "/Felto.exe"); },
+                 "game: Felto.exe is missing: the installer puts its desktop shortcut on it"},
+        BadInput{"PackedWithoutArchivers",
+                 PutsFile("data/level.pak"),
+                 "game: plantform/x86/7z.exe is missing, and 1 file is delivered packed: "
+                 "installs on 32-bit Windows would end with error 21 at unpacking; add it",
+                 "www",
+                 nullptr,
+                 {"--pack", "*.pak"}},
+        BadInput{"PackedWithoutThe64BitArchiver",
+                 [](const std::string& g, const std::string&) {
+                     PutFile(g, "plantform/x86/7z.exe", "x");
+                     PutFile(g, "data/level.pak", "abc");
+                 },
+                 "game: plantform/x64/7z.exe is missing, and 2 files are delivered packed",
+                 "www",
+                 nullptr,
+                 {"--pack-over", "2"}},
         BadInput{"SignKeyThatIsAPublicKey",
                  [](const std::string&, const std::string& o) {
                      PutFile(o, "key.pem", ReadFile(TestPublicKeyPath()));
                  },
                  "key.pem: not an ECDSA P-256 private key", "www", "outside/key.pem"}),
     [](const ::testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
+
+// A tree meant to be incomplete (a test server, a game started some other way) is published when
+// the studio says so, with what it lacks still said; packing nothing needs no archiver.
+TEST(PublishIncompleteGame, IsPublishedWhenAskedOrWhenNothingIsPacked) {
+    TempDir temp;
+    const std::string game = temp / "game", output = temp / "www";
+    PutFile(game, "data/level.pak", "level");
+    ChildResult run = RunPublisher(
+        {"--input", game, "--output", output, "--pack", "*.pak", "--allow-incomplete"});
+    EXPECT_EQ(run.exitStatus, 0) << run.stdErr;
+    EXPECT_NE(run.stdErr.find("warning: " + game + ": Felto.exe is missing"), std::string::npos)
+        << run.stdErr;
+    EXPECT_EQ(CountOf(run.stdErr, " is missing"), 3) << run.stdErr;
+
+    PutFile(game, "Felto.exe", "launcher");
+    run = RunPublisher({"--input", game, "--output", output, "--pack", "*.dat"});
+    EXPECT_EQ(run.exitStatus, 0) << run.stdErr;
+    EXPECT_EQ(run.stdErr.find("missing"), std::string::npos) << run.stdErr;
+
+    // Apart, each architecture's tree needs only the archiver its Windows runs.
+    const std::string x64 = temp / "x64";
+    PutFile(game, "plantform/x86/7z.exe", "32-bit archiver");
+    PutFile(x64, "plantform/x64/7z.exe", "64-bit archiver");
+    PutFile(x64, "Felto.exe", "launcher");
+    PutFile(x64, "data/level.pak", "level");
+    run =
+        RunPublisher({"--input", game, "--input-x64", x64, "--output", output, "--pack", "*.pak"});
+    EXPECT_EQ(run.exitStatus, 0) << run.stdErr;
+    fs::remove(x64 + "/plantform/x64/7z.exe");
+    run =
+        RunPublisher({"--input", game, "--input-x64", x64, "--output", output, "--pack", "*.pak"});
+    EXPECT_EQ(run.exitStatus, 3) << run.stdErr;
+    EXPECT_NE(run.stdErr.find(x64 + ": plantform/x64/7z.exe is missing"), std::string::npos)
+        << run.stdErr;
+    EXPECT_EQ(CountOf(run.stdErr, " is missing"), 1) << run.stdErr;
+}
+
+// Signing for installers built with the release key: the key named by its fingerprint, another
+// key refused unless asked for, and a signed tree never republished without a signature.
+TEST(PublishSigning, TakesOnlyTheBuildsKeyAndNeverLeavesAStaleSignature) {
+    TempDir temp;
+    const std::string game = temp / "game", output = temp / "www", other = temp / "other.pem";
+    PutFile(game, "Felto.exe", "v1");
+    ChildResult made =
+        RunChild({"openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other},
+                 ChildOptions{});
+    ASSERT_EQ(made.exitStatus, 0) << made.stdErr;
+
+    ChildResult run = RunKeyedPublisher({"--input", game, "--output", output, "--sign-key", other});
+    EXPECT_EQ(run.exitStatus, 3) << run.stdErr;
+    const std::string said = " is not the release key this felto-publish was built with (key ";
+    const std::size_t at = run.stdErr.find(said);
+    ASSERT_NE(at, std::string::npos) << run.stdErr;
+    const std::string builtKey = run.stdErr.substr(at + said.size() - 4, 20);
+    EXPECT_NE(run.stdErr.find("felto-publish: signing with key "), std::string::npos);
+    EXPECT_EQ(run.stdErr.find("signing with " + builtKey), std::string::npos) << run.stdErr;
+    EXPECT_FALSE(FileExists(output));
+
+    run = RunKeyedPublisher(
+        {"--input", game, "--output", output, "--sign-key", other, "--key-mismatch-ok"});
+    EXPECT_EQ(run.exitStatus, 0) << run.stdErr;
+    EXPECT_NE(run.stdErr.find("warning: key "), std::string::npos) << run.stdErr;
+
+    run = RunKeyedPublisher(
+        {"--input", game, "--output", output, "--sign-key", TestPrivateKeyPath()});
+    EXPECT_EQ(run.exitStatus, 0) << run.stdErr;
+    EXPECT_NE(run.stdErr.find("felto-publish: signing with " + builtKey + "\n"), std::string::npos)
+        << builtKey << "\n"
+        << run.stdErr;
+    EXPECT_EQ(run.stdErr.find("warning"), std::string::npos) << run.stdErr;
+
+    const std::string manifest = ReadFile(ManifestPath(output));
+    PutFile(game, "Felto.exe", "v2");
+    run = RunPublisher({"--input", game, "--output", output});
+    EXPECT_EQ(run.exitStatus, 3) << run.stdErr;
+    EXPECT_NE(run.stdErr.find("launcher_manifest_x64.js.sig: the tree is signed"),
+              std::string::npos)
+        << run.stdErr;
+    EXPECT_EQ(ReadFile(ManifestPath(output)), manifest);
+}
 
 TEST(PublishRefusalOfARepublish, LeavesThePublishedTreeAsItWas) {
     TempDir temp;
@@ -166,8 +272,7 @@ TEST(PublishCommandLine, MistakesAreReportedWithTheUsage) {
 TEST(PublishArchiverFailure, LeavesNoManifestNamingAMissingObject) {
     TempDir temp;
     const std::string game = temp / "game", output = temp / "www";
-    PutFile(game, "Felto.exe", "v1");
-    PutFile(game, "data/level.pak", MakeBytes(2000, 1));
+    PutFirstRelease(game);
 
     ChildResult failed = RunPublisher(
         {"--input", game, "--output", output, "--pack", "*.pak", "--7z", "/bin/false"});

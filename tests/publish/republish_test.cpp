@@ -56,7 +56,7 @@ TEST_F(Republish, AnUnchangedFolderWritesNothing) {
     const auto objects = ObjectFiles(output);
     const std::string manifest = ReadFile(ManifestPath(output));
     const ino_t manifestInode = Inode(ManifestPath(output));
-    const ino_t packedInode = Inode(output + "/" + ReadPublishedManifest(output).files[2].url);
+    const ino_t packedInode = Inode(output + "/" + ReadPublishedManifest(output).files[3].url);
 
     ChildResult second = Publish();
     ASSERT_EQ(second.exitStatus, 0) << second.stdErr;
@@ -64,7 +64,7 @@ TEST_F(Republish, AnUnchangedFolderWritesNothing) {
     EXPECT_EQ(ObjectFiles(output), objects) << "the packed file was packed again";
     EXPECT_EQ(ReadFile(ManifestPath(output)), manifest);
     EXPECT_EQ(Inode(ManifestPath(output)), manifestInode) << "an unchanged manifest was rewritten";
-    EXPECT_EQ(Inode(output + "/" + ReadPublishedManifest(output).files[2].url), packedInode);
+    EXPECT_EQ(Inode(output + "/" + ReadPublishedManifest(output).files[3].url), packedInode);
 }
 
 struct ChangedFile {
@@ -124,13 +124,13 @@ INSTANTIATE_TEST_SUITE_P(PlainOrPacked, RepublishOneChange,
 TEST_F(Republish, ADamagedPackedObjectIsPackedAgain) {
     ChildResult first = Publish();
     ASSERT_EQ(first.exitStatus, 0) << first.stdErr;
-    const ListedFile packed = ReadPublishedManifest(output).files[2];
+    const ListedFile packed = ReadPublishedManifest(output).files[3];
     ASSERT_EQ(packed.relPath, "data/level.pak");
     WriteFile(output + "/" + packed.url, "truncated");
 
     ChildResult second = Publish();
     ASSERT_EQ(second.exitStatus, 0) << second.stdErr;
-    const ListedFile repacked = ReadPublishedManifest(output).files[2];
+    const ListedFile repacked = ReadPublishedManifest(output).files[3];
     EXPECT_NE(repacked.url, packed.url);
     EXPECT_EQ(FileMd5(output + "/" + repacked.url), LastComponent(repacked.url));
     const auto members = UnpackArchive(output + "/" + repacked.url, temp / "unpacked");
@@ -140,16 +140,16 @@ TEST_F(Republish, ADamagedPackedObjectIsPackedAgain) {
 
 TEST_F(Republish, PackingSwitchedOffAndOnAgainReusesBothObjects) {
     ASSERT_EQ(Publish().exitStatus, 0);
-    const std::string packedUrl = ReadPublishedManifest(output).files[2].url;
+    const std::string packedUrl = ReadPublishedManifest(output).files[3].url;
     ChildResult plain = RunPublisher({"--input", game, "--output", output});
     ASSERT_EQ(plain.exitStatus, 0) << plain.stdErr;
-    const ListedFile plainFile = ReadPublishedManifest(output).files[2];
+    const ListedFile plainFile = ReadPublishedManifest(output).files[3];
     EXPECT_EQ(LastComponent(plainFile.url), plainFile.md5);
 
     ChildResult again = Publish();
     ASSERT_EQ(again.exitStatus, 0) << again.stdErr;
     EXPECT_NE(again.stdErr.find(" 0 new objects"), std::string::npos) << again.stdErr;
-    EXPECT_EQ(ReadPublishedManifest(output).files[2].url, packedUrl);
+    EXPECT_EQ(ReadPublishedManifest(output).files[3].url, packedUrl);
 }
 
 TEST_F(Republish, LeftoversOfAnInterruptedRunAreCleared) {
@@ -179,7 +179,7 @@ TEST_F(Republish, SignaturesVerifyWithOpensslAndStayWhileTheirManifestsDo) {
         return run.stdErr;
     };
     std::string said = publishSigned();
-    EXPECT_NE(said.find("launcher_manifest.js (5 files) unchanged, signed"), std::string::npos)
+    EXPECT_NE(said.find("launcher_manifest.js (6 files) unchanged, signed"), std::string::npos)
         << said;
     EXPECT_TRUE(OpensslVerifies(ManifestPath(output), sig));
     EXPECT_TRUE(OpensslVerifies(ManifestPath(output, true), sigX64));
@@ -196,7 +196,7 @@ TEST_F(Republish, SignaturesVerifyWithOpensslAndStayWhileTheirManifestsDo) {
 
     PutFile(game, "readme.txt", "second words");
     said = publishSigned();
-    EXPECT_NE(said.find("launcher_manifest_x64.js (5 files) written, signed"), std::string::npos)
+    EXPECT_NE(said.find("launcher_manifest_x64.js (6 files) written, signed"), std::string::npos)
         << said;
     EXPECT_NE(ReadFile(sig), signature);
     EXPECT_TRUE(OpensslVerifies(ManifestPath(output), sig));

@@ -48,6 +48,9 @@ DocumentRoot "@ROOT@"
     AllowOverride None
     Require all granted
 </Directory>
+<LocationMatch "/\.">
+    Require all denied
+</LocationMatch>
 SetEnv no-gzip 1
 )";
     const std::string config = Fill(text, {{"@PREFIX@", prefix},

@@ -10,7 +10,8 @@ std::vector<std::string> LighttpdServer::Configure(const std::string& prefix,
 server.bind = "127.0.0.1"
 server.port = @PORT@
 server.errorlog = "@PREFIX@/error.log"
-server.modules = ("mod_accesslog")
+server.modules = ("mod_access", "mod_accesslog")
+$HTTP["url"] =~ "/\." { url.access-deny = ("") }
 accesslog.filename = "|/bin/cat >>@PREFIX@/access.log"
 accesslog.format = "%r \"%{Range}i\" %>s %b"
 )";

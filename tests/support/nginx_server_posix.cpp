@@ -60,6 +60,7 @@ std::vector<std::string> NginxServer::Configure(const std::string& prefix, const
                          "    root " +
                          root +
                          ";\n"
+                         "    location ~ /\\. { return 404; }\n"
                          "    " +
                          extraConfig_ +
                          "\n"

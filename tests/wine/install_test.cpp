@@ -7,6 +7,7 @@
 #include "tests/support/manifest_signing.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/server_tree.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/text_checks.h"
 #include "tests/support/wine_prefix_posix.h"
 
@@ -18,6 +19,12 @@
 namespace {
 
 constexpr int kRunTimeoutMs = 180000;
+
+void WriteFileIn(const std::string& root, const std::string& relPath, const std::string& bytes) {
+    const std::filesystem::path path = std::filesystem::path(root) / relPath;
+    std::filesystem::create_directories(path.parent_path());
+    WriteFile(path.string(), bytes);
+}
 
 // The text as the shell link stores it: ANSI in the link's file location, UTF-16 in its strings.
 bool HoldsText(const std::string& bytes, const std::string& text) {
@@ -197,6 +204,34 @@ TEST_F(WineInstallTest, OnAChineseSystemAFolderEndingInATrailByteBackslashIsInst
     EXPECT_EQ(again.exitStatus, 0);
     EXPECT_EQ(CountOf(Log(), "error,code:"), 0) << Log();
     EXPECT_EQ(ObjectRequests(), fetched);
+}
+
+// A game folder with Chinese names, published by felto-publish from the build machine's UTF-8:
+// on a Chinese system the Windows program installs them under the very names the folder has
+// (Wine names files on disk in UTF-8), as the native program does (tests/publish).
+TEST_F(WineInstallTest, OnAChineseSystemPublishedChineseNamesInstallUnderTheirOwnNames) {
+    TempDir game;
+    for (const GameFile& file : Basics(true))
+        WriteFileIn(game.path(), file.path, file.bytes);
+    const std::string bytes = MakeBytes(3000, 21);
+    WriteFileIn(game.path(), "设置/配置.txt", bytes);
+    const ChildResult published =
+        RunChild({FELTO_BINARY_DIR "/tools/felto-publish/felto-publish", "--input", game.path(),
+                  "--output", www_.path(), "--quiet"},
+                 ChildOptions{});
+    ASSERT_EQ(published.exitStatus, 0) << published.stdErr;
+    StartServer();
+
+    ChildOptions options = Wine().Options(kRunTimeoutMs);
+    options.env["LC_ALL"] = "zh_CN.UTF-8";
+    const ChildResult run = RunChild(Wine().Command(Installer()), options);
+    ASSERT_TRUE(run.finished) << "the installer did not end";
+    EXPECT_EQ(CountOf(Log(), "error,code:"), 0) << Log();
+    std::vector<std::string> made;
+    for (const auto& item : std::filesystem::directory_iterator(Felto() + "/设置"))
+        made.push_back(item.path().filename().string());
+    EXPECT_EQ(made, std::vector<std::string>{"配置.txt"});
+    EXPECT_TRUE(ReadFile(Felto() + "/设置/配置.txt") == bytes) << "the installed file differs";
 }
 
 // A player who just clicks OK in the folder dialog gets the game in a folder of its own, and the

@@ -2,10 +2,12 @@
 
 #include "check_report.h"
 #include "file_io.h"
+#include "game_layout.h"
 #include "manifest/manifest_file.h"
 #include "manifest/release_key.h"
 #include "manifest_check.h"
 #include "manifest_text.h"
+#include "net/engine_settings.h"
 #include "options.h"
 #include "progress.h"
 #include "publish.h"
@@ -80,7 +82,8 @@ bool CheckSignature(const ServerAddress& server, const SigningKey& key, const st
     const std::string copy = (work / signatureName).string();
     if (!FetchFile(server, urlPath + ".sig", copy).downloaded) {
         report.Fail(signatureName + ": not on the server (players see error 106)",
-                    "publish with --sign-key");
+                    "upload " + signatureName + " from the published tree beside its manifest (" +
+                        "felto-publish --sign-key writes it)");
         return false;
     }
     std::string manifest, signature, head, der;
@@ -152,6 +155,17 @@ std::vector<ListedObject> CheckManifests(const ServerAddress& server, const fs::
             continue;
         report.Line("ok", name + ": " + std::to_string(verdict.entries.size()) +
                               " files, size header true");
+        std::vector<std::string> relPaths;
+        std::size_t packed = 0;
+        for (const FileEntry& entry : verdict.entries) {
+            relPaths.push_back(entry.strRelativePath);
+            packed += entry.strObjectMd5 != entry.strManifestMd5 ? 1 : 0;
+        }
+        const InstalledOn on =
+            urlPath == strManifestUrlX64 ? InstalledOn::Windows64 : InstalledOn::Windows32;
+        for (const std::string& missing : MissingGameParts(relPaths, packed, on))
+            report.Fail(name + ": " + missing,
+                        "publish the whole game (README: What a game folder holds)");
         for (const FileEntry& entry : verdict.entries) {
             objects[entry.strUrl].url = entry.strUrl;
             const std::string warning = WindowsPathWarning(entry.strRelativePath);
@@ -286,6 +300,7 @@ int Check(const CheckOptions& options) {
         std::fprintf(stderr, "felto-publish check: %s\n", error.c_str());
         return kBadCommandLine;
     }
+    const int builtPort = GetEngineSettings().port;
     UseServerPort(server);
     WorkDir work;
     SetLogPath(options.logPath.empty() ? (work.path / "FeltoInstaller.log").string()
@@ -295,6 +310,12 @@ int Check(const CheckOptions& options) {
     std::printf("checking %s on port %d as the installer asks it\n", server.baseUrl.c_str(),
                 server.port);
     Report report;
+    if (server.baseUrl != strServerUrl || server.port != builtPort)
+        report.Line("info", "this build's installer asks " + strServerUrl + " on port " +
+                                std::to_string(builtPort) +
+                                ", not this server; an installer for this one is built with "
+                                "-DFELTO_SERVER_URL=" +
+                                server.baseUrl + ":" + std::to_string(server.port));
     HeadStats heads;
     const std::optional<SigningKey> key = CheckingKey(options, work.path);
     if (key)

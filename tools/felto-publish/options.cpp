@@ -42,11 +42,13 @@ bool ParseExpiryDays(const std::string& text, std::uint64_t& days) {
 const char* UsageText() {
     return "usage: felto-publish --input DIR [--input-x64 DIR] --output DIR\n"
            "                     [--pack GLOB]... [--pack-over BYTES] [--7z PROGRAM]\n"
-           "                     [--sign-key FILE [--expires-in DAYS]] [--quiet]\n"
+           "                     [--sign-key FILE [--expires-in DAYS] [--key-mismatch-ok]]\n"
+           "                     [--allow-incomplete] [--quiet]\n"
            "       felto-publish check URL [--sample N] [--release-key PEM] [--log FILE] "
            "[--quiet]\n"
            "       felto-publish prune [--output] DIR [--dry-run]\n"
            "       felto-publish resign [--output] DIR --sign-key FILE [--expires-in DAYS]\n"
+           "                     [--key-mismatch-ok]\n"
            "\n"
            "Turns a game folder into the tree a static HTTP server serves to the installer:\n"
            "  OUTPUT/microclient/download/launcher_manifest.js      (32-bit, from --input)\n"
@@ -61,13 +63,20 @@ const char* UsageText() {
            "                     writes <manifest>.sig beside each, for installers built with\n"
            "                     FELTO_RELEASE_KEY; each publish signs a higher release number\n"
            "  --expires-in DAYS  signatures expire DAYS days from now (default: never)\n"
+           "  --key-mismatch-ok  sign with a key other than the release key this felto-publish\n"
+           "                     was built with (FELTO_RELEASE_KEY); refused otherwise\n"
+           "A tree once signed is published with --sign-key only: a manifest beside an old\n"
+           "signature would be refused by every installer built with the key.\n"
+           "  --allow-incomplete publish a game without Felto.exe, or with packed files but\n"
+           "                     without both archivers (plantform/x86/7z.exe and\n"
+           "                     plantform/x64/7z.exe); refused otherwise\n"
            "  --quiet            no progress line\n"
            "Files under plantform/ (the installer's archiver) are listed first and never packed.\n"
            "\n"
-           "check asks the server at URL (http://host[:port][/path], the installer's\n"
-           "FELTO_SERVER_URL with its port) for both manifests and their objects, exactly as the\n"
-           "installer does, and says whether the installer will work against it (exit status 0)\n"
-           "or not (1). --sample N fetches only N objects: the largest and others at random.\n"
+           "check asks the server at URL (http://host[:port], what the installer is built with as\n"
+           "FELTO_SERVER_URL) for both manifests and their objects, exactly as the installer\n"
+           "does, and says whether the installer will work against it (exit status 0) or not\n"
+           "(1). --sample N fetches only N objects: the largest and others at random.\n"
            "Signatures are checked with --release-key (a public key, PEM), else with the key\n"
            "this build carries (FELTO_RELEASE_KEY), else not at all.\n"
            "check also shows each signature's release number and expiry: WARN within 7 days of\n"
@@ -107,6 +116,14 @@ ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions&
             return ParseResult::Help;
         if (name == "--quiet") {
             options.quiet = true;
+            continue;
+        }
+        if (name == "--allow-incomplete") {
+            options.allowIncomplete = true;
+            continue;
+        }
+        if (name == "--key-mismatch-ok") {
+            options.keyMismatchOk = true;
             continue;
         }
         static const char* const kValueOptions[] = {"--input",    "--input-x64", "--output",
@@ -156,6 +173,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions&
         return Refuse(error, "--input and --output are required");
     if (options.expiresInDays && options.signKey.empty())
         return Refuse(error, "--expires-in needs --sign-key");
+    if (options.keyMismatchOk && options.signKey.empty())
+        return Refuse(error, "--key-mismatch-ok needs --sign-key");
     return ParseResult::Run;
 }
 

@@ -19,6 +19,8 @@ struct PublishOptions {
     std::filesystem::path signKey; // PEM private key; empty: the manifests are not signed
     std::optional<std::uint64_t> expiresInDays; // signatures expire this many days from now
     bool quiet = false;
+    bool allowIncomplete = false; // publish without the launcher or the archivers packing needs
+    bool keyMismatchOk = false;   // sign with a key other than the build's release key
 };
 
 enum class ParseResult { Run, Help, Error };

@@ -1,6 +1,8 @@
 #include "publish.h"
 
+#include "code_page.h"
 #include "file_io.h"
+#include "game_layout.h"
 #include "manifest/install_path.h"
 #include "manifest/manifest_file.h"
 #include "manifest_text.h"
@@ -62,14 +64,18 @@ bool CheckTree(const fs::path& given, Tree& tree, std::vector<std::string>& prob
         return false;
     }
     ScanResult scan = ScanFolder(tree.root);
-    for (const std::string& warning : scan.warnings)
-        Say("warning: " + warning);
     const std::size_t before = problems.size();
     for (const std::string& problem : scan.problems)
         problems.push_back(given.string() + ": " + problem);
     const std::size_t urlLength = ObjectUrl(std::string(32, '0')).size();
-    for (const SourceFile& file : scan.files) {
-        ManifestLine line{std::string(urlLength, 'u'), file.relPath, std::string(32, '0')};
+    for (SourceFile& file : scan.files) {
+        if (!ToCodePage936(file.relPath, file.listedPath)) {
+            problems.push_back(given.string() + ": " + Printable(file.relPath) +
+                               ": a name code page 936 cannot hold, the code page the Windows "
+                               "installer reads the manifest's names in");
+            continue;
+        }
+        ManifestLine line{std::string(urlLength, 'u'), file.listedPath, std::string(32, '0')};
         if (LineLength(line) > static_cast<std::size_t>(kManifestLineLimit))
             problems.push_back(given.string() + ": " + Printable(file.relPath) +
                                ": path too long; the installer reads manifest lines of at most " +
@@ -137,12 +143,32 @@ StoreObjects(const PublishOptions& options, const std::vector<Tree*>& trees, Obj
             const std::string url = ShouldPack(options, file.relPath, digest.size)
                                         ? store.PackedObject(file.path, digest)
                                         : store.PlainObject(file.path, digest);
-            lines.back().push_back({url, file.relPath, digest.md5});
+            lines.back().push_back({url, file.listedPath, digest.md5});
             ++doneFiles;
             doneBytes += digest.size;
         }
     }
     return lines;
+}
+
+// The launcher and, when anything is packed, both archivers: refused without them unless the
+// studio says the tree is meant to be incomplete.
+void CheckGameParts(const PublishOptions& options, const fs::path& given, const Tree& tree,
+                    InstalledOn on, std::vector<std::string>& problems) {
+    std::vector<std::string> relPaths;
+    std::size_t packed = 0;
+    for (const SourceFile& file : tree.files) {
+        relPaths.push_back(file.relPath);
+        packed += ShouldPack(options, file.relPath, file.size) ? 1 : 0;
+    }
+    for (const std::string& missing : MissingGameParts(relPaths, packed, on)) {
+        if (options.allowIncomplete)
+            Say("warning: " + given.string() + ": " + missing);
+        else
+            problems.push_back(given.string() + ": " + missing +
+                               "; add it (see README: What a game folder holds), or publish with "
+                               "--allow-incomplete");
+    }
 }
 
 ExitStatus Refuse(const std::vector<std::string>& problems) {
@@ -158,9 +184,11 @@ ExitStatus Publish(const PublishOptions& options) {
     std::vector<std::string> problems;
     Tree trees[2];
     const bool twoTrees = !options.inputX64.empty();
-    CheckTree(options.input, trees[0], problems);
-    if (twoTrees)
-        CheckTree(options.inputX64, trees[1], problems);
+    if (CheckTree(options.input, trees[0], problems))
+        CheckGameParts(options, options.input, trees[0],
+                       twoTrees ? InstalledOn::Windows32 : InstalledOn::Both, problems);
+    if (twoTrees && CheckTree(options.inputX64, trees[1], problems))
+        CheckGameParts(options, options.inputX64, trees[1], InstalledOn::Windows64, problems);
 
     std::error_code ec;
     const fs::path output = fs::weakly_canonical(fs::absolute(options.output), ec);
@@ -179,8 +207,25 @@ ExitStatus Publish(const PublishOptions& options) {
     if (!options.signKey.empty()) {
         try {
             signingKey = SigningKey::ReadPrivate(options.signKey);
+            Say("signing with " + signingKey->Fingerprint());
+            const std::string mismatch = KeyMismatch(*signingKey);
+            if (!mismatch.empty() && options.keyMismatchOk)
+                Say("warning: " + mismatch);
+            else if (!mismatch.empty())
+                problems.push_back(options.signKey.string() + ": " + mismatch);
         } catch (const PublishError& e) {
             problems.push_back(e.what());
+        }
+    } else if (!ec) {
+        // New manifests beside the signatures of older ones fail every keyed installer.
+        for (const char* name : kManifestNames) {
+            const fs::path signature = output / "microclient" / "download" / SignatureName(name);
+            if (fs::exists(signature, ec))
+                problems.push_back(signature.string() +
+                                   ": the tree is signed, and a manifest published without "
+                                   "--sign-key beside this signature would be refused by every "
+                                   "installer built with the release key (error 106); publish "
+                                   "with --sign-key, or remove the .sig files to publish unsigned");
         }
     }
     if (!problems.empty())

@@ -16,6 +16,15 @@ ExitStatus Resign(const ResignOptions& options) {
     std::optional<SigningKey> key;
     try {
         key = SigningKey::ReadPrivate(options.signKey);
+        std::printf("signing with %s\n", key->Fingerprint().c_str());
+        const std::string mismatch = KeyMismatch(*key);
+        if (!mismatch.empty() && options.keyMismatchOk) {
+            std::fprintf(stderr, "felto-publish resign: warning: %s\n", mismatch.c_str());
+        } else if (!mismatch.empty()) {
+            std::fprintf(stderr, "felto-publish resign: refused: %s: %s\n", options.signKey.c_str(),
+                         mismatch.c_str());
+            return kRefused;
+        }
     } catch (const PublishError& e) {
         std::fprintf(stderr, "felto-publish resign: %s\n", e.what());
         return kRefused;
@@ -60,6 +69,8 @@ int ResignCommand(const std::vector<std::string>& args) {
             options.output = args[++i];
         } else if (arg == "--sign-key" && hasValue) {
             options.signKey = args[++i];
+        } else if (arg == "--key-mismatch-ok") {
+            options.keyMismatchOk = true;
         } else if (arg == "--expires-in" && hasValue && ParseExpiryDays(args[i + 1], days)) {
             options.expiresInDays = days;
             ++i;

@@ -16,6 +16,7 @@ struct ResignOptions {
     std::filesystem::path output;  // the tree felto-publish wrote
     std::filesystem::path signKey; // PEM private key
     std::optional<std::uint64_t> expiresInDays;
+    bool keyMismatchOk = false; // sign with a key other than the build's release key
 };
 
 // Refuses (exit status 3, nothing written) unless the key is a private key and both manifests

@@ -104,12 +104,7 @@ class Scanner {
             Problem(relPath, "a path the installer keeps for its own files");
             return;
         }
-        if (std::any_of(relPath.begin(), relPath.end(),
-                        [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-            result_.warnings.push_back(
-                Printable(relPath) +
-                ": not an ASCII name; the Windows installer reads names in code page 936");
-        result_.files.push_back({relPath, real, size});
+        result_.files.push_back({relPath, real, size, std::string()});
     }
 
     // Windows folds case, so two such files would be installed over one another.

@@ -12,12 +12,12 @@ struct SourceFile {
     std::string relPath;        // below the game folder, "/"-separated
     std::filesystem::path path; // where its bytes are read (a link's target already resolved)
     std::uintmax_t size = 0;
+    std::string listedPath; // relPath as the manifest lists it (code page 936)
 };
 
 struct ScanResult {
     std::vector<SourceFile> files; // in no particular order
     std::vector<std::string> problems;
-    std::vector<std::string> warnings;
 };
 
 // Links are followed as long as they stay inside `root`; one that leaves it, dangles or loops is

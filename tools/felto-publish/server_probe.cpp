@@ -3,6 +3,7 @@
 #include "net/deal_socket.h"
 #include "net/engine_settings.h"
 #include "net/http_get.h"
+#include "net/server_url.h"
 #include "net/url.h"
 
 #include <atomic>
@@ -11,36 +12,12 @@
 namespace publish {
 
 bool ParseServerUrl(const std::string& url, ServerAddress& address, std::string& error) {
-    const std::string scheme = "http://";
-    if (url.compare(0, scheme.size(), scheme) != 0) {
-        error = "the URL must start with http:// (the installer speaks plain HTTP only)";
+    ServerUrl parsed;
+    if (!::ParseServerUrl(url, parsed, error))
         return false;
-    }
-    const std::size_t pathStart = url.find('/', scheme.size());
-    const std::string hostPort = url.substr(scheme.size(), pathStart - scheme.size());
-    std::string path = pathStart == std::string::npos ? std::string() : url.substr(pathStart);
-    while (!path.empty() && path.back() == '/')
-        path.pop_back();
-    const std::size_t colon = hostPort.find(':');
-    address.host = hostPort.substr(0, colon);
-    address.port = GetEngineSettings().port;
-    if (colon != std::string::npos) {
-        const std::string digits = hostPort.substr(colon + 1);
-        long port = 0;
-        if (digits.empty() || digits.size() > 5 ||
-            digits.find_first_not_of("0123456789") != std::string::npos ||
-            (port = std::stol(digits)) < 1 || port > 65535) {
-            error = "'" + digits + "' is no port number";
-            return false;
-        }
-        address.port = static_cast<int>(port);
-    }
-    if (address.host.empty()) {
-        error = "the URL names no host";
-        return false;
-    }
-    // The port is not part of the installer's base URL: it is built in on its own.
-    address.baseUrl = scheme + address.host + path;
+    address.host = parsed.host;
+    address.baseUrl = parsed.hostUrl;
+    address.port = parsed.port != 0 ? parsed.port : GetEngineSettings().port;
     return true;
 }
 

@@ -10,12 +10,13 @@
 namespace publish {
 
 struct ServerAddress {
-    std::string baseUrl; // what the installer is built with as FELTO_SERVER_URL
+    std::string baseUrl; // "http://host": the installer's base URL, its port built in apart
     std::string host;
     int port = 80; // FELTO_SERVER_PORT
 };
 
-// "http://host[:port][/path]"; without a port, the one this build's installer uses.
+// "http://host[:port]", by the installer's own rule; without a port, the one this build's
+// installer uses.
 bool ParseServerUrl(const std::string& url, ServerAddress& address, std::string& error);
 
 // Points the engine at the server's port for the rest of the run.

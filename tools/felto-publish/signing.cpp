@@ -2,6 +2,7 @@
 
 #include "file_io.h"
 #include "manifest/manifest_signature.h"
+#include "manifest/release_key.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/x509.h>
 
 namespace fs = std::filesystem;
 
@@ -64,7 +66,46 @@ std::shared_ptr<EVP_PKEY> ReadKey(const fs::path& pem, bool privatePart) {
     return owned;
 }
 
+std::string FingerprintOfBase64(const std::string& base64) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(base64.data(), base64.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+        throw PublishError("libcrypto: " + OpensslError());
+    std::string text = "key ";
+    for (unsigned int i = 0; i < 8; ++i) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", digest[i]);
+        text += hex;
+    }
+    return text;
+}
+
 } // namespace
+
+std::string SigningKey::Fingerprint() const {
+    unsigned char* der = nullptr;
+    const int length = i2d_PUBKEY(key_.get(), &der);
+    if (length <= 0)
+        throw PublishError("libcrypto: " + OpensslError());
+    std::string base64(4 * ((static_cast<std::size_t>(length) + 2) / 3) + 1, '\0');
+    const int written =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(base64.data()), der, length);
+    OPENSSL_free(der);
+    base64.resize(static_cast<std::size_t>(written));
+    return FingerprintOfBase64(base64);
+}
+
+std::string KeyMismatch(const SigningKey& key) {
+    const std::string built = ReleaseKey();
+    if (built.empty())
+        return std::string();
+    const std::string want = FingerprintOfBase64(built), have = key.Fingerprint();
+    if (want == have)
+        return std::string();
+    return have + " is not the release key this felto-publish was built with (" + want +
+           "): installers built alike refuse what it signs (error 106); sign with the private "
+           "key of FELTO_RELEASE_KEY, or pass --key-mismatch-ok";
+}
 
 SigningKey SigningKey::ReadPrivate(const fs::path& pem) {
     return SigningKey(ReadKey(pem, true));

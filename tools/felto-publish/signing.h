@@ -30,11 +30,18 @@ class SigningKey {
     // `stamp` is then what it vouches for. A file of the old format (no head) does not verify.
     bool Verifies(const std::string& manifestName, const std::string& manifestBytes,
                   const std::string& signatureFile, ReleaseStamp* stamp = nullptr) const;
+    // "key " and the first 16 hex digits of the SHA-256 of the public key's base64 text (its PEM
+    // lines joined), as the installer's configure names its release key.
+    std::string Fingerprint() const;
 
   private:
     explicit SigningKey(std::shared_ptr<EVP_PKEY> key) : key_(std::move(key)) {}
     std::shared_ptr<EVP_PKEY> key_;
 };
+
+// What is wrong with signing by `key` for installers built like this felto-publish: empty when
+// this build carries no release key or that very key; else why they would refuse the signatures.
+std::string KeyMismatch(const SigningKey& key);
 
 // The signature file's name for a manifest's name.
 std::string SignatureName(const std::string& manifestName);
