@@ -94,6 +94,7 @@ class FaultMatrix : public FaultFixture, public ::testing::WithParamInterface<Ma
     // What the rows arrange and look at.
     using FaultFixture::ArchiverRunning;
     using FaultFixture::Entry;
+    using FaultFixture::ExpectComplete;
     using FaultFixture::ExpectIntact;
     using FaultFixture::Find;
     using FaultFixture::Home;
@@ -192,6 +193,14 @@ int PartFilesOf(FaultMatrix& t, const std::string& relPath) {
 
 std::vector<std::int64_t> RangeStartsOf(FaultMatrix& t, const std::string& relPath) {
     return t.Server().RangeStarts(t.ObjectUrl(relPath));
+}
+
+// A relative path of `length` characters in folders of at most 100, all of `fill`.
+std::string LongRelativePath(std::size_t length, char fill) {
+    std::string path;
+    while (length - path.size() > 101)
+        path += std::string(100, fill) + "/";
+    return path + std::string(length - path.size(), fill);
 }
 
 std::vector<FaultRow> Rows() {
@@ -970,19 +979,41 @@ std::vector<FaultRow> Rows() {
             return outcome;
         });
 
-    // 255 characters under D:\Felto\ with a one-character name: within the Windows limit,
-    // while a copy beside it would not be.
-    add("TargetOf255Characters", "a 255-character target with a 1-character name", complete,
-        [](FaultMatrix& t) {
-            std::vector<GameFile> game = t.NewGame();
-            const std::string rel = std::string(120, 'a') + "/" + std::string(123, 'b') + "/x";
-            EXPECT_EQ(std::string("D:\\Felto\\").size() + rel.size(), 255u);
-            game.push_back({rel, "at the limit", false});
-            game.push_back({"launcher/after.dat", "listed after it", false});
+    // Targets near and past the Windows limit of 260 characters, counted as the exe names them
+    // (D:\Felto\ and the listed path): each installed, then replaced with new bytes while the
+    // longest is read-only, as an archiver leaves a member that carries the attribute.
+    add("LongTargets", "targets of 250, 255, 259, 270 and 400 characters, installed twice",
+        complete, [](FaultMatrix& t) {
+            const std::string root = "D:\\Felto\\";
+            std::vector<std::string> targets;
+            char fill = 'c';
+            for (std::size_t length : {250, 259, 270, 400})
+                targets.push_back(LongRelativePath(length - root.size(), fill++));
+            // 255 with a one-character name: a copy beside it would not be within the limit.
+            targets.push_back(std::string(120, 'a') + "/" + std::string(123, 'b') + "/x");
+            EXPECT_EQ(root.size() + targets.back().size(), 255u);
+            auto game = [&](unsigned version) {
+                std::vector<GameFile> files = version ? t.NewGame() : t.OldGame();
+                for (std::size_t i = 0; i < targets.size(); ++i)
+                    files.push_back(
+                        {targets[i], MakeBytes(3000 + i * 100 + version, 40 + version), false});
+                files.push_back({"launcher/after.dat", "listed after them", false});
+                return files;
+            };
             t.InstallPrevious(t.OldGame());
-            t.Publish(game);
+            t.Publish(game(0));
             t.StartServer();
-            return t.Run();
+            Outcome first = t.Run();
+            EXPECT_EQ(first.code, 0) << first.log;
+            t.ExpectComplete(first);
+
+            const std::string longest = t.Installed(targets[3]);
+            std::filesystem::permissions(longest, std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::remove);
+            t.Publish(game(1));
+            Outcome second = t.Run();
+            EXPECT_EQ(CountOf(second.log, "Cleared the read-only attribute of "), 1) << second.log;
+            return second;
         });
 
     add("CopyNameListed", "the manifest lists data/~felto.tmp", {105, Intact::Exactly},
