@@ -927,6 +927,31 @@ std::vector<FaultRow> Rows() {
 
     // An archiver held still for 4 s once its output exists (a virus scan, a busy disk), then
     // one that starts 2 s late: only its end says the unpacked file is whole.
+    // An archiver that hands its work to a process of its own and ends before the output is
+    // there: the wait looks again, and the output that comes between two looks is installed.
+    add("ArchiverEndsBeforeItsOutput", "the archiver ends, its child writes the output later",
+        complete, [](FaultMatrix& t) {
+            t.InstallPrevious(t.OldGame());
+            t.Publish(t.NewGame());
+            const std::string output = t.Incoming(t.Entry("launcher/packed.dll").fileMd5);
+            // The child starts once the installer has logged its first look in vain, and ends
+            // without a word when the installer has ended first.
+            const std::string script =
+                "#!/bin/sh\n(while ! grep -qF 'file = " + output + ",' '" +
+                t.Installed("FeltoInstaller.log") +
+                "'; do kill -0 $PPID 2>/dev/null || exit 0; sleep 0.01; done\n"
+                "exec 7z \"$@\" >/dev/null) >/dev/null 2>&1 &\n";
+            std::vector<GameFile> game = WithArchiver(t.NewGame(), script);
+            t.Publish(game);
+            t.StartServer();
+            Outcome outcome = t.Run();
+            EXPECT_GE(CountOf(outcome.log, "解压未完成，文件不存在, file = " + output), 1)
+                << outcome.log;
+            return outcome;
+        });
+    nativeOnly("the looks are the same code in the exe, whose archiver start the paused and "
+               "late archivers cover");
+
     add("SlowOrPausedArchiver", "archiver paused 4 s mid-write, then 2 s late", complete,
         [](FaultMatrix& t) {
             std::string block = MakeBytes(64 * 1024, 41);
