@@ -1041,6 +1041,33 @@ std::vector<FaultRow> Rows() {
             return second;
         });
 
+    // A folder where a file belongs cannot be replaced: the log reads as for any failed copy,
+    // from the download to the target, and then names the move of the checked copy.
+    add("TargetIsAFolder", "a folder stands where a new file belongs", {21, Intact::OldOrNew},
+        [](FaultMatrix& t) {
+            std::vector<GameFile> game = t.NewGame();
+            game.push_back({"launcher/extra.dat", "a file, not a folder", false});
+            t.InstallPrevious(t.OldGame());
+            t.Publish(game);
+            std::filesystem::create_directories(t.Installed("launcher/extra.dat/inside"));
+            t.StartServer();
+            Outcome outcome = t.Run();
+            const PublishedEntry& extra = t.Entry("launcher/extra.dat");
+            std::vector<std::string> messages = LogMessages(outcome.log);
+            int at = FindMessage(messages, "CopyFile ErrorCode:");
+            EXPECT_GE(at, 0) << outcome.log;
+            if (at < 0 || at + 2 >= static_cast<int>(messages.size()))
+                return outcome;
+            EXPECT_EQ(messages[at + 1],
+                      extra.objectMd5 + ",src=" + t.LoggedPath(t.Incoming(extra.fileMd5)) +
+                          ",dst=" + t.LoggedPath(t.Installed("launcher/extra.dat")));
+            EXPECT_EQ(messages[at + 2], "MoveFile of the checked temporary copy " +
+                                            t.LoggedPath(t.Incoming("~felto.tmp")) +
+                                            " over the target failed.");
+            EXPECT_EQ(CountOf(outcome.log, "ErrorCode:"), 1) << outcome.log;
+            return outcome;
+        });
+
     add("CopyNameListed", "the manifest lists data/~felto.tmp", {105, Intact::Exactly},
         [](FaultMatrix& t) {
             t.Update();
