@@ -988,21 +988,35 @@ std::vector<FaultRow> Rows() {
     // The copy that is checked before it goes into place needs room for a second file; with
     // the download already in place and too little room for that, the target is overwritten
     // where it stands and then checked.
-    add("TightDiskUpdate", "room for the update in place, not for a second copy", complete,
-        [](FaultMatrix& t) {
-            if (!t.MountSmallDisk())
-                return Skipped(kNoSmallDisk);
-            t.Update();
-            t.InstallPublishedManifest();
-            const std::string big = t.Find(t.NewGame(), "launcher/big.pak").bytes;
-            WriteFile(t.Incoming(t.Entry("launcher/big.pak").objectMd5), big);
-            t.LeaveFree(300 * 1024);
-            t.StartServer();
-            Outcome outcome = t.Run();
-            EXPECT_EQ(CountOf(outcome.log, "overwriting it in place"), 1) << outcome.log;
-            EXPECT_FALSE(FileExists(t.Incoming("~felto.tmp")));
-            return outcome;
-        });
+    // The same for a target past the Windows limit of 260 characters (a 300-character path).
+    for (bool longTarget : {false, true}) {
+        add(longTarget ? "TightDiskUpdateOfALongTarget" : "TightDiskUpdate",
+            longTarget ? "room for the update of a 300-character target in place only"
+                       : "room for the update in place, not for a second copy",
+            complete, [longTarget](FaultMatrix& t) {
+                if (!t.MountSmallDisk())
+                    return Skipped(kNoSmallDisk);
+                const std::string rel =
+                    longTarget ? LongRelativePath(300 - 9, 'g') : "launcher/big.pak";
+                auto moved = [&](std::vector<GameFile> files) {
+                    for (GameFile& file : files)
+                        if (file.path == "launcher/big.pak")
+                            file.path = rel;
+                    return files;
+                };
+                t.InstallPrevious(moved(t.OldGame()));
+                t.Publish(moved(t.NewGame()));
+                t.InstallPublishedManifest();
+                const std::string big = t.Find(t.NewGame(), "launcher/big.pak").bytes;
+                WriteFile(t.Incoming(t.Entry(rel).objectMd5), big);
+                t.LeaveFree(300 * 1024);
+                t.StartServer();
+                Outcome outcome = t.Run();
+                EXPECT_EQ(CountOf(outcome.log, "overwriting it in place"), 1) << outcome.log;
+                EXPECT_FALSE(FileExists(t.Incoming("~felto.tmp")));
+                return outcome;
+            });
+    }
 
     // Targets near and past the Windows limit of 260 characters, counted as the exe names them
     // (D:\Felto\ and the listed path): each installed, then replaced with new bytes while the
