@@ -495,10 +495,15 @@ std::vector<FaultRow> Rows() {
             packed.objectMd5 = Md5Of(archive);
             packed.urlPath = "microclient/objects/zz/" + packed.objectMd5;
             t.Server().SetFile("/" + packed.urlPath, archive);
+            // Listed before it unpacked, with the bytes the archive should yield: its download
+            // in the download folder bears the name of the archive's member, and must not pass
+            // for it. A broken archive is reported, not masked.
+            const std::string unpacked = t.Find(t.NewGame(), "launcher/packed.dll").bytes;
+            PublishedEntry plain{"microclient/objects/yy/" + packed.fileMd5,
+                                 "launcher/packed-plain.dll", packed.fileMd5, packed.fileMd5};
+            t.Server().SetFile("/" + plain.urlPath, unpacked);
+            entries.insert(entries.end() - 1, plain);
             t.PublishManifest(ManifestOf(entries));
-            // An earlier run's unpacked copy, even of the right bytes, does not pass for what
-            // this archive yields.
-            WriteFile(t.Incoming(packed.fileMd5), t.Find(t.NewGame(), "launcher/packed.dll").bytes);
             t.StartServer();
             Outcome outcome = t.Run();
             EXPECT_EQ(CountOf(outcome.log, t.Said("解压未完成，文件不存在")), 2) << outcome.log;
