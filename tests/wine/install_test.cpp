@@ -405,6 +405,35 @@ TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
     EXPECT_TRUE(installed() == second) << "the install folder changed";
 }
 
+// A deep folder picked in the dialog, 200 characters with the Felto folder made in it, holds an
+// ordinary game: a packed file, a large one fetched in three parts, one in a folder with a blank.
+TEST_F(WineInstallTest, AChosenFolderOf200CharactersHoldsAnOrdinaryGame) {
+    std::vector<GameFile> files = Basics(true);
+    files.push_back({"data/assets.pak", MakeBytes(30000, 15), true});
+    files.push_back({"data/sub folder/music.ogg", MakeBytes(450000, 16), false});
+    files.push_back({"data/config.txt", "fullscreen=1\r\n", false});
+    tree_.Publish(files);
+    StartServer();
+    std::filesystem::remove(Wine().DriveD());
+
+    const std::string name(191, 'p');
+    const std::string picked = "C:\\" + name;
+    const std::string host = Wine().DriveC() + "/" + name;
+    ASSERT_EQ((picked + "\\Felto").size(), 200u);
+    std::filesystem::create_directories(host);
+
+    PlayerSession player(Wine(), StandIn("player.exe"), picked, "en_US.UTF-8");
+    ChildResult run = RunChild(Wine().Command(Installer()), player.Options(kRunTimeoutMs));
+    ASSERT_TRUE(run.finished) << "the installer did not end";
+    std::string log = ReadFile(host + "/Felto/FeltoInstaller.log");
+    ASSERT_EQ(CountOf(log, "_StartLauncher"), 1) << log << run.stdErr;
+    EXPECT_EQ(CountOf(log, "error,code:"), 0) << log;
+    for (const GameFile& file : files)
+        EXPECT_TRUE(ReadFile(host + "/Felto/" + file.path) == file.bytes) << file.path;
+    EXPECT_TRUE(
+        HoldsText(ReadFile(Wine().Desktop() + "/Felto.lnk"), picked + "\\Felto\\Felto.exe"));
+}
+
 // The happy path on each Windows the program is made for, as the prefix reports it: the system
 // line names the version the way the description's tables do, and the install completes.
 struct WindowsVersion {
