@@ -17,15 +17,19 @@ bool CreateDesktopShortcut(const char* shortcutPath) {
 }
 
 void StartGameAndExit() {
-    std::string desktop;
-    if (platform::DesktopFolder(desktop)) {
-        char shortcutPath[kMaxPath];
-        int n = std::snprintf(shortcutPath, sizeof shortcutPath, "%s%s", desktop.c_str(),
-                              platform::ShortcutFileSuffix());
-        // A desktop path too long for a shortcut path leaves the player without a new shortcut,
-        // never with a cut one.
-        if (n > 0 && n < kMaxPath)
-            CreateDesktopShortcut(shortcutPath);
+    // Without COM the shell is not even asked for the desktop folder.
+    if (platform::BeginShellWork()) {
+        std::string desktop;
+        if (platform::DesktopFolder(desktop)) {
+            char shortcutPath[kMaxPath];
+            int n = std::snprintf(shortcutPath, sizeof shortcutPath, "%s%s", desktop.c_str(),
+                                  platform::ShortcutFileSuffix());
+            // A desktop path too long for a shortcut path leaves the player without a new
+            // shortcut, never with a cut one.
+            if (n > 0 && n < kMaxPath)
+                CreateDesktopShortcut(shortcutPath);
+        }
+        platform::EndShellWork();
     }
     long started = platform::OpenProgram(strInstallDir + "/" + "Felto.exe", strInstallDir);
     if (started <= 32)

@@ -65,7 +65,7 @@ void ClearIncoming() {
         std::vector<FileEntry> entries;
         // A copy cut short still names what it lists up to the cut; one that cannot be opened
         // names nothing, and nothing can be judged.
-        if (ReadManifestFile(manifest.strTargetPath, strInstallDir, entries) == 107)
+        if (ReadManifestFileSilently(manifest.strTargetPath, strInstallDir, entries) == 107)
             return;
         listed.insert(listed.end(), entries.begin(), entries.end());
     }

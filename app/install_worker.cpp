@@ -37,9 +37,9 @@ void LogFileFailure(const char* call, int error, const std::string& about = std:
 }
 
 // Copying into place failed: the system's error number and text, then what was copied where.
-void LogCopyFailure(const char* call, int error, const FileEntry& entry, const std::string& source,
+void LogCopyFailure(int error, const FileEntry& entry, const std::string& source,
                     const std::string& destination) {
-    LogFileFailure(call, error);
+    LogFileFailure("CopyFile", error);
     WriteLog(entry.strObjectMd5 + ",src=" + source + ",dst=" + destination);
 }
 
@@ -143,7 +143,7 @@ void WaitForSource(const FileEntry& entry, const std::string& source, bool packe
 void CopyInPlace(const FileEntry& entry, const std::string& source) {
     MakeReplaceable(entry.strTargetPath);
     if (!platform::CopyFileOver(source, entry.strTargetPath)) {
-        LogCopyFailure("CopyFile", platform::LastError(), entry, source, entry.strTargetPath);
+        LogCopyFailure(platform::LastError(), entry, source, entry.strTargetPath);
         FailWith(21);
     }
     CheckDigest(entry, entry.strTargetPath);
@@ -175,7 +175,9 @@ void CopyIntoPlace(const FileEntry& entry, const std::string& source) {
             CopyInPlace(entry, source);
             return;
         }
-        LogCopyFailure("CopyFile", error, entry, source, copy);
+        LogCopyFailure(error, entry, source, entry.strTargetPath);
+        WriteLog("The file was being copied to the temporary copy " + copy +
+                 " that is then moved over the target.");
         FailWith(21);
     }
     // The copy keeps the source's attributes; a read-only one would stay so at the target.
@@ -183,7 +185,10 @@ void CopyIntoPlace(const FileEntry& entry, const std::string& source) {
     CheckDigest(entry, copy);
     MakeReplaceable(entry.strTargetPath);
     if (!platform::MoveFileOver(copy, entry.strTargetPath)) {
-        LogCopyFailure("MoveFile", platform::LastError(), entry, copy, entry.strTargetPath);
+        // The temporary copy is how the file is copied, not a step of its own: the first two
+        // lines read as for any failed copy, the third says where it failed.
+        LogCopyFailure(platform::LastError(), entry, source, entry.strTargetPath);
+        WriteLog("MoveFile of the checked temporary copy " + copy + " over the target failed.");
         platform::RemoveFile(copy);
         FailWith(21);
     }
@@ -242,7 +247,7 @@ unsigned InstallWorker(void*) {
     VerifyManifestSignature();
     if (!platform::CopyFileOver(state.manifestEntry->strIncomingPath,
                                 state.manifestEntry->strTargetPath)) {
-        LogCopyFailure("CopyFile", platform::LastError(), *state.manifestEntry,
+        LogCopyFailure(platform::LastError(), *state.manifestEntry,
                        state.manifestEntry->strIncomingPath, state.manifestEntry->strTargetPath);
         FailWith(104);
     }

@@ -277,8 +277,10 @@ std::string RefusalLogLine(const ManifestReading& reading) {
     return FormatString("manifest line refused, %s: %s", reason, line);
 }
 
-int ReadManifestFile(const std::string& path, const std::string& installDir,
-                     std::vector<FileEntry>& entries) {
+namespace {
+
+int ReadInto(const std::string& path, const std::string& installDir,
+             std::vector<FileEntry>& entries, bool logRefusal) {
     entries.clear();
     std::FILE* file = platform::OpenShared(path, "rb");
     if (!file)
@@ -290,12 +292,25 @@ int ReadManifestFile(const std::string& path, const std::string& installDir,
     ManifestReading reading = ParseManifest(bytes, installDir, PathComponents(path).back());
     entries = std::move(reading.entries);
     if (reading.refusal != ManifestRefusal::None) {
-        WriteLog(RefusalLogLine(reading));
+        if (logRefusal)
+            WriteLog(RefusalLogLine(reading));
         return 105;
     }
     // A read error looks like the end of the file; the entries after it would be lost without
     // a word.
     return readWhole ? 0 : 106;
+}
+
+} // namespace
+
+int ReadManifestFile(const std::string& path, const std::string& installDir,
+                     std::vector<FileEntry>& entries) {
+    return ReadInto(path, installDir, entries, true);
+}
+
+int ReadManifestFileSilently(const std::string& path, const std::string& installDir,
+                             std::vector<FileEntry>& entries) {
+    return ReadInto(path, installDir, entries, false);
 }
 
 namespace {

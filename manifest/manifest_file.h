@@ -56,6 +56,10 @@ std::string RefusalLogLine(const ManifestReading& reading);
 // cannot be opened). On failure `entries` keeps the entries read before the failing line.
 int ReadManifestFile(const std::string& path, const std::string& installDir,
                      std::vector<FileEntry>& entries);
+// The same without a word in the log: for a look at what an earlier run installed, whose
+// refusal was logged when it happened.
+int ReadManifestFileSilently(const std::string& path, const std::string& installDir,
+                             std::vector<FileEntry>& entries);
 
 // What the manifest's first line says of the bytes after it.
 struct SizeHeaderVerdict {

@@ -9,9 +9,15 @@
 
 namespace {
 constexpr int kAttempts = 3;
-// Longest wait between two looks at a download: a finished worker wakes its waiter at once, and a
-// wake that is missed (two workers finishing together raise the event once) costs no more.
+// Longest wait between two looks at a download.
 constexpr unsigned kLookMs = 50;
+
+// One download at a time is waited for by looking every 50 ms. With several in flight a finished
+// worker also wakes its waiter at once, so that the next download starts without delay; a wake
+// that is missed (two workers finishing together raise the event once) costs no more than a look.
+bool WakeWaitersByEvent() {
+    return GetEngineSettings().parallelDownloads > 1;
+}
 
 // Opened once and never closed: a worker may still raise it while the process ends.
 platform::WakeEvent& FinishedEvent() {
@@ -25,7 +31,8 @@ platform::WakeEvent& FinishedEvent() {
 
 void Finish(FileEntry& entry, bool ok) {
     entry.Finish(ok);
-    platform::RaiseWakeEvent(FinishedEvent());
+    if (WakeWaitersByEvent())
+        platform::RaiseWakeEvent(FinishedEvent());
 }
 } // namespace
 
@@ -64,8 +71,11 @@ void StartDownloadWorker(FileEntry& entry) {
 }
 
 void WaitForDownloadNews(unsigned maxMs) {
-    platform::WakeEvent& event = FinishedEvent();
-    platform::WaitWakeEvent(event, maxMs < kLookMs ? maxMs : kLookMs);
+    unsigned waitMs = maxMs < kLookMs ? maxMs : kLookMs;
+    if (WakeWaitersByEvent())
+        platform::WaitWakeEvent(FinishedEvent(), waitMs);
+    else
+        platform::SleepMs(waitMs);
 }
 
 void WaitForDownload(const FileEntry& entry) {

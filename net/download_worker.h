@@ -11,8 +11,9 @@ unsigned DownloadWorker(void* entry);
 // failed download, so a poller never waits for ever.
 void StartDownloadWorker(FileEntry& entry);
 
-// Returns once the entry is finished; woken by its worker, never waiting more than 50 ms between
-// two looks.
+// Returns once the entry is finished, looking every 50 ms; an installer that fetches several
+// objects at once is also woken by the worker that finishes.
 void WaitForDownload(const FileEntry& entry);
-// Returns when some download finishes, or after `maxMs` (at most 50 ms), whichever comes first.
+// Sleeps `maxMs` (at most 50 ms); with several downloads at once, returns earlier when one
+// finishes.
 void WaitForDownloadNews(unsigned maxMs);

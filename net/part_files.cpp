@@ -16,11 +16,16 @@ bool IsPresent(const std::string& path) {
     return platform::QueryPath(path) == platform::PathKind::File;
 }
 
+// "<text> ,Error: <number>", and the cause in words on a line of its own right after it.
+void LogErrorAndCause(const std::string& text, int error, const std::string& cause) {
+    WriteLog(FormatString("%s ,Error: %d", text.c_str(), error));
+    WriteLog(cause);
+}
+
 // A failed platform file call, with the system's error number and its text.
 void LogSystemError(const std::string& text) {
     int error = platform::LastError();
-    WriteLog(FormatString("%s ,Error: %d, %s", text.c_str(), error,
-                          platform::SystemErrorText(error).c_str()));
+    LogErrorAndCause(text, error, platform::SystemErrorText(error));
 }
 
 } // namespace
@@ -33,7 +38,7 @@ std::int64_t SegmentLength(const HttpSegment& segment) {
 // the log then says so.
 void LogStreamError(const std::string& text) {
     int error = errno;
-    WriteLog(FormatString("%s ,Error: %d, %s", text.c_str(), error, std::strerror(error)));
+    LogErrorAndCause(text, error, std::strerror(error));
 }
 
 // Below this much room a failed write is put down to a full disk.
@@ -48,10 +53,11 @@ void LogWriteError(const std::string& text, const std::string& path) {
     std::string folder = path.substr(0, path.find_last_of("/\\") + 1);
     if (error != ENOSPC && !folder.empty() && platform::FreeDiskSpace(folder, free) &&
         free < kNearlyFullBytes) {
-        WriteLog(FormatString("%s ,Error: %d, %s (%lld bytes free on the disk; the run-time "
-                              "library said %d, %s)",
-                              text.c_str(), ENOSPC, std::strerror(ENOSPC),
-                              static_cast<long long>(free), error, std::strerror(error)));
+        LogErrorAndCause(text, ENOSPC,
+                         FormatString("%s (%lld bytes free on the disk; the run-time library "
+                                      "said %d, %s)",
+                                      std::strerror(ENOSPC), static_cast<long long>(free), error,
+                                      std::strerror(error)));
         return;
     }
     errno = error;

@@ -218,6 +218,10 @@ long OpenProgram(const std::string& program, const std::string& workingDir);
 
 // ---- Desktop shortcut (shortcut_*.cpp) ----
 
+// CoInitialize: the shell work below runs only between a successful BeginShellWork and its
+// EndShellWork (CoUninitialize). POSIX: nothing to start, always true.
+bool BeginShellWork();
+void EndShellWork();
 // SHGetSpecialFolderLocation(CSIDL_DESKTOPDIRECTORY) + SHGetPathFromIDListA; $HOME/Desktop.
 bool DesktopFolder(std::string& folder);
 // What follows the desktop folder in the shortcut's path: "\Felto.lnk" / "/Felto.desktop".

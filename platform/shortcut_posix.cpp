@@ -5,6 +5,12 @@
 
 namespace platform {
 
+bool BeginShellWork() {
+    return true;
+}
+
+void EndShellWork() {}
+
 bool DesktopFolder(std::string& folder) {
     const char* home = std::getenv("HOME");
     if (!home || !*home)
@@ -14,7 +20,9 @@ bool DesktopFolder(std::string& folder) {
     return QueryPath(folder) == PathKind::Directory;
 }
 
-const char* ShortcutFileSuffix() { return "/Felto.desktop"; }
+const char* ShortcutFileSuffix() {
+    return "/Felto.desktop";
+}
 
 bool WriteShortcut(const std::string& shortcutPath, const std::string& target,
                    const std::string& workingDir) {

@@ -52,13 +52,17 @@ bool SaveLink(const std::string& shortcutPath, const std::string& target,
 }
 } // namespace
 
+bool BeginShellWork() {
+    return SUCCEEDED(CoInitialize(nullptr));
+}
+
+void EndShellWork() {
+    CoUninitialize();
+}
+
 bool WriteShortcut(const std::string& shortcutPath, const std::string& target,
                    const std::string& workingDir) {
-    if (FAILED(CoInitialize(nullptr)))
-        return false;
-    bool saved = SaveLink(shortcutPath, target, workingDir);
-    CoUninitialize();
-    return saved;
+    return SaveLink(shortcutPath, target, workingDir);
 }
 
 } // namespace platform

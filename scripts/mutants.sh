@@ -5,12 +5,41 @@
 # is no longer found exactly once is reported STALE: mend its text in the table.
 #
 #   scripts/mutants.sh [NAME...]     all faults, or only the named ones
+#   scripts/mutants.sh --check       only that every fault's text is found once (a second)
 #
 # The scratch copy and its build live in build/mutants; the working tree is never changed.
 # Not part of CI's pass/fail: it rebuilds and runs tests once per fault (tens of minutes).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+
+# Every row of the table has its file, and its `from` text is found exactly once there: a fault
+# that can no longer be planted says so at once, not only when the whole check runs.
+if [ "${1:-}" = "--check" ]; then
+  python3 - "$root/scripts/mutants.table" <<'EOF'
+import configparser, os, sys
+table = configparser.ConfigParser(interpolation=None, delimiters=("=",))
+table.optionxform = str
+table.read(sys.argv[1], encoding="utf-8")
+bad = []
+for name in table.sections():
+    s = table[name]
+    missing = [key for key in ("what", "file", "from", "to", "test") if key not in s]
+    if missing:
+        bad.append("%s: no %s" % (name, ", ".join(missing)))
+    elif not os.path.isfile(s["file"]):
+        bad.append("%s: no file %s" % (name, s["file"]))
+    else:
+        found = open(s["file"], encoding="utf-8").read().count(s["from"].replace("\\n", "\n"))
+        if found != 1:
+            bad.append("%s: its text is found %d times in %s" % (name, found, s["file"]))
+for line in bad:
+    print("scripts/mutants.table: " + line, file=sys.stderr)
+print("%d faults in scripts/mutants.table, %d stale" % (len(table.sections()), len(bad)))
+sys.exit(1 if bad else 0)
+EOF
+  exit $?
+fi
 scratch=$root/build/mutants
 jobs=${MUTANTS_JOBS:-2}
 per_fault_limit=${MUTANTS_TIMEOUT:-900}

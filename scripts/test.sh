@@ -11,6 +11,9 @@ if grep -rnE '#include +"app/' support net manifest tools; then
   exit 1
 fi
 
+# The mutation table: every fault it plants must still find its text, once, in the code.
+scripts/mutants.sh --check
+
 jobs=$(nproc)
 cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_SERVER_URL=http://127.0.0.1 >/dev/null
 cmake --build build/native -j"$jobs"

@@ -3,6 +3,7 @@
 
 #include "tests/e2e/install_fixture.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -177,16 +178,27 @@ TEST_F(InstallFixture, ArchiveWithoutTheExpectedMemberEndsWith21) {
 }
 
 TEST_F(InstallFixture, TargetThatCannotBeWrittenEndsWith21WithTheSystemText) {
-    auto files = SmallGame();
-    Tree().Publish(files);
+    auto entries = Tree().Publish(SmallGame());
     StartServer();
     std::filesystem::create_directories(Installed("launcher/a.dat")); // a folder in the way
     InstallerRun run = RunInstaller();
     ExpectReported(run, 21);
-    // The checked copy is made; moving it over the folder fails, and the log names the move.
-    EXPECT_NE(run.log.find("MoveFile ErrorCode:"), std::string::npos) << run.log;
-    EXPECT_EQ(run.log.find("CopyFile ErrorCode:"), std::string::npos) << run.log;
-    EXPECT_NE(run.log.find(",dst=" + Installed("launcher/a.dat")), std::string::npos);
+    // The checked copy is made and moving it over the folder fails: the log reads as for any
+    // failed copy, from the download to the target, and then names the move.
+    auto a = *std::find_if(entries.begin(), entries.end(), [](const PublishedEntry& entry) {
+        return entry.relPath == "launcher/a.dat";
+    });
+    std::vector<std::string> messages = LogMessages(run.log);
+    int at = FindMessage(messages, "CopyFile ErrorCode:");
+    ASSERT_GE(at, 0) << run.log;
+    ASSERT_LT(at + 2, static_cast<int>(messages.size())) << run.log;
+    EXPECT_EQ(messages[at], "CopyFile ErrorCode:" + std::to_string(EISDIR) +
+                                ", ErrorDesc:" + std::strerror(EISDIR));
+    EXPECT_EQ(messages[at + 1],
+              a.objectMd5 + ",src=" + Incoming(a.fileMd5) + ",dst=" + Installed("launcher/a.dat"));
+    EXPECT_EQ(messages[at + 2], "MoveFile of the checked temporary copy " + Incoming("~felto.tmp") +
+                                    " over the target failed.");
+    EXPECT_EQ(CountOf(run.log, "ErrorCode:"), 1) << run.log;
     EXPECT_FALSE(FileExists(InstallDir() + "/incoming/~felto.tmp"));
 }
 

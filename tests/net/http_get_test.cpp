@@ -3,6 +3,8 @@
 #include "net/incoming_folder.h"
 #include "tests/net/engine_fixture.h"
 
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -339,7 +341,14 @@ TEST_F(HttpDownloadTest, DestinationThatCannotBeWrittenKeepsThePartFiles) {
     std::string destination = Serve("blocked", bytes);
     std::filesystem::create_directories(destination + "/inside");
     EXPECT_FALSE(Download("blocked", destination));
-    EXPECT_NE(Log().find("fopen_s faild, strWriteFileName : " + destination), std::string::npos);
+    // The line ends with the error number; the system's words for it follow on their own line.
+    std::vector<std::string> messages = LogMessages(Log());
+    const std::string line = "fopen_s faild, strWriteFileName : " + destination;
+    int at = FindMessage(messages, line);
+    ASSERT_GE(at, 0) << Log();
+    ASSERT_LT(at + 1, static_cast<int>(messages.size()));
+    EXPECT_EQ(messages[at], line + " ,Error: " + std::to_string(EISDIR));
+    EXPECT_EQ(messages[at + 1], std::strerror(EISDIR));
     EXPECT_TRUE(ReadFile(Part(destination, 0)) == bytes);
 
     std::filesystem::remove_all(destination);

@@ -254,6 +254,13 @@ void WinePrefix::RelayOnly(const std::string& calls) {
         throw std::runtime_error("cannot write the registry of " + prefix_);
 }
 
+void WinePrefix::SetWindowsVersion(const std::string& version) {
+    std::ofstream reg(prefix_ + "/user.reg", std::ios::app | std::ios::binary);
+    reg << "\n[Software\\\\Wine] 1700000000\n\"Version\"=\"" << version << "\"\n";
+    if (!reg.flush())
+        throw std::runtime_error("cannot write the registry of " + prefix_);
+}
+
 std::vector<int> WinePrefix::WineProcesses() const {
     std::vector<int> found;
     std::string wanted = "WINEPREFIX=" + prefix_;

@@ -44,6 +44,9 @@ class WinePrefix {
     // Limits Wine's relay channel (WINEDEBUG=+relay) to the calls named, "dll.Function;...", so
     // that a test can read what a program hands to the system.
     void RelayOnly(const std::string& calls);
+    // The Windows version the prefix reports ("winxp", "win7", "win81", "win10": Wine's names),
+    // as winecfg sets it. Only before any program of the prefix runs.
+    void SetWindowsVersion(const std::string& version);
 
     // Ends every Wine process of the prefix (wineserver -k) and waits, within a bounded time,
     // until none is left. True when none is left.

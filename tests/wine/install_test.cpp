@@ -440,4 +440,86 @@ TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
     EXPECT_TRUE(installed() == second) << "the install folder changed";
 }
 
+// A deep folder picked in the dialog, 200 characters with the Felto folder made in it, holds an
+// ordinary game: a packed file, a large one fetched in three parts, one in a folder with a blank.
+TEST_F(WineInstallTest, AChosenFolderOf200CharactersHoldsAnOrdinaryGame) {
+    std::vector<GameFile> files = Basics(true);
+    files.push_back({"data/assets.pak", MakeBytes(30000, 15), true});
+    files.push_back({"data/sub folder/music.ogg", MakeBytes(450000, 16), false});
+    files.push_back({"data/config.txt", "fullscreen=1\r\n", false});
+    tree_.Publish(files);
+    StartServer();
+    std::filesystem::remove(Wine().DriveD());
+
+    const std::string name(191, 'p');
+    const std::string picked = "C:\\" + name;
+    const std::string host = Wine().DriveC() + "/" + name;
+    ASSERT_EQ((picked + "\\Felto").size(), 200u);
+    std::filesystem::create_directories(host);
+
+    PlayerSession player(Wine(), StandIn("player.exe"), picked, "en_US.UTF-8");
+    ChildResult run = RunChild(Wine().Command(Installer()), player.Options(kRunTimeoutMs));
+    ASSERT_TRUE(run.finished) << "the installer did not end";
+    std::string log = ReadFile(host + "/Felto/FeltoInstaller.log");
+    ASSERT_EQ(CountOf(log, "_StartLauncher"), 1) << log << run.stdErr;
+    EXPECT_EQ(CountOf(log, "error,code:"), 0) << log;
+    for (const GameFile& file : files)
+        EXPECT_TRUE(ReadFile(host + "/Felto/" + file.path) == file.bytes) << file.path;
+    EXPECT_TRUE(
+        HoldsText(ReadFile(Wine().Desktop() + "/Felto.lnk"), picked + "\\Felto\\Felto.exe"));
+}
+
+// The happy path on each Windows the program is made for, as the prefix reports it: the system
+// line names the version the way the description's tables do, and the install completes.
+struct WindowsVersion {
+    std::string wine; // the prefix's version setting
+    std::string line; // the log's system line
+};
+
+void PrintTo(const WindowsVersion& version, std::ostream* out) {
+    *out << version.wine;
+}
+
+class WineVersionTest : public WineInstallTest,
+                        public ::testing::WithParamInterface<WindowsVersion> {};
+
+TEST_P(WineVersionTest, InstallsAndNamesTheSystem) {
+    Wine().SetWindowsVersion(GetParam().wine);
+    std::vector<GameFile> files = Basics(true);
+    files.push_back({"data/config.txt", "fullscreen=1\r\n", false});
+    files.push_back({"data/assets.pak", MakeBytes(20000, 14), true});
+    tree_.Publish(files);
+    StartServer();
+
+    ChildResult run = RunInstaller();
+    ASSERT_TRUE(run.finished) << "the installer did not end";
+    std::string log = Log();
+    std::vector<std::string> messages = LogMessages(log);
+    int system = FindMessage(messages, "64bit:");
+    ASSERT_GE(system, 0) << log;
+    EXPECT_EQ(messages[system], GetParam().line);
+    EXPECT_EQ(CountOf(log, "error,code:"), 0) << log;
+    EXPECT_EQ(CountOf(log, "_StartLauncher"), 1) << log;
+    for (const GameFile& file : files)
+        EXPECT_TRUE(ReadFile(Felto() + "/" + file.path) == file.bytes) << file.path;
+    EXPECT_TRUE(FileExists(Wine().Desktop() + "/Felto.lnk")) << "no shortcut";
+}
+
+// What each setting reports, named by the description's tables. The program carries no
+// compatibility manifest, so Windows 8.1 and 10 report 6.2, build 9200, as to any such program;
+// Wine's edition for 6.x is none of the listed ones, so the name's blank stands alone. Wine 8
+// reports "win7" as a server of 6.1 and "win2008r2" as the workstation (Windows 7).
+INSTANTIATE_TEST_SUITE_P(
+    Versions, WineVersionTest,
+    ::testing::Values(
+        WindowsVersion{"winxp", "64bit:0, system info:Microsoft Windows XP Professional Service "
+                                "Pack 3 (build 2600)"},
+        WindowsVersion{"win7", "64bit:1, system info:Microsoft Windows Server 2008 R2 Standard "
+                               "Edition Service Pack 1 (build 7601), 64-bit"},
+        WindowsVersion{"win2008r2", "64bit:1, system info:Microsoft Windows 7  Service Pack 1 "
+                                    "(build 7601), 64-bit"},
+        WindowsVersion{"win81", "64bit:1, system info:Microsoft  (build 9200), 64-bit"},
+        WindowsVersion{"win10", "64bit:1, system info:Microsoft  (build 9200), 64-bit"}),
+    [](const ::testing::TestParamInfo<WindowsVersion>& info) { return info.param.wine; });
+
 } // namespace

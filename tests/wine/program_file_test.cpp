@@ -19,17 +19,20 @@ namespace {
 constexpr std::size_t kMaxProgramBytes = 512 * 1024;
 
 // Reviewed: every function here exists in the system DLLs of Windows XP SP3 (for the 64-bit
-// build, XP x64). MessageBoxA and SHBrowseForFolderA are left out on purpose: the player's texts
-// go through the wide calls only. The run-time's clocks (std::chrono, through winpthreads) bring
-// GetProcessTimes, GetThreadTimes, GetSystemTimeAdjustment, SetSystemTime and
-// FileTimeToSystemTime with them; the installer itself never sets the clock.
+// build, XP x64). The wide file calls take the paths too long for the ANSI ones. MessageBoxA and
+// SHBrowseForFolderA are left out on purpose: the player's texts go through the wide calls only.
+// The run-time's clocks (std::chrono, through winpthreads) bring GetProcessTimes, GetThreadTimes,
+// GetSystemTimeAdjustment, SetSystemTime and FileTimeToSystemTime with them; the installer itself
+// never sets the clock.
 const std::map<std::string, std::set<std::string>> kAllowed = {
     {"kernel32.dll",
      {"__C_specific_handler",
       "AddVectoredExceptionHandler",
       "CloseHandle",
       "CopyFileA",
+      "CopyFileW",
       "CreateDirectoryA",
+      "CreateDirectoryW",
       "CreateEventA",
       "CreateMutexA",
       "CreateProcessA",
@@ -38,12 +41,15 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
       "CreateThread",
       "DeleteCriticalSection",
       "DeleteFileA",
+      "DeleteFileW",
       "DuplicateHandle",
       "EnterCriticalSection",
       "FileTimeToSystemTime",
       "FindClose",
       "FindFirstFileA",
+      "FindFirstFileW",
       "FindNextFileA",
+      "FindNextFileW",
       "FormatMessageA",
       "FreeLibrary",
       "GetCurrentProcess",
@@ -51,7 +57,9 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
       "GetCurrentThread",
       "GetCurrentThreadId",
       "GetDiskFreeSpaceExA",
+      "GetDiskFreeSpaceExW",
       "GetFileAttributesA",
+      "GetFileAttributesW",
       "GetHandleInformation",
       "GetLastError",
       "GetModuleHandleA",
@@ -79,6 +87,7 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
       "LocalLock",
       "LocalUnlock",
       "MoveFileExA",
+      "MoveFileExW",
       "MultiByteToWideChar",
       "OpenProcess",
       "OutputDebugStringA",
@@ -88,6 +97,7 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
       "ReleaseMutex",
       "ReleaseSemaphore",
       "RemoveDirectoryA",
+      "RemoveDirectoryW",
       "RemoveVectoredExceptionHandler",
       "ResetEvent",
       "ResumeThread",
@@ -98,6 +108,7 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
       "RtlVirtualUnwind",
       "SetEvent",
       "SetFileAttributesA",
+      "SetFileAttributesW",
       "SetLastError",
       "SetProcessAffinityMask",
       "SetSystemTime",
@@ -156,6 +167,9 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
       "_strdup",
       "_time64",
       "_ultoa",
+      "_wfsopen",
+      "_wsopen",
+      "_wstat64",
       "abort",
       "atoi",
       "calloc",

@@ -41,7 +41,8 @@ std::string WindowsPathWarning(const std::string& relPath) {
         return std::string();
     return relPath + ": " + std::to_string(characters) +
            " characters under D:\\Felto\\, over the " + std::to_string(kWindowsPathLimit) +
-           " a Windows path may have: players installing there get error 21 for it";
+           " of a classic Windows path: the installer installs it, but Explorer and older "
+           "Windows tools may fail to open it";
 }
 
 } // namespace publish

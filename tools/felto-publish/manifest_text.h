@@ -16,7 +16,8 @@ struct ManifestLine {
 // Characters of one line without its line end; the installer reads at most 509.
 std::size_t LineLength(const ManifestLine& line);
 
-// Windows file calls take paths of at most 259 characters.
+// The classic (ANSI) Windows file calls take paths of at most 259 characters; the installer
+// itself goes past it, most other programs do not.
 constexpr std::size_t kWindowsPathLimit = 259;
 // The file's path under the default install folder, "D:\Felto\<relative path>", in characters
 // (a UTF-8 sequence is one); a warning for players' installs above kWindowsPathLimit, else empty.
