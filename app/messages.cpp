@@ -1,5 +1,6 @@
 #include "app/messages.h"
 
+#include "app/field_report.h"
 #include "app/installer_state.h"
 #include "platform/platform.h"
 #include "support/log.h"
@@ -57,6 +58,7 @@ void ReportError(int code, int extra) {
 }
 
 void FailWith(int code, int extra) {
+    SendFieldReport(code, extra);
     ReportError(code, extra);
     ExitInstaller();
 }

@@ -1,6 +1,7 @@
 #include "net/deal_socket.h"
 
 #include "net/engine_settings.h"
+#include "net/server_list.h"
 #include "support/log.h"
 
 #include <algorithm>
@@ -30,8 +31,10 @@ platform::Socket ConnectServer(const std::string& host, int port) {
         WriteLogSocketError("Allocating socket failed.");
         return platform::kInvalidSocket;
     }
+    // A base URL may carry its own port ("http://mirror:8080"); it wins over the settings' one.
+    std::string name;
     std::uint32_t address = 0;
-    if (!platform::ResolveHost(host, address)) {
+    if (!SplitHostPort(host, name, port) || !platform::ResolveHost(name, address)) {
         WriteLogSocketError("Unable to get the host name.");
         platform::CloseSocket(socket);
         return platform::kInvalidSocket;

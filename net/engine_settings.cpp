@@ -1,5 +1,7 @@
 #include "net/engine_settings.h"
 
+#include <sstream>
+
 #ifndef FELTO_SERVER_URL
 #define FELTO_SERVER_URL "http://127.0.0.1"
 #endif
@@ -16,6 +18,16 @@
 #ifndef FELTO_PARALLEL_DOWNLOADS
 #define FELTO_PARALLEL_DOWNLOADS 1
 #endif
+// Bases separated by blanks; configure checks each one.
+#ifndef FELTO_FALLBACK_SERVERS
+#define FELTO_FALLBACK_SERVERS ""
+#endif
+#ifndef FELTO_REPORT_PATH
+#define FELTO_REPORT_PATH ""
+#endif
+#ifndef FELTO_VERSION_TEXT
+#define FELTO_VERSION_TEXT "1.0.0.0"
+#endif
 static_assert(FELTO_DOWNLOAD_PAUSE_MS >= 0 && FELTO_COPY_PAUSE_MS >= 0,
               "pauses are milliseconds, 0 or more");
 static_assert(FELTO_PARALLEL_DOWNLOADS >= 1 && FELTO_PARALLEL_DOWNLOADS <= 8,
@@ -24,6 +36,14 @@ static_assert(FELTO_PARALLEL_DOWNLOADS >= 1 && FELTO_PARALLEL_DOWNLOADS <= 8,
 const std::string strServerUrl = FELTO_SERVER_URL;
 
 namespace {
+std::vector<std::string> Words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
 EngineSettings g_settings = {
     FELTO_SERVER_PORT,
     30000, // connect: a reachable server answers in well under a second
@@ -35,6 +55,10 @@ EngineSettings g_settings = {
     30000, // response head: a server taking longer is not going to deliver a file either
     30000, // body window: three attempts of it still end a run within about two minutes
     1024,  //   bytes in it: even a poor link brings that many in a second
+    Words(FELTO_FALLBACK_SERVERS),
+    FELTO_REPORT_PATH,
+    2000, // the report: a player never waits longer for it
+    FELTO_VERSION_TEXT,
 };
 } // namespace
 
