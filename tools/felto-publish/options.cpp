@@ -47,6 +47,8 @@ const char* UsageText() {
            "[--quiet]\n"
            "       felto-publish prune [--output] DIR [--dry-run]\n"
            "       felto-publish resign [--output] DIR --sign-key FILE [--expires-in DAYS]\n"
+           "       felto-publish report ACCESS_LOG... [--since YYYY-MM-DD] [--csv] [--plot PNG]\n"
+           "                     [--path REPORT_PATH]\n"
            "\n"
            "Turns a game folder into the tree a static HTTP server serves to the installer:\n"
            "  OUTPUT/microclient/download/launcher_manifest.js      (32-bit, from --input)\n"
@@ -77,6 +79,9 @@ const char* UsageText() {
            "prune removes the objects that neither manifest names; --dry-run only lists them.\n"
            "It removes nothing (exit status 3) while a manifest, or an object one names, is\n"
            "missing or damaged.\n"
+           "report reads access logs in the combined format (nginx, Apache; plain or gzip) and\n"
+           "sums up the installers' reports (FELTO_REPORT_PATH, default microclient/report) per\n"
+           "installer version and release; --plot draws the daily success rate with gnuplot.\n"
            "Exit status: 0 published, 1 failed, 2 bad command line, 3 input refused (nothing\n"
            "written).\n";
 }
