@@ -90,8 +90,9 @@ void SendFieldReport(int code, int extra) {
     facts.installer = settings.installerVersion;
     facts.release = g_release.load();
     const ProgressModel::Snapshot progress = GetProgress().Read();
-    facts.files = progress.filesDone;
-    facts.bytes = progress.bytesDone;
+    // The listed files' downloads only: before they are planned, the counts are the manifest's.
+    facts.files = progress.filesTotal > 0 ? progress.filesDone : 0;
+    facts.bytes = progress.filesTotal > 0 ? progress.bytesDone : 0;
     facts.seconds = (SteadyMs() - g_startMs) / 1000;
 
     // The server that served the manifest; before there is one, the first.

@@ -42,6 +42,10 @@ struct StudioCase {
     FirstServer first;
 };
 
+void PrintTo(const StudioCase& studioCase, std::ostream* out) {
+    *out << studioCase.name;
+}
+
 class StudioServers : public InstallFixture, public ::testing::WithParamInterface<StudioCase> {
   protected:
     void SetUp() override {
