@@ -10,7 +10,6 @@
 #include "support/progress.h"
 
 #include <atomic>
-#include <cctype>
 
 namespace {
 
@@ -55,26 +54,10 @@ std::string ReportTarget(const std::string& path, const ReportFacts& facts) {
 }
 
 std::string OsVersionNumbers() {
-    platform::OsVersionRecord record;
-    if (!platform::ReadOsVersion(record))
+    unsigned major = 0, minor = 0, build = 0;
+    if (!platform::ReadOsVersionNumbers(major, minor, build))
         return "0.0.0";
-    if (record.isWindows)
-        return FormatString("%u.%u.%u", record.major, record.minor, record.build);
-    // "Linux 6.1.0-18-amd64 (x86_64)": the numbers after the system's name.
-    const std::string& text = record.otherDescription;
-    unsigned numbers[3] = {0, 0, 0};
-    std::size_t at = text.find(' ');
-    for (int i = 0; i < 3 && at != std::string::npos && at + 1 < text.size(); ++i) {
-        ++at;
-        if (!std::isdigit(static_cast<unsigned char>(text[at])))
-            break;
-        std::size_t end = at;
-        while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])))
-            ++end;
-        numbers[i] = static_cast<unsigned>(std::stoul(text.substr(at, end - at)));
-        at = end < text.size() && text[end] == '.' ? end : std::string::npos;
-    }
-    return FormatString("%u.%u.%u", numbers[0], numbers[1], numbers[2]);
+    return FormatString("%u.%u.%u", major, minor, build);
 }
 
 void SendFieldReport(int code, int extra) {

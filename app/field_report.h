@@ -25,8 +25,8 @@ struct ReportFacts {
 };
 std::string ReportTarget(const std::string& path, const ReportFacts& facts);
 
-// The system's version as "major.minor.build" (on other systems than Windows, the first three
-// numbers of the kernel's release); "0.0.0" when it cannot be read.
+// The system's version as "major.minor.build" (elsewhere than on Windows, the kernel's release
+// numbers); "0.0.0" when it cannot be read.
 std::string OsVersionNumbers();
 
 // Sends the report of a run that ends with `code` (0: success) and `extra`, once; the second
