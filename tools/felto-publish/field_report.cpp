@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -93,6 +94,21 @@ std::string GnuplotString(const std::string& text) {
     return quoted + "'";
 }
 
+// YYYY-MM-DD `days` days on.
+std::string ShiftDays(const std::string& date, int days) {
+    std::tm time = {};
+    time.tm_year = std::atoi(date.substr(0, 4).c_str()) - 1900;
+    time.tm_mon = std::atoi(date.substr(5, 2).c_str()) - 1;
+    time.tm_mday = std::atoi(date.substr(8, 2).c_str()) + days;
+    time.tm_hour = 12;
+    const std::time_t shifted = ::timegm(&time);
+    std::tm out = {};
+    ::gmtime_r(&shifted, &out);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &out);
+    return text;
+}
+
 // The daily success rate per release (installer versions together), drawn by gnuplot.
 bool Plot(const std::vector<FieldRun>& runs, const std::string& png) {
     std::map<std::string, std::map<std::string, std::pair<int, int>>> daily; // release, date
@@ -118,6 +134,12 @@ bool Plot(const std::vector<FieldRun>& runs, const std::string& png) {
                  " using 1:2 with linespoints lw 2 pt 7 title " +
                  GnuplotString("release " + release);
     }
+    // A day of room on both sides, so one day of reports is a point, not an empty range.
+    std::string first = "9999-12-31", last = "0000-01-01";
+    for (const FieldRun& run : runs) {
+        first = std::min(first, run.date);
+        last = std::max(last, run.date);
+    }
     const std::filesystem::path script = folder / "plot.gp";
     {
         std::ofstream out(script);
@@ -125,8 +147,11 @@ bool Plot(const std::vector<FieldRun>& runs, const std::string& png) {
             << "set output " << GnuplotString(png) << "\n"
             << "set title 'Installs that started the game, per day and release'\n"
             << "set xdata time\nset timefmt '%Y-%m-%d'\nset format x '%m-%d'\n"
-            << "set ylabel 'success rate (%)'\nset yrange [0:105]\nset grid\n"
-            << "set key bottom left\n"
+            << "set ylabel 'success rate (%)'\nset yrange [0:105]\nset grid\n";
+        if (!runs.empty())
+            out << "set xrange ['" << ShiftDays(first, -1) << "':'" << ShiftDays(last, 1)
+                << "']\nset xtics 86400\n";
+        out << "set key bottom left\n"
             << "plot " << (plots.empty() ? "NaN notitle" : plots) << "\n";
     }
     bool ok = false;
