@@ -1,7 +1,5 @@
 #include "net/engine_settings.h"
 
-#include <sstream>
-
 #ifndef FELTO_SERVER_URL
 #define FELTO_SERVER_URL "http://127.0.0.1"
 #endif
@@ -36,11 +34,15 @@ static_assert(FELTO_PARALLEL_DOWNLOADS >= 1 && FELTO_PARALLEL_DOWNLOADS <= 8,
 const std::string strServerUrl = FELTO_SERVER_URL;
 
 namespace {
+// Split by hand: a string stream would bring the stream library's locales into the program.
 std::vector<std::string> Words(const std::string& text) {
-    std::istringstream in(text);
     std::vector<std::string> words;
-    for (std::string word; in >> word;)
-        words.push_back(word);
+    std::size_t at = 0;
+    while ((at = text.find_first_not_of(' ', at)) != std::string::npos) {
+        std::size_t end = text.find(' ', at);
+        words.push_back(text.substr(at, end - at));
+        at = end;
+    }
     return words;
 }
 

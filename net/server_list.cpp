@@ -3,7 +3,6 @@
 #include "net/engine_settings.h"
 
 #include <atomic>
-#include <cstdlib>
 
 namespace {
 std::atomic<std::size_t> g_preferred{0};
@@ -46,7 +45,9 @@ bool SplitHostPort(const std::string& host, std::string& name, int& port) {
     if (digits.empty() || digits.size() > 5 ||
         digits.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    long value = std::strtol(digits.c_str(), nullptr, 10);
+    long value = 0;
+    for (char digit : digits)
+        value = value * 10 + (digit - '0');
     if (value < 1 || value > 65535)
         return false;
     name = host.substr(0, colon);
