@@ -84,7 +84,8 @@ serve_and_install() {
     nginx=$1 origin=$2 installer=$3 home=$4 cdn=$5
     ip link set lo up
     pids=()
-    trap "kill \${pids[*]} 2>/dev/null; wait \${pids[*]} 2>/dev/null" EXIT
+    # QUIT: nginx ends gracefully, logging the requests it has answered (the last report).
+    trap "kill -QUIT \${pids[*]} 2>/dev/null; wait \${pids[*]} 2>/dev/null" EXIT
     start() { # $1 folder, $2 port
       nginx -p "$1/" -c "$1/nginx.conf" -e "$1/error.log" &
       pids+=($!)

@@ -137,6 +137,9 @@ TEST_P(StudioServers, InstallCompletesFromTheSecondServerAndReportsToTheManifest
     const std::regex reportLine(R"(GET (/microclient/report\?[^ ]*&secs=(\d+)) HTTP/1.1)");
     std::smatch match;
     if (manifestFromSecond) {
+        // nginx logs a request once it has answered it.
+        EXPECT_TRUE(WaitUntil(
+            10000, [&] { return CountOf(second_->AccessLog(), "/microclient/report") > 0; }));
         const std::string log = second_->AccessLog();
         ASSERT_EQ(CountOf(log, "/microclient/report"), 1) << log;
         ASSERT_TRUE(std::regex_search(log, match, reportLine)) << log;

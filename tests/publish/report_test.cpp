@@ -1,12 +1,14 @@
-// felto-publish report on access logs written by a real nginx in its default "combined" format:
+// felto-publish report on access logs written by real nginx and Apache in the "combined" format:
 // 100 runs reported with the installer's own request, read back plain and gzip, with damaged and
 // foreign lines among them.
 
 #include "app/field_report.h"
 #include "net/report_request.h"
 #include "tests/publish/publish_helpers.h"
-#include "tests/support/nginx_server.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_checks.h"
+#include "tests/support/web_server.h"
 
 #include <gtest/gtest.h>
 
@@ -29,27 +31,33 @@ ReportFacts RunFacts(int i) {
     return facts;
 }
 
-class ReportFromNginx : public ::testing::Test {
+// The runs reported to a real server, which wrote them into its "combined" log.
+class ReportFromAccessLog : public ::testing::TestWithParam<WebServerKind> {
   protected:
     void SetUp() override {
+        const std::string why = WhyWebServerCannotRun(GetParam());
+        if (!why.empty())
+            GTEST_SKIP() << why;
         PutFile(dir_.path(), "www/index.html", "felto\n");
-        nginx_.SetExtraConfig("access_log " + Log() + " combined;");
-        ASSERT_TRUE(nginx_.Start(dir_ / "www")) << "nginx did not start";
-        const std::string base = "http://127.0.0.1:" + std::to_string(nginx_.port());
+        server_ = MakeWebServer(GetParam());
+        ASSERT_TRUE(server_->Start(dir_ / "www")) << server_->ErrorLog();
+        const std::string base = "http://127.0.0.1:" + std::to_string(server_->port());
         for (int i = 0; i < 100; ++i)
             ASSERT_EQ(
                 SendReportRequest(base, ReportTarget("microclient/report", RunFacts(i)), 5000),
                 404);
         ASSERT_EQ(SendReportRequest(base, "/index.html", 5000), 200);
-        nginx_.Stop();
+        // A server logs a request once it has answered it: the last line may still be coming.
+        ASSERT_TRUE(WaitUntil(10000, [&] { return CountOf(ReadFile(Log()), "\n") == 101; }));
+        server_->Stop();
     }
-    std::string Log() const { return dir_ / "combined.log"; }
+    std::string Log() const { return server_->CombinedLogPath(); }
 
     TempDir dir_;
-    NginxServer nginx_;
+    std::unique_ptr<WebServer> server_;
 };
 
-TEST_F(ReportFromNginx, SumsUpEveryReleaseFromPlainAndGzipLogsSkippingDamagedLines) {
+TEST_P(ReportFromAccessLog, SumsUpEveryReleaseFromPlainAndGzipLogsSkippingDamagedLines) {
     // The first half plain with a damaged line and a foreign one, the rest gzip with a line cut
     // short.
     std::vector<std::string> lines;
@@ -127,5 +135,11 @@ TEST_F(ReportFromNginx, SumsUpEveryReleaseFromPlainAndGzipLogsSkippingDamagedLin
               std::string::npos)
         << result.stdErr;
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, ReportFromAccessLog,
+                         ::testing::Values(WebServerKind::Nginx, WebServerKind::Apache),
+                         [](const ::testing::TestParamInfo<WebServerKind>& info) {
+                             return std::string(WebServerName(info.param));
+                         });
 
 } // namespace

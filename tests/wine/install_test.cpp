@@ -322,6 +322,9 @@ TEST_F(WineInstallTest, AStudioBuildInstallsFromTheFallBackServerAndReportsThere
     std::size_t bytes = 0;
     for (const PublishedEntry& entry : entries)
         bytes += ReadFile(tree_.ObjectPath(entry)).size();
+    // nginx logs a request once it has answered it.
+    EXPECT_TRUE(
+        WaitUntil(10000, [&] { return CountOf(server_.AccessLog(), "/microclient/report") > 0; }));
     const std::string access = server_.AccessLog();
     ASSERT_EQ(CountOf(access, "/microclient/report"), 1) << access;
     std::smatch match;
