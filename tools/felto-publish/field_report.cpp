@@ -1,9 +1,9 @@
 #include "field_report.h"
 
 #include "access_log.h"
-#include "app/messages.h"
 #include "options.h"
 #include "publish.h"
+#include "support/error_messages.h"
 
 #include <algorithm>
 #include <cctype>
