@@ -81,12 +81,13 @@ bool ParseCombinedLine(const std::string& line, AccessLine& parsed) {
     std::string request;
     if (!QuotedField(line, at, request))
         return false;
-    // METHOD target VERSION
+    // METHOD target VERSION; a request the server could not read is logged as it came ("-",
+    // or bytes that are no request line): a foreign request, never a report.
     std::size_t first = request.find(' ');
     std::size_t last = request.rfind(' ');
-    if (first == std::string::npos || last == first)
-        return false;
-    parsed.target = request.substr(first + 1, last - first - 1);
+    parsed.target = first == std::string::npos || last == first
+                        ? std::string()
+                        : request.substr(first + 1, last - first - 1);
     // " status bytes "
     if (at + 5 > line.size() || line[at] != ' ' || !AllDigits(line, at + 1, 3))
         return false;
