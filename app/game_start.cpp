@@ -1,5 +1,6 @@
 #include "app/game_start.h"
 
+#include "app/field_report.h"
 #include "app/installer_state.h"
 #include "app/messages.h"
 #include "platform/platform.h"
@@ -32,7 +33,12 @@ void StartGameAndExit() {
         platform::EndShellWork();
     }
     long started = platform::OpenProgram(strInstallDir + "/" + "Felto.exe", strInstallDir);
-    if (started <= 32)
+    // The game is running (or cannot be started): only now is the run's outcome known.
+    if (started <= 32) {
+        SendFieldReport(109, static_cast<int>(started));
         ReportError(109, static_cast<int>(started));
+    } else {
+        SendFieldReport(0, 0);
+    }
     std::exit(0);
 }

@@ -1,5 +1,6 @@
 #include "app/release_signature.h"
 
+#include "app/field_report.h"
 #include "app/installer_state.h"
 #include "app/manifest_fetch.h"
 #include "app/messages.h"
@@ -87,6 +88,8 @@ void VerifyManifestSignature() {
     state.signatureEntry = std::make_unique<FileEntry>(MakeFileEntry(url, strInstallDir));
     FileEntry& signature = *state.signatureEntry;
     signature.checkFun = CheckSignatureFile;
+    // The signature is the manifest's: it comes from the server the manifest came from.
+    signature.nPinnedServer = manifest.nServedBy;
     StartFreshDownload(signature);
     WaitForDownload(signature);
     if (!signature.bOk.load())
@@ -119,6 +122,7 @@ void VerifyManifestSignature() {
         RefuseRelease(offeredText + ", installed before with other manifest bytes", kNumberReused);
     }
     CheckExpiry(manifest.strName, stamp);
+    NoteReleaseForReport(stamp.release);
 
     const bool unchanged = known && remembered.key == offered.key &&
                            remembered.release == offered.release &&

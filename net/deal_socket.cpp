@@ -1,6 +1,7 @@
 #include "net/deal_socket.h"
 
 #include "net/engine_settings.h"
+#include "net/server_list.h"
 #include "support/log.h"
 
 #include <algorithm>
@@ -30,8 +31,12 @@ platform::Socket ConnectServer(const std::string& host, int port) {
         WriteLogSocketError("Allocating socket failed.");
         return platform::kInvalidSocket;
     }
+    // A fall-back server's base may carry its own port ("http://mirror:8080"), which wins over
+    // the settings' one. Without fall-back servers the host is taken as it stands.
+    std::string name = host;
     std::uint32_t address = 0;
-    if (!platform::ResolveHost(host, address)) {
+    if ((HasFallbackServers() && !SplitHostPort(host, name, port)) ||
+        !platform::ResolveHost(name, address)) {
         WriteLogSocketError("Unable to get the host name.");
         platform::CloseSocket(socket);
         return platform::kInvalidSocket;

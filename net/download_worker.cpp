@@ -3,6 +3,7 @@
 #include "net/engine_settings.h"
 #include "net/file_entry.h"
 #include "net/http_get.h"
+#include "net/server_list.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/progress.h"
@@ -40,9 +41,15 @@ unsigned DownloadWorker(void* arg) {
     FileEntry& entry = *static_cast<FileEntry*>(arg);
     entry.bOk.store(false, std::memory_order_relaxed);
     bool accepted = false;
+    std::size_t server = entry.nPinnedServer >= 0 ? static_cast<std::size_t>(entry.nPinnedServer)
+                                                  : PreferredServer();
     for (int attempt = 1;; ++attempt) {
         entry.nState.store(1, std::memory_order_relaxed);
-        std::string url = strServerUrl + "/" + entry.strUrl;
+        const std::string base = ServerBase(server);
+        if (HasFallbackServers())
+            WriteLog(FormatString("attempt %d of %s from %s", attempt, entry.strUrl.c_str(),
+                                  base.c_str()));
+        std::string url = base + "/" + entry.strUrl;
         if (HttpDownload(url, entry.strIncomingPath, entry.nFileSize, entry.nReceived, 1)) {
             if (!entry.checkFun) {
                 WriteLog(FormatString("checkFun = null,%s,%s", entry.strTargetPath.c_str(),
@@ -52,8 +59,16 @@ unsigned DownloadWorker(void* arg) {
                 accepted = entry.checkFun(entry);
             }
         }
-        if (accepted || attempt == kAttempts)
+        if (accepted) {
+            entry.nServedBy = static_cast<int>(server);
+            if (entry.nPinnedServer < 0)
+                ServerServed(server);
             break;
+        }
+        if (attempt == kAttempts)
+            break;
+        if (entry.nPinnedServer < 0)
+            server = NextServer(server);
         GetProgress().RetryAt(SteadyMs() + GetEngineSettings().retryPauseMs);
         platform::SleepMs(static_cast<unsigned>(GetEngineSettings().retryPauseMs));
         WriteLog(FormatString("下载重试，%s,%s", entry.strTargetPath.c_str(),

@@ -16,6 +16,16 @@
 #ifndef FELTO_PARALLEL_DOWNLOADS
 #define FELTO_PARALLEL_DOWNLOADS 1
 #endif
+// Bases separated by blanks; configure checks each one.
+#ifndef FELTO_FALLBACK_SERVERS
+#define FELTO_FALLBACK_SERVERS ""
+#endif
+#ifndef FELTO_REPORT_PATH
+#define FELTO_REPORT_PATH ""
+#endif
+#ifndef FELTO_VERSION_TEXT
+#define FELTO_VERSION_TEXT "1.0.0.0"
+#endif
 static_assert(FELTO_DOWNLOAD_PAUSE_MS >= 0 && FELTO_COPY_PAUSE_MS >= 0,
               "pauses are milliseconds, 0 or more");
 static_assert(FELTO_PARALLEL_DOWNLOADS >= 1 && FELTO_PARALLEL_DOWNLOADS <= 8,
@@ -24,6 +34,18 @@ static_assert(FELTO_PARALLEL_DOWNLOADS >= 1 && FELTO_PARALLEL_DOWNLOADS <= 8,
 const std::string strServerUrl = FELTO_SERVER_URL;
 
 namespace {
+// Split by hand: a string stream would bring the stream library's locales into the program.
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while ((at = text.find_first_not_of(' ', at)) != std::string::npos) {
+        std::size_t end = text.find(' ', at);
+        words.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return words;
+}
+
 EngineSettings g_settings = {
     FELTO_SERVER_PORT,
     30000, // connect: a reachable server answers in well under a second
@@ -35,6 +57,10 @@ EngineSettings g_settings = {
     30000, // response head: a server taking longer is not going to deliver a file either
     30000, // body window: three attempts of it still end a run within about two minutes
     1024,  //   bytes in it: even a poor link brings that many in a second
+    Words(FELTO_FALLBACK_SERVERS),
+    FELTO_REPORT_PATH,
+    2000, // the report: a player never waits longer for it
+    FELTO_VERSION_TEXT,
 };
 } // namespace
 

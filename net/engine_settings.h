@@ -4,6 +4,7 @@
 // and the parallel downloads) is chosen when the program is built.
 
 #include <string>
+#include <vector>
 
 // Base URL of the download server (FELTO_SERVER_URL), no trailing "/". A studio builds its
 // installer for its own server; the port is in the settings below.
@@ -21,6 +22,15 @@ struct EngineSettings {
     int headTimeoutMs; // the whole response head must arrive within this after the request
     int slowWindowMs;  // the body must bring at least slowWindowBytes in every such window
     int slowWindowBytes;
+    // Servers tried after the first, in turn, when an attempt fails (FELTO_FALLBACK_SERVERS):
+    // "http://host[:port]" bases; a base without a port is reached on `port`, as the first is.
+    // Empty: every attempt goes to the one server, and the log never names it.
+    std::vector<std::string> fallbackServers;
+    // Below the manifest's server, the path a run's outcome is reported to (FELTO_REPORT_PATH);
+    // empty: nothing is sent.
+    std::string reportPath;
+    int reportLimitMs;            // the whole report, name look-up to answer
+    std::string installerVersion; // FELTO_VERSION, as the report names it
 };
 
 const EngineSettings& GetEngineSettings();

@@ -20,6 +20,10 @@ struct FileEntry {
     std::atomic<bool> bOk{false};
     std::atomic<int> nState{0}; // 0 not started, 1 downloading, 2 finished
     bool (*checkFun)(FileEntry& entry) = nullptr;
+    // The server every attempt must use (-1: any, in turn; see net/server_list), and the one
+    // that served the accepted download (-1: none), written before nState becomes 2.
+    int nPinnedServer = -1;
+    int nServedBy = -1;
 
     FileEntry() = default;
     FileEntry(const FileEntry& other) { *this = other; }
@@ -36,6 +40,8 @@ struct FileEntry {
         bOk.store(other.bOk.load());
         nState.store(other.nState.load());
         checkFun = other.checkFun;
+        nPinnedServer = other.nPinnedServer;
+        nServedBy = other.nServedBy;
         return *this;
     }
 

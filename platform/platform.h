@@ -250,6 +250,10 @@ struct OsVersionRecord {
 };
 // False when the version cannot be read (GetVersionExA fails).
 bool ReadOsVersion(OsVersionRecord& record);
+// The system's own version numbers, for the studio's report: RtlGetVersion (looked up in
+// ntdll), which tells Windows 10 and 11 apart where GetVersionExA answers 6.2.9200 to a program
+// that declares no newer Windows, else GetVersionExA; the kernel's release numbers elsewhere.
+bool ReadOsVersionNumbers(unsigned& major, unsigned& minor, unsigned& build);
 
 // ---- Digests (digest_*.cpp) ----
 

@@ -59,4 +59,28 @@ bool ReadOsVersion(OsVersionRecord& record) {
     return true;
 }
 
+bool ReadOsVersionNumbers(unsigned& major, unsigned& minor, unsigned& build) {
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+    if (HMODULE ntdll = GetModuleHandleA("ntdll.dll")) {
+        FARPROC proc = GetProcAddress(ntdll, "RtlGetVersion");
+        auto rtlGetVersion = reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void (*)()>(proc));
+        OSVERSIONINFOW version;
+        std::memset(&version, 0, sizeof version);
+        version.dwOSVersionInfoSize = sizeof version;
+        if (rtlGetVersion && rtlGetVersion(&version) == 0) {
+            major = version.dwMajorVersion;
+            minor = version.dwMinorVersion;
+            build = version.dwBuildNumber;
+            return true;
+        }
+    }
+    OsVersionRecord record;
+    if (!ReadOsVersion(record))
+        return false;
+    major = record.major;
+    minor = record.minor;
+    build = record.build;
+    return true;
+}
+
 } // namespace platform

@@ -1,12 +1,22 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian (idempotent and quiet).
+# "scripts/install-deps.sh demo" installs only what scripts/demo.sh runs: the native build,
+# nginx, 7-Zip, openssl, unshare and gnuplot; no Wine, test servers or test libraries.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
+demo_packages=(cmake g++ make libssl-dev openssl zlib1g-dev nginx-light p7zip-full
+  iproute2 util-linux gnuplot-nox)
+packages=("${demo_packages[@]}" libgtest-dev libgmock-dev googletest libbenchmark-dev
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64
-  nginx-light apache2 lighttpd p7zip-full xvfb locales-all
-  iproute2 util-linux curl aria2 wget haproxy time gnuplot-nox clang libclang-rt-14-dev python3
-  libssl-dev openssl varnish squid trafficserver osslsigncode fonts-wqy-microhei)
+  apache2 lighttpd xvfb locales-all
+  curl aria2 wget haproxy time clang libclang-rt-14-dev python3
+  varnish squid trafficserver osslsigncode fonts-wqy-microhei)
+only_demo=false
+case "${1:-}" in
+  demo) only_demo=true packages=("${demo_packages[@]}") ;;
+  "") ;;
+  *) echo "usage: scripts/install-deps.sh [demo]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -28,13 +38,13 @@ install_7za() {
 }
 
 if [ ${#missing[@]} -eq 0 ]; then
-  install_7za
+  $only_demo || install_7za
   exit 0
 fi
 echo "installing: ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if ! $only_demo && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-install_7za
+$only_demo || install_7za

@@ -34,6 +34,10 @@ TEST_F(InstallFixture, FreshInstallPutsEveryFileShortcutAndStartsTheGame) {
     EXPECT_NE(run.log.find("解压文件"), std::string::npos);
     EXPECT_NE(run.log.find("_StartLauncher"), std::string::npos);
     EXPECT_EQ(CountOf(run.log, "error,code:"), 0) << run.log;
+    // Built without fall-back servers or a report path: no server named, no report sent.
+    EXPECT_EQ(CountOf(run.log, "attempt 1 of"), 0) << run.log;
+    EXPECT_EQ(CountOf(run.log, "report"), 0) << run.log;
+    EXPECT_EQ(CountOf(server_->AccessLog(), "report"), 0) << server_->AccessLog();
     EXPECT_NE(run.process.stdErr.find("安装成功，以后请点击桌面Felto图标进行游戏。"),
               std::string::npos);
 

@@ -2,6 +2,7 @@
 
 #include "net/engine_settings.h"
 #include "net/file_entry.h"
+#include "net/server_list.h"
 #include "net/url.h"
 #include "tests/net/engine_fixture.h"
 #include "tests/support/child_process.h"
@@ -90,6 +91,44 @@ TEST_F(DownloadWorkerTest, FailedAttemptIsRetriedOnceAfterThePause) {
     EXPECT_LT(log.find("SendHttpHeader ERROR"), retry);
     EXPECT_EQ(CountOf(log.substr(0, retry), "正在建立连接"), 1);
     EXPECT_EQ(CountOf(log.substr(retry), "正在建立连接"), 2);
+}
+
+// With a fall-back server, a file that fails its check (as one with a wrong digest does) is
+// fetched again from the next server, where the next download then starts; an entry pinned to a
+// server (a signature to its manifest's) keeps all its attempts there.
+TEST_F(DownloadWorkerTest, ARejectedFileIsFetchedFromTheNextServerUnlessPinned) {
+    HttpTestServer second;
+    second.SetFile(path_, bytes_);
+    ASSERT_TRUE(second.Start());
+    EngineSettings settings = GetEngineSettings();
+    const std::string secondBase = "http://127.0.0.1:" + std::to_string(second.port());
+    settings.fallbackServers = {secondBase};
+    OverrideEngineSettingsForTesting(settings);
+    entry_.checkFun = CountingCheck;
+    g_rejectFirst = 1;
+    DownloadWorker(&entry_);
+    EXPECT_TRUE(entry_.bOk);
+    EXPECT_EQ(entry_.nServedBy, 1);
+    EXPECT_EQ(Attempts(), 1);
+    EXPECT_EQ(second.RangeStarts(path_).size(), 2u);
+    std::string log = Log();
+    EXPECT_EQ(CountOf(log, "attempt 1 of " + entry_.strUrl + " from http://127.0.0.1\n"), 1) << log;
+    EXPECT_EQ(CountOf(log, "attempt 2 of " + entry_.strUrl + " from " + secondBase + "\n"), 1)
+        << log;
+    EXPECT_EQ(PreferredServer(), 1u);
+
+    FileEntry pinned = entry_;
+    pinned.nState = 0;
+    pinned.nServedBy = -1;
+    pinned.nPinnedServer = 0;
+    g_checks = 0;
+    g_rejectFirst = 100;
+    DownloadWorker(&pinned);
+    EXPECT_FALSE(pinned.bOk);
+    EXPECT_EQ(pinned.nServedBy, -1);
+    EXPECT_EQ(Attempts(), 4);
+    EXPECT_EQ(second.RangeStarts(path_).size(), 2u);
+    ServerServed(0);
 }
 
 TEST_F(DownloadWorkerTest, PollerSeesDownloadingUntilTheFinalResult) {

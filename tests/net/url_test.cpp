@@ -1,5 +1,7 @@
 #include "net/url.h"
 
+#include "net/server_list.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -91,6 +93,24 @@ TEST(SplitUrlTest, UnusualUrlsAreTakenApartWithoutRejection) {
     // "http://" is found anywhere, not only at the start.
     ExpectSplit("xhttp://h/f", "h", "xhttp://h/", "f");
     ExpectSplit("", "", "", "");
+}
+
+// A base URL's own port wins over the settings' one; a port that is no port is refused, never
+// cut to another number.
+TEST(SplitHostPortTest, TakesTheBasesOwnPortAndRefusesOthers) {
+    std::string name;
+    int port = 80;
+    EXPECT_TRUE(SplitHostPort("cdn.example.com", name, port));
+    EXPECT_EQ(name, "cdn.example.com");
+    EXPECT_EQ(port, 80);
+    EXPECT_TRUE(SplitHostPort("127.0.0.1:8081", name, port));
+    EXPECT_EQ(name, "127.0.0.1");
+    EXPECT_EQ(port, 8081);
+    for (const char* bad : {"host:", "host:0", "host:65536", "host:80x", "host:123456"}) {
+        port = 80;
+        EXPECT_FALSE(SplitHostPort(bad, name, port)) << bad;
+        EXPECT_EQ(port, 80) << bad;
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/manifest_signing.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_checks.h"
 
 #include <ctime>
 #include <filesystem>
@@ -111,6 +112,39 @@ TEST_F(Check, PassesAServerThatServesTheTreeAsPublished) {
                                     HttpTestServer::RangeStart(request) == 406400);
     }
     EXPECT_TRUE(sawSegment) << "the largest object was not fetched over three connections";
+}
+
+// A server and its fall-back servers: each is checked, and they must serve the same manifests.
+TEST_F(Check, SeveralServersAreEachCheckedAndMustServeTheSameManifests) {
+    const std::string other = temp / "www-other";
+    fs::copy(www, other, fs::copy_options::recursive);
+    HttpTestServer second;
+    second.ServeFolder(other);
+    ASSERT_TRUE(second.Start());
+    const std::string secondUrl = "http://127.0.0.1:" + std::to_string(second.port());
+    ChildResult check = RunCheck({secondUrl});
+    EXPECT_EQ(check.exitStatus, 0) << check.stdErr;
+    EXPECT_EQ(CountOf(check.stdErr, "verdict: the installer will work against this server"), 2)
+        << check.stdErr;
+    EXPECT_NE(check.stdErr.find("ok    launcher_manifest_x64.js: the same on all 2 servers\n"),
+              std::string::npos)
+        << check.stdErr;
+    EXPECT_NE(second.requests().size(), 0u);
+
+    // The other server still has an older release: whole and working, but not the same tree.
+    PutFile(game, "readme.txt", "second words");
+    ASSERT_EQ(RunPublisher({"--input", game, "--output", other}).exitStatus, 0);
+    second.ServeFolder(other);
+    check = RunCheck({secondUrl});
+    EXPECT_EQ(check.exitStatus, 1) << check.stdErr;
+    EXPECT_EQ(CountOf(check.stdErr, "verdict: the installer will work against this server"), 2)
+        << check.stdErr;
+    EXPECT_NE(check.stdErr.find("FAIL  launcher_manifest_x64.js: not the same on every server"),
+              std::string::npos)
+        << check.stdErr;
+    EXPECT_NE(check.stdErr.find("verdict: the installer will NOT work against every server"),
+              std::string::npos)
+        << check.stdErr;
 }
 
 TEST_F(Check, ASampleAlwaysHoldsTheLargestObject) {

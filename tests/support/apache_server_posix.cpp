@@ -42,6 +42,8 @@ Listen 127.0.0.1:@PORT@
 ErrorLog "@PREFIX@/error.log"
 LogFormat "%r \"%{Range}i\" %>s %B" felto
 CustomLog "@PREFIX@/access.log" felto
+LogFormat "%h %l %u %t \"%r\" %>s %b \"%{Referer}i\" \"%{User-Agent}i\"" combined
+CustomLog "@PREFIX@/combined.log" combined
 DocumentRoot "@ROOT@"
 <Directory "@ROOT@">
     Options None

@@ -360,7 +360,8 @@ void HttpTestServer::Serve(Connection* connection) {
         bool hasRange =
             FindField(head, "Range", rangeValue) && ParseRange(rangeValue, rangeStart, rangeEnd);
         HttpFault fault;
-        TakeFault(path, hasRange ? rangeStart : 0, fault);
+        // A fault names a path; a query after it (a report's) does not matter.
+        TakeFault(path.substr(0, path.find('?')), hasRange ? rangeStart : 0, fault);
         std::shared_ptr<const std::string> file;
         {
             std::lock_guard<std::mutex> lock(mutex_);

@@ -34,6 +34,9 @@ std::vector<std::string> NginxServer::Configure(const std::string& prefix, const
                          "  access_log " +
                          prefix +
                          "/access.log felto;\n"
+                         "  access_log " +
+                         prefix +
+                         "/combined.log combined;\n"
                          "  client_body_temp_path " +
                          prefix +
                          "/temp/body;\n"

@@ -28,6 +28,9 @@ class WebServer {
 
     std::string AccessLog() const;
     std::string ErrorLog() const;
+    // Where nginx and Apache also log in their default "combined" format, as a studio's server
+    // does; lighttpd writes none.
+    std::string CombinedLogPath() const;
 
   protected:
     using Marks = std::vector<std::pair<std::string, std::string>>;

@@ -91,6 +91,10 @@ void WebServer::Stop() {
     port_ = 0;
 }
 
+std::string WebServer::CombinedLogPath() const {
+    return prefix_ ? prefix_->path() + "/combined.log" : std::string();
+}
+
 std::string WebServer::AccessLog() const {
     return prefix_ ? ReadFile(prefix_->path() + "/access.log") : std::string();
 }

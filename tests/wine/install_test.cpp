@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <regex>
 
 namespace {
 
@@ -329,6 +330,51 @@ TEST_F(WineInstallTest, WithoutAnyMd5ServiceNothingIsInstalled) {
 
 // The installer built with the tests' release key: CNG (bcrypt.dll, loaded at run time) checks
 // the manifest's signature, its release number and its expiry before anything is copied.
+// The studio's build under Wine: nothing answers on port 80, so the manifest, its signature and
+// every file come from the fall-back server on port 8081, and the outcome is reported there in
+// exactly one request that names nothing but the run.
+TEST_F(WineInstallTest, AStudioBuildInstallsFromTheFallBackServerAndReportsThere) {
+    const std::string installer = buildDir_ + "/FeltoInstallerStudio.exe";
+    ASSERT_TRUE(FileExists(installer)) << installer;
+    std::vector<GameFile> files = Basics(true);
+    files.push_back({"data/config.txt", "version=1\r\n", false});
+    auto entries = tree_.Publish(files);
+    SignManifests(www_.path());
+    ASSERT_TRUE(server_.Start(www_.path(), 8081)) << server_.ErrorLog();
+
+    ChildResult result = RunChild(Wine().Command(installer), Wine().Options(kRunTimeoutMs));
+    EXPECT_TRUE(result.finished);
+    const std::string log = Log();
+    EXPECT_EQ(CountOf(log, "error,code:"), 0) << log;
+    EXPECT_EQ(CountOf(log, "launcher_manifest_x64.js from http://127.0.0.1\r\n"), 1) << log;
+    EXPECT_EQ(CountOf(log, "attempt 1 of microclient/download/launcher_manifest_x64.js.sig from "
+                           "http://127.0.0.1:8081\r\n"),
+              1)
+        << log;
+    EXPECT_EQ(CountOf(log, " signature ok: launcher_manifest_x64.js"), 1) << log;
+    EXPECT_EQ(ReadFile(Felto() + "/data/config.txt"), "version=1\r\n");
+
+    std::size_t bytes = 0;
+    for (const PublishedEntry& entry : entries)
+        bytes += ReadFile(tree_.ObjectPath(entry)).size();
+    // nginx logs a request once it has answered it.
+    EXPECT_TRUE(
+        WaitUntil(10000, [&] { return CountOf(server_.AccessLog(), "/microclient/report") > 0; }));
+    const std::string access = server_.AccessLog();
+    ASSERT_EQ(CountOf(access, "/microclient/report"), 1) << access;
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(
+        access, match,
+        std::regex("GET /microclient/report\\?v=1&result=0&ext=0&os=(\\d+)\\.\\d+\\.\\d+&x64=1&"
+                   "installer=1\\.0\\.0\\.0&release=" +
+                   std::to_string(FELTO_TEST_RELEASE_FLOOR + 1) +
+                   "&files=" + std::to_string(entries.size()) + "&bytes=" + std::to_string(bytes) +
+                   "&secs=\\d+ HTTP/1\\.1")))
+        << access;
+    EXPECT_GE(std::stoi(match[1].str()), 5) << match[0];
+    EXPECT_EQ(CountOf(log, ": answered 404"), 1) << log;
+}
+
 TEST_F(WineInstallTest, ASignedReleaseInstallsAndEverySpoiledOneIsRefused) {
     const std::string installer = buildDir_ + "/FeltoInstallerTestKey.exe";
     ASSERT_TRUE(FileExists(installer)) << installer;

@@ -4,6 +4,7 @@
 #include "file_io.h"
 #include "game_layout.h"
 #include "manifest/manifest_file.h"
+#include "manifest/md5.h"
 #include "manifest/release_key.h"
 #include "manifest_check.h"
 #include "manifest_text.h"
@@ -321,6 +322,13 @@ int Check(const CheckOptions& options) {
     if (key)
         std::printf("checking signatures with the release key\n");
     std::vector<ListedObject> objects = CheckManifests(server, work.path, key, report, heads);
+    if (options.servedManifests) {
+        for (const std::string& urlPath : {strManifestUrl, strManifestUrlX64}) {
+            const std::string name = urlPath.substr(urlPath.rfind('/') + 1);
+            if (fs::is_regular_file(work.path / name))
+                (*options.servedManifests)[name] = FileMd5((work.path / name).string());
+        }
+    }
     std::vector<ListedObject*> present =
         AskEveryObject(server, objects, report, heads, options.quiet);
     const std::vector<ListedObject*> chosen = ChooseSample(present, options.sample);
@@ -358,8 +366,40 @@ int Check(const CheckOptions& options) {
     return report.failed() ? kFailed : kPublished;
 }
 
+// Fall-back servers must serve the tree the first one serves: the same manifests (the objects
+// they name are content-addressed, and each check fetched them from its own server).
+static bool SameTree(const std::vector<std::string>& urls,
+                     const std::vector<std::map<std::string, std::string>>& served) {
+    bool same = true;
+    for (const std::string& urlPath : {strManifestUrl, strManifestUrlX64}) {
+        const std::string name = urlPath.substr(urlPath.rfind('/') + 1);
+        std::string seen;
+        for (std::size_t i = 0; i < urls.size(); ++i) {
+            const auto found = served[i].find(name);
+            seen += "\n    " + urls[i] + ": " +
+                    (found == served[i].end() ? std::string("not fetched") : found->second);
+        }
+        const auto first = served[0].find(name);
+        bool alike = first != served[0].end();
+        for (const auto& manifests : served) {
+            const auto found = manifests.find(name);
+            alike = alike && found != manifests.end() && found->second == first->second;
+        }
+        if (alike) {
+            std::printf("ok    %s: the same on all %zu servers\n", name.c_str(), urls.size());
+        } else {
+            std::printf("FAIL  %s: not the same on every server; fix: publish the same tree to "
+                        "every server (copy the origin's tree to the others)%s\n",
+                        name.c_str(), seen.c_str());
+            same = false;
+        }
+    }
+    return same;
+}
+
 int CheckCommand(const std::vector<std::string>& args) {
     CheckOptions options;
+    std::vector<std::string> urls;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();
@@ -380,17 +420,41 @@ int CheckCommand(const std::vector<std::string>& args) {
                 return kBadCommandLine;
             }
             options.sample = std::stoul(value);
-        } else if (const auto status = OtherSubcommandWord("check", arg, !options.url.empty())) {
+        } else if (!urls.empty() && arg.rfind("http://", 0) == 0) {
+            urls.push_back(arg); // a fall-back server
+        } else if (const auto status = OtherSubcommandWord("check", arg, !urls.empty())) {
             return *status;
         } else {
-            options.url = arg;
+            urls.push_back(arg);
         }
     }
-    if (options.url.empty()) {
+    if (urls.empty()) {
         std::fprintf(stderr, "felto-publish check: the server's URL is missing\n%s", UsageText());
         return kBadCommandLine;
     }
-    return Check(options);
+    if (urls.size() == 1) {
+        options.url = urls[0];
+        return Check(options);
+    }
+    std::vector<std::map<std::string, std::string>> served(urls.size());
+    int status = kPublished;
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+        options.url = urls[i];
+        options.servedManifests = &served[i];
+        const int one = Check(options);
+        if (one == kBadCommandLine)
+            return one;
+        if (one != kPublished)
+            status = kFailed;
+        std::printf("\n");
+    }
+    std::printf("comparing the %zu servers\n", urls.size());
+    if (!SameTree(urls, served))
+        status = kFailed;
+    std::printf(status == kPublished
+                    ? "verdict: every server serves the same working tree\n"
+                    : "verdict: the installer will NOT work against every server\n");
+    return status;
 }
 
 } // namespace publish

@@ -1,8 +1,10 @@
 // felto-publish: turns a folder of game files into the tree a static HTTP server serves to the
 // installer (launcher manifests and content-addressed objects), checks a server that serves it,
-// prunes objects no manifest needs any more and signs a published tree again.
+// prunes objects no manifest needs any more, signs a published tree again and reads the
+// installers' reports back from the servers' access logs.
 
 #include "check.h"
+#include "field_report.h"
 #include "options.h"
 #include "prune.h"
 #include "publish.h"
@@ -21,6 +23,8 @@ int main(int argc, char** argv) {
             return publish::CheckCommand({args.begin() + 1, args.end()});
         if (command == "prune")
             return publish::PruneCommand({args.begin() + 1, args.end()});
+        if (command == "report")
+            return publish::ReportCommand({args.begin() + 1, args.end()});
         if (command == "resign")
             return publish::ResignCommand({args.begin() + 1, args.end()});
     } catch (const std::exception& e) {
