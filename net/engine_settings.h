@@ -21,6 +21,9 @@ struct EngineSettings {
     int headTimeoutMs; // the whole response head must arrive within this after the request
     int slowWindowMs;  // the body must bring at least slowWindowBytes in every such window
     int slowWindowBytes;
+    // The studio's lean transfer (FELTO_LEAN_TRANSFER): objects sized by the manifest, closed
+    // ranges over connections kept open. Off, the engine sends and logs what it always has.
+    bool leanTransfer;
 };
 
 const EngineSettings& GetEngineSettings();
