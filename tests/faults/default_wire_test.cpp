@@ -49,8 +49,8 @@ class DefaultWire : public FaultFixture, public ::testing::WithParamInterface<bo
                 text = ReplaceEvery(text, folder, "/<archive folder>/");
             text = ReplaceEvery(text, entry.objectMd5, "<archive>");
         }
-        text = std::regex_replace(text, std::regex("\\d+-\\d+-\\d+,\\d\\d:\\d\\d:\\d\\d "),
-                                  "<time> ");
+        text =
+            std::regex_replace(text, std::regex("\\d+-\\d+-\\d+,\\d\\d:\\d\\d:\\d\\d "), "<time> ");
         return text;
     }
 };
