@@ -3,6 +3,7 @@
 #include "net/engine_settings.h"
 #include "net/file_entry.h"
 #include "net/http_get.h"
+#include "net/lean_get.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/progress.h"
@@ -36,7 +37,12 @@ unsigned DownloadWorker(void* arg) {
     for (int attempt = 1;; ++attempt) {
         entry.nState.store(1, std::memory_order_relaxed);
         std::string url = strServerUrl + "/" + entry.strUrl;
-        if (HttpDownload(url, entry.strIncomingPath, entry.nFileSize, entry.nReceived, 1)) {
+        const bool fetched =
+            GetEngineSettings().leanTransfer
+                ? LeanDownload(url, entry.strIncomingPath, entry.nListedSize, entry.nFileSize,
+                               entry.nReceived)
+                : HttpDownload(url, entry.strIncomingPath, entry.nFileSize, entry.nReceived, 1);
+        if (fetched) {
             if (!entry.checkFun) {
                 WriteLog(FormatString("checkFun = null,%s,%s", entry.strTargetPath.c_str(),
                                       entry.strObjectMd5.c_str()));

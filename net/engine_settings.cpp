@@ -21,6 +21,8 @@
 #endif
 static_assert(FELTO_DOWNLOAD_PAUSE_MS >= 0 && FELTO_COPY_PAUSE_MS >= 0,
               "pauses are milliseconds, 0 or more");
+#define FELTO_NO_RESTS                                                                             \
+    (FELTO_LEAN_TRANSFER != 0 && FELTO_DOWNLOAD_PAUSE_MS == 0 && FELTO_COPY_PAUSE_MS == 0)
 static_assert(FELTO_PARALLEL_DOWNLOADS >= 1 && FELTO_PARALLEL_DOWNLOADS <= 8,
               "from 1 to 8 parallel downloads");
 
@@ -39,6 +41,8 @@ EngineSettings g_settings = {
     30000, // body window: three attempts of it still end a run within about two minutes
     1024,  //   bytes in it: even a poor link brings that many in a second
     FELTO_LEAN_TRANSFER != 0,
+    FELTO_NO_RESTS ? 0 : 100,
+    FELTO_NO_RESTS ? 0 : 200,
 };
 } // namespace
 

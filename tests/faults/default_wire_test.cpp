@@ -63,8 +63,7 @@ TEST_P(DefaultWire, UpdateSendsAndLogsWhatItAlwaysHas) {
         // its digest.
         std::string body;
         for (const PublishedEntry& entry : entries_)
-            body += entry.urlPath + "\t" + entry.relPath + "\t" + entry.fileMd5 + "\t" +
-                    std::to_string(ReadFile(Tree().ObjectPath(entry)).size()) + "\n";
+            body += ManifestLine(entry, true);
         PublishManifest(body);
     }
     StartServer();
