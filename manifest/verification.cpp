@@ -119,6 +119,17 @@ void DownloadPendingFiles(const std::vector<FileEntry*>& pending) {
             return !entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed);
         })));
     GetProgress().SetStep(ProgressStep::Downloading);
+    // Sizes the manifest lists are shown from the start, in every build: nothing is asked for them.
+    int listed = 0;
+    std::int64_t listedBytes = 0;
+    for (const FileEntry* entry : pending) {
+        if (entry->nListedSize >= 0 &&
+            (!entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed))) {
+            ++listed;
+            listedBytes += entry->nListedSize;
+        }
+    }
+    GetProgress().ExpectSizes(listed, listedBytes);
     if (GetEngineSettings().leanTransfer) {
         // What the manifest sizes is known to fit before the first byte, or nothing is fetched.
         std::vector<FileEntry*> fetched;
