@@ -19,6 +19,7 @@
 #include "support/paths.h"
 #include "support/progress.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -158,13 +159,16 @@ bool OutOfSpaceFor(const std::string& source, const std::string& folder, int err
 
 // Copies under a short name in the download folder, checks the copy's digest and only then
 // moves it over the target in one step: whatever happens to the source meanwhile, the target
-// holds either its old bytes or the checked new ones.
-void CopyIntoPlace(const FileEntry& entry, const std::string& source) {
+// holds either its old bytes or the checked new ones. The lean transfer moves a source that no
+// later entry needs instead of copying it: one pass over the bytes fewer, the same check.
+void CopyIntoPlace(const FileEntry& entry, const std::string& source, bool sourceNeededLater) {
     const std::string folder = IncomingFolder(strInstallDir);
     const std::string copy = IncomingPath(strInstallDir, kCopyName);
     if (!RemoveOwnFile(copy))
         FailWith(21);
-    if (!platform::CopyFileOver(source, copy)) {
+    const bool moved = GetEngineSettings().leanTransfer && !sourceNeededLater &&
+                       platform::MoveFileOver(source, copy);
+    if (!moved && !platform::CopyFileOver(source, copy)) {
         int error = platform::LastError();
         platform::RemoveFile(copy);
         if (OutOfSpaceFor(source, folder, error)) {
@@ -194,7 +198,7 @@ void CopyIntoPlace(const FileEntry& entry, const std::string& source) {
     }
 }
 
-void InstallOne(const FileEntry& entry) {
+void InstallOne(const FileEntry& entry, bool sourceNeededLater) {
     std::string source = IncomingPath(strInstallDir, entry.strManifestMd5);
     bool packed = entry.strObjectMd5 != entry.strManifestMd5;
     if (packed)
@@ -207,7 +211,14 @@ void InstallOne(const FileEntry& entry) {
 
     WaitForSource(entry, source, packed);
     GetProgress().SetStep(ProgressStep::Copying);
-    CopyIntoPlace(entry, source);
+    CopyIntoPlace(entry, source, sourceNeededLater);
+}
+
+// Whether an entry after the one at `index` installs the same file from the download folder.
+bool SourceNeededLater(const std::vector<FileEntry*>& pending, std::size_t index) {
+    return std::any_of(pending.begin() + index + 1, pending.end(), [&](const FileEntry* later) {
+        return later->strManifestMd5 == pending[index]->strManifestMd5;
+    });
 }
 
 // For the progress display: a packed entry is unpacked first, then every entry is copied.
@@ -235,7 +246,7 @@ bool AllPendingFinished() {
 
 unsigned InstallWorker(void*) {
     InstallerState& state = GetInstallerState();
-    platform::SleepMs(100);
+    platform::SleepMs(static_cast<unsigned>(GetEngineSettings().startPauseMs));
     if (!PrepareFolders())
         FailWith(100);
     ClearIncoming();
@@ -269,11 +280,11 @@ unsigned InstallWorker(void*) {
         if (anyFailed)
             FailWith(108);
 
-        platform::SleepMs(200);
+        platform::SleepMs(static_cast<unsigned>(GetEngineSettings().unpackPauseMs));
         WriteLog("解压文件");
         for (std::size_t i = 0; i < state.pendingEntries.size(); ++i) {
             ShowInstalling(*state.pendingEntries[i], i, state.pendingEntries.size());
-            InstallOne(*state.pendingEntries[i]);
+            InstallOne(*state.pendingEntries[i], SourceNeededLater(state.pendingEntries, i));
         }
     }
 

@@ -79,21 +79,36 @@ struct ManifestLine {
     std::string url;
     std::string relativePath;
     std::string md5;
+    std::int64_t objectSize = -1;
 };
 
-// Tabs only; runs of tabs are one separator, leading tabs are skipped and anything after the
-// third field is ignored. Blanks belong to the fields.
+// The object's size, when the fourth field is nothing but a decimal number an installer can
+// fetch; anything else there is ignored, as every field after the third always was.
+std::int64_t ListedSize(const std::string& field) {
+    constexpr std::size_t kMostDigits = 15; // far beyond any object, far within 64 bits
+    if (field.empty() || field.size() > kMostDigits ||
+        field.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    return std::stoll(field);
+}
+
+// Tabs only; runs of tabs are one separator, leading tabs are skipped. The object's size may
+// follow as a fourth field; anything after it is ignored. Blanks belong to the fields.
 bool SplitLine(const std::string& line, ManifestLine& fields) {
-    std::string* targets[] = {&fields.url, &fields.relativePath, &fields.md5};
+    std::string size;
+    std::string* targets[] = {&fields.url, &fields.relativePath, &fields.md5, &size};
     std::size_t pos = 0;
     for (std::string* target : targets) {
         pos = line.find_first_not_of('\t', pos);
         if (pos == std::string::npos)
-            return false;
+            break;
         std::size_t end = line.find('\t', pos);
         target->assign(line, pos, end == std::string::npos ? std::string::npos : end - pos);
         pos = end;
     }
+    if (fields.md5.empty())
+        return false;
+    fields.objectSize = ListedSize(size);
     return true;
 }
 
@@ -193,6 +208,7 @@ FileEntry EntryOf(const ManifestLine& fields, const std::string& installDir) {
     entry.strRelativePath = fields.relativePath;
     entry.strTargetPath = installDir + "/" + platform::FileNameFromManifest(fields.relativePath);
     entry.strManifestMd5 = NormalDigest(TrimmedDigest(fields.md5));
+    entry.nListedSize = fields.objectSize;
     entry.checkFun = CheckObjectMd5;
     return entry;
 }

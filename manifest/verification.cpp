@@ -3,6 +3,7 @@
 #include "manifest/digest_text.h"
 #include "manifest/install_path.h"
 #include "manifest/md5.h"
+#include "net/download_space.h"
 #include "net/download_worker.h"
 #include "net/engine_settings.h"
 #include "platform/platform.h"
@@ -118,6 +119,29 @@ void DownloadPendingFiles(const std::vector<FileEntry*>& pending) {
             return !entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed);
         })));
     GetProgress().SetStep(ProgressStep::Downloading);
+    // Sizes the manifest lists are shown from the start, in every build: nothing is asked for them.
+    int listed = 0;
+    std::int64_t listedBytes = 0;
+    for (const FileEntry* entry : pending) {
+        if (entry->nListedSize >= 0 &&
+            (!entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed))) {
+            ++listed;
+            listedBytes += entry->nListedSize;
+        }
+    }
+    GetProgress().ExpectSizes(listed, listedBytes);
+    if (GetEngineSettings().leanTransfer) {
+        // What the manifest sizes is known to fit before the first byte, or nothing is fetched.
+        std::vector<FileEntry*> fetched;
+        for (FileEntry* entry : pending)
+            if (!entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed))
+                fetched.push_back(entry);
+        if (!RoomForRun(fetched)) {
+            for (FileEntry* entry : fetched)
+                entry->Finish(false);
+            return;
+        }
+    }
     const int parallel = GetEngineSettings().parallelDownloads;
     if (parallel > 1) {
         DownloadSeveralAtOnce(pending, parallel);

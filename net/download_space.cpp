@@ -1,5 +1,6 @@
 #include "net/download_space.h"
 
+#include "net/part_files.h"
 #include "platform/platform.h"
 #include "support/log.h"
 
@@ -60,4 +61,30 @@ bool SpaceClaim::Take(const std::string& path, std::int64_t needed,
     received_ = &received;
     g_claims.push_back(this);
     return true;
+}
+
+bool RoomForRun(const std::vector<FileEntry*>& entries) {
+    std::int64_t needed = 0;
+    for (const FileEntry* entry : entries) {
+        if (entry->nListedSize < 0)
+            continue;
+        std::int64_t held = 0;
+        for (int i = 0; i < kInstallerPartFiles; ++i) {
+            std::int64_t size = 0;
+            if (platform::FileSize(PartFileName(entry->strIncomingPath, i), size))
+                held += size;
+        }
+        needed += std::max<std::int64_t>(entry->nListedSize - held, 0);
+    }
+    if (entries.empty() || needed == 0)
+        return true;
+    const std::string& path = entries.front()->strIncomingPath;
+    const std::string folder = path.substr(0, path.find_last_of("/\\") + 1);
+    std::int64_t available = 0;
+    if (!platform::FreeDiskSpace(folder.empty() ? "." : folder, available) || needed <= available)
+        return true;
+    WriteLog(
+        FormatString("Not enough free space for the run: %lld bytes to fetch, %lld bytes free.",
+                     static_cast<long long>(needed), static_cast<long long>(available)));
+    return false;
 }

@@ -4,6 +4,7 @@
 #include "net/file_entry.h"
 #include "net/http_get.h"
 #include "net/server_list.h"
+#include "net/lean_get.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/progress.h"
@@ -50,7 +51,12 @@ unsigned DownloadWorker(void* arg) {
             WriteLog(FormatString("attempt %d of %s from %s", attempt, entry.strUrl.c_str(),
                                   base.c_str()));
         std::string url = base + "/" + entry.strUrl;
-        if (HttpDownload(url, entry.strIncomingPath, entry.nFileSize, entry.nReceived, 1)) {
+        const bool fetched =
+            GetEngineSettings().leanTransfer
+                ? LeanDownload(url, entry.strIncomingPath, entry.nListedSize, entry.nFileSize,
+                               entry.nReceived)
+                : HttpDownload(url, entry.strIncomingPath, entry.nFileSize, entry.nReceived, 1);
+        if (fetched) {
             if (!entry.checkFun) {
                 WriteLog(FormatString("checkFun = null,%s,%s", entry.strTargetPath.c_str(),
                                       entry.strObjectMd5.c_str()));

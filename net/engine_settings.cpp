@@ -26,8 +26,13 @@
 #ifndef FELTO_VERSION_TEXT
 #define FELTO_VERSION_TEXT "1.0.0.0"
 #endif
+#ifndef FELTO_LEAN_TRANSFER
+#define FELTO_LEAN_TRANSFER 0
+#endif
 static_assert(FELTO_DOWNLOAD_PAUSE_MS >= 0 && FELTO_COPY_PAUSE_MS >= 0,
               "pauses are milliseconds, 0 or more");
+#define FELTO_NO_RESTS                                                                             \
+    (FELTO_LEAN_TRANSFER != 0 && FELTO_DOWNLOAD_PAUSE_MS == 0 && FELTO_COPY_PAUSE_MS == 0)
 static_assert(FELTO_PARALLEL_DOWNLOADS >= 1 && FELTO_PARALLEL_DOWNLOADS <= 8,
               "from 1 to 8 parallel downloads");
 
@@ -61,6 +66,9 @@ EngineSettings g_settings = {
     FELTO_REPORT_PATH,
     2000, // the report: a player never waits longer for it
     FELTO_VERSION_TEXT,
+    FELTO_LEAN_TRANSFER != 0,
+    FELTO_NO_RESTS ? 0 : 100,
+    FELTO_NO_RESTS ? 0 : 200,
 };
 } // namespace
 

@@ -31,6 +31,13 @@ struct EngineSettings {
     std::string reportPath;
     int reportLimitMs;            // the whole report, name look-up to answer
     std::string installerVersion; // FELTO_VERSION, as the report names it
+    // The studio's lean transfer (FELTO_LEAN_TRANSFER): objects sized by the manifest, closed
+    // ranges over connections kept open. Off, the engine sends and logs what it always has.
+    bool leanTransfer;
+    // The install's own rests: before it starts, and before it unpacks what it fetched. None in a
+    // lean build whose studio asked for no pauses at all.
+    int startPauseMs;
+    int unpackPauseMs;
 };
 
 const EngineSettings& GetEngineSettings();

@@ -6,14 +6,15 @@
 #include <string>
 
 struct FileEntry {
-    std::string strName;         // last "/" component of strUrl
-    std::string strIncomingPath; // install folder + "/incoming/" + strName
-    std::string strManifestMd5;  // digest the installed file must have
-    std::string strUrl;          // URL path below the server's base URL
-    std::string strObjectMd5;    // digest the downloaded object must have (= strName)
-    std::string strTargetPath;   // where the file is installed
-    std::string strRelativePath; // the same, below the install folder, as the manifest names it
-    std::int64_t nFileSize = 0;  // Content-Length the server announced
+    std::string strName;           // last "/" component of strUrl
+    std::string strIncomingPath;   // install folder + "/incoming/" + strName
+    std::string strManifestMd5;    // digest the installed file must have
+    std::string strUrl;            // URL path below the server's base URL
+    std::string strObjectMd5;      // digest the downloaded object must have (= strName)
+    std::string strTargetPath;     // where the file is installed
+    std::string strRelativePath;   // the same, below the install folder, as the manifest names it
+    std::int64_t nFileSize = 0;    // Content-Length the server announced
+    std::int64_t nListedSize = -1; // the object's size as the manifest lists it; -1 unlisted
     std::atomic<std::int64_t> nReceived{0};
     // Written by the download worker, read by the thread that started it: bOk is stored before
     // nState becomes 2 (release), and read only after nState == 2 was seen (acquire).
@@ -36,6 +37,7 @@ struct FileEntry {
         strTargetPath = other.strTargetPath;
         strRelativePath = other.strRelativePath;
         nFileSize = other.nFileSize;
+        nListedSize = other.nListedSize;
         nReceived.store(other.nReceived.load());
         bOk.store(other.bOk.load());
         nState.store(other.nState.load());

@@ -38,7 +38,27 @@ unsigned FailSegment(platform::Socket socket, std::FILE* file) {
     return 1;
 }
 
-// Receives the rest of the segment into the part file, which stands at the resume offset.
+// For a server that answers every range with the whole file: one connection from byte 0 into
+// part 0, the other parts dropped.
+bool FetchWholeFile(std::vector<HttpSegment>& segments, std::int64_t contentLength,
+                    SegmentRoutine routine) {
+    WriteLog("The server ignores Range: fetching the whole file over one connection.");
+    for (std::size_t i = 1; i < segments.size(); ++i)
+        platform::RemoveFile(segments[i].partFileName);
+    HttpSegment whole = segments.front();
+    whole.end = contentLength;
+    whole.wholeFile = true;
+    whole.done = false;
+    whole.rangeIgnored = false;
+    if (whole.progress)
+        GetProgress().OnDisk(*whole.progress, 0);
+    segments.assign(1, whole);
+    routine(&segments.front());
+    return segments.front().done;
+}
+
+} // namespace
+
 bool ReceiveSegment(HttpSegment& segment, platform::Socket socket, std::FILE* file,
                     std::int64_t remaining) {
     using Clock = std::chrono::steady_clock;
@@ -88,26 +108,6 @@ bool ReceiveSegment(HttpSegment& segment, platform::Socket socket, std::FILE* fi
     return true;
 }
 
-// For a server that answers every range with the whole file: one connection from byte 0 into
-// part 0, the other parts dropped.
-bool FetchWholeFile(std::vector<HttpSegment>& segments, std::int64_t contentLength) {
-    WriteLog("The server ignores Range: fetching the whole file over one connection.");
-    for (std::size_t i = 1; i < segments.size(); ++i)
-        platform::RemoveFile(segments[i].partFileName);
-    HttpSegment whole = segments.front();
-    whole.end = contentLength;
-    whole.wholeFile = true;
-    whole.done = false;
-    whole.rangeIgnored = false;
-    if (whole.progress)
-        GetProgress().OnDisk(*whole.progress, 0);
-    segments.assign(1, whole);
-    SegmentThread(&segments.front());
-    return segments.front().done;
-}
-
-} // namespace
-
 unsigned SegmentThread(void* arg) {
     HttpSegment& segment = *static_cast<HttpSegment*>(arg);
     WriteLog("正在建立连接");
@@ -155,10 +155,10 @@ unsigned SegmentThread(void* arg) {
 bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string& urlDir,
                       const std::string& fileName, const std::string& strWriteFileName,
                       int threadCount, std::int64_t contentLength,
-                      std::atomic<std::int64_t>& received) {
-    int count = contentLength > kMultiSegmentThreshold
-                    ? 3
-                    : std::min(std::max(threadCount, 1), kMaxSegments);
+                      std::atomic<std::int64_t>& received, SegmentRoutine routine) {
+    if (!routine)
+        routine = SegmentThread;
+    int count = SegmentCount(contentLength, threadCount);
     std::int64_t segmentSize = contentLength / count;
     get.segments.assign(count, HttpSegment());
     ProgressShare& progress = GetProgress().ShareFor(strWriteFileName);
@@ -191,7 +191,7 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
     std::vector<platform::ThreadHandle> threads;
     for (HttpSegment& segment : get.segments) {
         platform::ThreadHandle thread;
-        if (platform::StartThread(SegmentThread, &segment, thread))
+        if (platform::StartThread(routine, &segment, thread))
             threads.push_back(thread);
         else
             WriteLog("CreateThread faild!");
@@ -204,10 +204,16 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
         std::any_of(get.segments.begin(), get.segments.end(),
                     [](const HttpSegment& segment) { return segment.rangeIgnored; });
     if (!allDone && rangeIgnored)
-        allDone = FetchWholeFile(get.segments, contentLength);
+        allDone = FetchWholeFile(get.segments, contentLength, routine);
     bool ok = allDone && JoinParts(get.segments, strWriteFileName);
     get.segments.clear();
     return ok;
+}
+
+int SegmentCount(std::int64_t contentLength, int threadCount) {
+    return contentLength > kMultiSegmentThreshold
+               ? 3
+               : std::min(std::max(threadCount, 1), kMaxSegments);
 }
 
 bool HttpDownload(const std::string& url, const std::string& strWriteFileName,

@@ -42,8 +42,16 @@ class CMyFile {
 constexpr std::int64_t kMultiSegmentThreshold = 409600; // above this, three connections
 bool HttpDownload(const std::string& url, const std::string& strWriteFileName,
                   std::int64_t& fileSize, std::atomic<std::int64_t>& received, int threadCount);
+// The thread routine that fetches one segment into its part file.
+using SegmentRoutine = unsigned (*)(void* segment);
 bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string& urlDir,
                       const std::string& fileName, const std::string& strWriteFileName,
                       int threadCount, std::int64_t contentLength,
-                      std::atomic<std::int64_t>& received);
+                      std::atomic<std::int64_t>& received, SegmentRoutine routine = nullptr);
 unsigned SegmentThread(void* segment);
+// How many segments a file of `contentLength` bytes is fetched in.
+int SegmentCount(std::int64_t contentLength, int threadCount);
+// Receives exactly `remaining` body bytes into the part file, which stands where they belong,
+// under the engine's receive time-out and stall rule; false after a log line.
+bool ReceiveSegment(HttpSegment& segment, platform::Socket socket, std::FILE* file,
+                    std::int64_t remaining);

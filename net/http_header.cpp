@@ -72,6 +72,11 @@ ResponseHead ParseResponseHead(const char* header) {
         std::int64_t first = 0;
         if (unit != std::string::npos && ParseByteCount(value.substr(unit + 5), first))
             head.rangeStart = first;
+        std::size_t dash = value.find('-', unit == std::string::npos ? 0 : unit);
+        std::int64_t last = 0;
+        if (head.rangeStart >= 0 && dash != std::string::npos &&
+            ParseByteCount(value.substr(dash + 1), last))
+            head.rangeEnd = last;
         std::size_t slash = value.find('/');
         std::int64_t total = 0;
         if (slash != std::string::npos && ParseByteCount(value.substr(slash + 1), total))
@@ -88,6 +93,14 @@ ResponseHead ParseResponseHead(const char* header) {
         if (head.contentEncoding == "identity")
             head.contentEncoding.clear();
     }
+    // HTTP/1.1 keeps a connection unless either side says "close"; HTTP/1.0 closes it.
+    head.keepsConnection = statusLine.compare(0, 9, "HTTP/1.1 ") == 0;
+    if (FindHeaderField(text, "Connection", value)) {
+        std::transform(value.begin(), value.end(), value.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (value.find("close") != std::string::npos)
+            head.keepsConnection = false;
+    }
     if (FindHeaderField(text, "Transfer-Encoding", value)) {
         std::transform(value.begin(), value.end(), value.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -98,6 +111,12 @@ ResponseHead ParseResponseHead(const char* header) {
 
 bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,
                     const std::string& fileName, std::int64_t rangeStart, ResponseHead& head) {
+    return SendRangeRequest(socket, host, urlDir, fileName, rangeStart, -1, head);
+}
+
+bool SendRangeRequest(platform::Socket socket, const std::string& host, const std::string& urlDir,
+                      const std::string& fileName, std::int64_t rangeStart, std::int64_t rangeEnd,
+                      ResponseHead& head) {
     head = ResponseHead();
     // The head goes out in one send: line by line, with Nagle's algorithm on, every line after
     // the first waits for the server's delayed acknowledgement, a round trip per request.
@@ -122,7 +141,11 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
     FormatInto(line, "User-Agent: Mozilla/4.0 \t\t(compatible; MSIE 5.0; Windows NT; "
                      "DigExt; DTS Agent;)\r\n");
     add(4, "User-Agent error");
-    FormatInto(line, "Range: bytes=%lld-\r\n", static_cast<long long>(rangeStart));
+    if (rangeEnd < 0)
+        FormatInto(line, "Range: bytes=%lld-\r\n", static_cast<long long>(rangeStart));
+    else
+        FormatInto(line, "Range: bytes=%lld-%lld\r\n", static_cast<long long>(rangeStart),
+                   static_cast<long long>(rangeEnd));
     add(5, "Range error");
     FormatInto(line, "\r\n");
     add(6, "LastLine error");

@@ -27,11 +27,13 @@ struct ResponseHead {
     std::int64_t contentLength = 0;
     bool hasContentLength = false;
     std::int64_t rangeStart = -1;     // first byte named by Content-Range; -1 without one
+    std::int64_t rangeEnd = -1;       // last byte named by Content-Range; -1 without one
     std::int64_t completeLength = -1; // the file's length after Content-Range's "/"; -1 unknown
     bool socketClosed = false;        // a failed send has already closed the socket
     int headBytes = 0;                // bytes of the head as read, its blank line included
     std::string contentEncoding;      // lower case; "" for none or identity
     bool chunked = false;             // Transfer-Encoding names chunked
+    bool keepsConnection = false;     // HTTP/1.1 without "Connection: close": it may serve again
     HeadRefusal refusal = HeadRefusal::None;
 };
 
@@ -44,6 +46,11 @@ bool SendHttpHeader(platform::Socket socket, const std::string& host, const std:
 bool SendHttpHeader(platform::Socket socket, const std::string& host, const std::string& urlDir,
                     const std::string& fileName, std::int64_t rangeStart,
                     std::int64_t& contentLength);
+// The same request for the closed range rangeStart to rangeEnd (both included): the server sends
+// no byte past it, so the connection can carry the next request. rangeEnd -1: open-ended.
+bool SendRangeRequest(platform::Socket socket, const std::string& host, const std::string& urlDir,
+                      const std::string& fileName, std::int64_t rangeStart, std::int64_t rangeEnd,
+                      ResponseHead& head);
 // Status line, Content-Length, Content-Range, Content-Encoding and Transfer-Encoding; field
 // names in any letter case.
 ResponseHead ParseResponseHead(const char* header);

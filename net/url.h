@@ -13,8 +13,8 @@ std::string Right(const std::string& s, std::size_t n);
 void TailFrom(std::string& s, std::size_t pos);
 
 struct UrlParts {
-    std::string host;    // text between "http://" and the next "/"
-    std::string urlDir;  // everything through the last "/", scheme and host included
+    std::string host;     // text between "http://" and the next "/"
+    std::string urlDir;   // everything through the last "/", scheme and host included
     std::string fileName; // everything after the last "/"
 };
 UrlParts SplitUrl(std::string url);

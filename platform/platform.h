@@ -191,6 +191,9 @@ void SetReceiveTimeout(Socket socket, int timeoutMs);
 long SendSome(Socket socket, const char* data, std::size_t length);
 // One recv call; the count received, 0 when the peer closed, -1 on failure or time-out.
 long ReceiveSome(Socket socket, char* buffer, std::size_t length);
+// Whether a receive would return at once (select / poll with no wait): on a connection kept idle
+// between requests, that means the server closed it or sent what no request asked for.
+bool HasPendingInput(Socket socket);
 // closesocket.
 void CloseSocket(Socket socket);
 // WSAGetLastError / errno.

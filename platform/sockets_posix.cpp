@@ -112,8 +112,21 @@ long ReceiveSome(Socket socket, char* buffer, std::size_t length) {
     return n < 0 ? Remember(errno) : static_cast<long>(n);
 }
 
-void CloseSocket(Socket socket) { ::close(static_cast<int>(socket)); }
+bool HasPendingInput(Socket socket) {
+    pollfd watched = {static_cast<int>(socket), POLLIN, 0};
+    int ready;
+    do
+        ready = ::poll(&watched, 1, 0);
+    while (ready < 0 && errno == EINTR);
+    return ready != 0;
+}
 
-int LastSocketError() { return t_socketError; }
+void CloseSocket(Socket socket) {
+    ::close(static_cast<int>(socket));
+}
+
+int LastSocketError() {
+    return t_socketError;
+}
 
 } // namespace platform

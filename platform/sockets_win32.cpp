@@ -137,6 +137,16 @@ long ReceiveSome(Socket socket, char* buffer, std::size_t length) {
     return received == SOCKET_ERROR ? Remember() : static_cast<long>(received);
 }
 
+bool HasPendingInput(Socket socket) {
+    fd_set readable, failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&failed);
+    FD_SET(Native(socket), &readable);
+    FD_SET(Native(socket), &failed);
+    timeval none = {0, 0};
+    return select(0, &readable, nullptr, &failed, &none) != 0;
+}
+
 void CloseSocket(Socket socket) {
     closesocket(Native(socket));
 }

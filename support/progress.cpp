@@ -1,5 +1,7 @@
 #include "support/progress.h"
 
+#include <algorithm>
+
 #include <chrono>
 
 void ProgressModel::SetStep(ProgressStep step) {
@@ -38,8 +40,15 @@ void ProgressModel::PlanDownloads(int files) {
     bytesDone_.store(0, std::memory_order_relaxed);
     bytesKnown_.store(0, std::memory_order_relaxed);
     filesSized_.store(0, std::memory_order_relaxed);
+    filesListed_.store(0, std::memory_order_relaxed);
+    bytesListed_.store(0, std::memory_order_relaxed);
     filesDone_.store(0, std::memory_order_relaxed);
     filesTotal_.store(files, std::memory_order_relaxed);
+}
+
+void ProgressModel::ExpectSizes(int files, std::int64_t bytes) {
+    filesListed_.store(files, std::memory_order_relaxed);
+    bytesListed_.store(bytes, std::memory_order_relaxed);
 }
 
 void ProgressModel::FileDownloaded() {
@@ -80,9 +89,11 @@ ProgressModel::Snapshot ProgressModel::Read() const {
     snapshot.total = total_.load(std::memory_order_relaxed);
     snapshot.filesDone = filesDone_.load(std::memory_order_relaxed);
     snapshot.filesTotal = filesTotal_.load(std::memory_order_relaxed);
-    snapshot.filesSized = filesSized_.load(std::memory_order_relaxed);
+    snapshot.filesSized = std::max(filesSized_.load(std::memory_order_relaxed),
+                                   filesListed_.load(std::memory_order_relaxed));
     snapshot.bytesDone = bytesDone_.load(std::memory_order_relaxed);
-    snapshot.bytesKnown = bytesKnown_.load(std::memory_order_relaxed);
+    snapshot.bytesKnown = std::max(bytesKnown_.load(std::memory_order_relaxed),
+                                   bytesListed_.load(std::memory_order_relaxed));
     snapshot.retryAtMs = retryAtMs_.load(std::memory_order_relaxed);
     std::lock_guard<std::mutex> lock(mutex_);
     snapshot.name = name_;

@@ -35,6 +35,9 @@ class ProgressModel {
     // The downloads of the run start: `files` to fetch, sizes not known yet. Byte counts start
     // from zero; what the manifest's own download counted is not part of them.
     void PlanDownloads(int files);
+    // What the manifest lists of the planned downloads: `files` of them sized, `bytes` in all. The
+    // display shows these from the start; the engine's own sizes only add what it learns beyond.
+    void ExpectSizes(int files, std::int64_t bytes);
     void FileDownloaded();
     // A failed attempt waits until this point of the steady clock (milliseconds).
     void RetryAt(std::int64_t steadyMs);
@@ -61,6 +64,8 @@ class ProgressModel {
     std::atomic<int> done_{0}, total_{0};
     std::atomic<int> filesDone_{0}, filesTotal_{0}, filesSized_{0};
     std::atomic<std::int64_t> bytesDone_{0}, bytesKnown_{0};
+    std::atomic<int> filesListed_{0};
+    std::atomic<std::int64_t> bytesListed_{0};
     std::atomic<std::int64_t> retryAtMs_{0};
     mutable std::mutex mutex_; // the name and the map of shares, never the byte counts
     std::string name_;

@@ -202,7 +202,11 @@ Outcome FaultFixture::RunInstaller(int timeoutMs, const std::vector<std::string>
         options.workingDir = Home();
         for (const auto& variable : runEnv_)
             options.env[variable.first] = variable.second;
-        result = RunChild(wine_->Command(WindowsBuildDir() + "/FeltoInstaller.exe"), options);
+        // The exe of the same build as the native program the row runs.
+        const std::string exe = installer_ == FELTO_LEAN_INSTALLER_BINARY
+                                    ? "/FeltoInstallerLean.exe"
+                                    : "/FeltoInstaller.exe";
+        result = RunChild(wine_->Command(WindowsBuildDir() + exe), options);
     } else {
         result = RunNative(timeoutMs, wrapper, runEnv_);
     }

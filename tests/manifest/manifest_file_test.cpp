@@ -124,6 +124,26 @@ TEST_F(ManifestTest, TabRunsLeadingTabsAndExtraFieldsDoNotChangeAnEntry) {
     EXPECT_EQ(Entries()[0].strManifestMd5, kDigestA);
     EXPECT_EQ(Entries()[1].strUrl, "u/b");
     EXPECT_EQ(Entries()[1].strManifestMd5, kDigestB);
+    EXPECT_EQ(Entries()[1].nListedSize, -1);
+}
+
+// The object's size after the digest is kept; what cannot be a size is ignored like any other
+// extra field, so a manifest of a newer publisher never stops an installer.
+TEST_F(ManifestTest, ASizeAfterTheDigestIsKeptAndAnythingElseThereIgnored) {
+    const std::pair<const char*, std::int64_t> sizes[] = {
+        {"\t12345", 12345}, {"\t\t0", 0},   {"\t77\tmore", 77},         {"", -1},
+        {"\t-5", -1},       {"\t12ab", -1}, {"\t1234567890123456", -1}, {"\t 5", -1}};
+    std::string body;
+    for (const auto& [field, size] : sizes)
+        body += "u/" + std::to_string(size) + std::to_string(body.size()) + "\tf" +
+                std::to_string(body.size()) + "\t" + kDigestA + field + "\n";
+    WriteManifest(Header(body));
+    ReadManifest();
+    ASSERT_EQ(Entries().size(), std::size(sizes));
+    for (std::size_t i = 0; i < std::size(sizes); ++i) {
+        EXPECT_EQ(Entries()[i].nListedSize, sizes[i].second) << sizes[i].first;
+        EXPECT_EQ(Entries()[i].strManifestMd5, kDigestA) << sizes[i].first;
+    }
 }
 
 // Blanks belong to their field, but blanks after a digest name the same digest: kept, they made

@@ -1,6 +1,7 @@
 #include "net/download_space.h"
 #include "net/http_get.h"
 #include "net/incoming_folder.h"
+#include "net/lean_get.h"
 #include "tests/net/engine_fixture.h"
 
 #include <cerrno>
@@ -409,3 +410,110 @@ TEST_F(HttpDownloadTest, DownloadsInFlightShareTheFreeSpace) {
 }
 
 } // namespace
+
+// The lean transfer: the size the manifest lists, closed ranges, connections kept open.
+class LeanDownloadTest : public HttpDownloadTest {
+  protected:
+    void SetUp() override {
+        server_.SetKeepAlive(true);
+        HttpDownloadTest::SetUp();
+        // The log file is opened by its first entry, as the program's main thread does; the
+        // segments of a download must not race for it.
+        WriteLog("lean transfer");
+    }
+    bool Lean(const std::string& name, const std::string& destination, std::int64_t listedSize) {
+        return LeanDownload("http://127.0.0.1/objects/" + name, destination, listedSize, fileSize_,
+                            received_);
+    }
+    // The Range lines the server saw, in arrival order (segments sorted, as they race).
+    std::vector<std::string> Ranges() {
+        std::vector<std::string> ranges;
+        for (const std::string& request : server_.requests()) {
+            std::size_t at = request.find("Range: ");
+            ranges.push_back(request.substr(at + 7, request.find("\r\n", at) - at - 7));
+        }
+        return ranges;
+    }
+};
+
+TEST_F(LeanDownloadTest, ListedSizesNeedOneClosedRangePerSegmentOverKeptConnections) {
+    const std::string small = MakeBytes(20000, 1), large = MakeBytes(409601, 2);
+    const std::string first = Serve("a", small), second = Serve("b", small + "b"),
+                      third = Serve("c", large);
+    ASSERT_TRUE(Lean("a", first, 20000));
+    ASSERT_TRUE(Lean("b", second, 20001));
+    ASSERT_TRUE(Lean("c", third, 409601));
+    EXPECT_TRUE(ReadFile(first) == small);
+    EXPECT_TRUE(ReadFile(second) == small + "b");
+    EXPECT_TRUE(ReadFile(third) == large);
+    EXPECT_TRUE(NoPartFiles(third));
+    std::vector<std::string> ranges = Ranges();
+    std::sort(ranges.begin() + 2, ranges.end());
+    EXPECT_EQ(ranges, (std::vector<std::string>{"bytes=0-19999", "bytes=0-20000", "bytes=0-136532",
+                                                "bytes=136533-273065", "bytes=273066-409600"}));
+    // The small files share one connection; the large one's segments need two more at most.
+    EXPECT_LE(server_.connectionCount(), 3);
+    EXPECT_EQ(CountOf(Log(), "正在建立连接"), server_.connectionCount());
+}
+
+// Without a listed size the first answer tells the length, and its body is kept: one request for
+// a file of one segment, and only the bytes still missing for a larger one.
+TEST_F(LeanDownloadTest, WithoutASizeTheFirstAnswerIsKept) {
+    const std::string small = MakeBytes(5000, 3), large = MakeBytes(409601, 4), empty;
+    const std::string first = Serve("a", small), second = Serve("b", large),
+                      third = Serve("c", empty);
+    ASSERT_TRUE(Lean("a", first, -1));
+    EXPECT_EQ(fileSize_, 5000);
+    ASSERT_TRUE(Lean("b", second, -1));
+    EXPECT_EQ(fileSize_, 409601);
+    ASSERT_TRUE(Lean("c", third, -1));
+    EXPECT_TRUE(ReadFile(first) == small);
+    EXPECT_TRUE(ReadFile(second) == large);
+    EXPECT_TRUE(FileExists(third) && ReadFile(third).empty());
+    EXPECT_TRUE(NoPartFiles(second));
+    EXPECT_EQ(Ranges(), (std::vector<std::string>{"bytes=0-409599", "bytes=0-409599",
+                                                  "bytes=409600-409600", "bytes=0-409599"}));
+}
+
+TEST_F(LeanDownloadTest, AServerThatClosedAnIdleConnectionCostsNoAttempt) {
+    HttpFault closing;
+    closing.closeAfterAnswer = true;
+    closing.path = "/objects/a";
+    server_.AddFault(closing);
+    const std::string bytes = MakeBytes(3000, 5);
+    const std::string first = Serve("a", bytes), second = Serve("b", bytes + "!");
+    ASSERT_TRUE(Lean("a", first, 3000));
+    // The connection that served a is closed by now, or found closed on the next request.
+    ASSERT_TRUE(Lean("b", second, 3001));
+    EXPECT_TRUE(ReadFile(second) == bytes + "!");
+    EXPECT_EQ(server_.connectionCount(), 2);
+}
+
+// Every answer the engine refuses today is refused here too, and nothing is written in place of
+// the file: another length than listed, another range than asked, a 200 or an error for a part.
+TEST_F(LeanDownloadTest, AnswersThatAreNotTheRangeAskedForAreRefused) {
+    const std::string bytes = MakeBytes(409601, 6);
+    const std::string destination = Serve("a", bytes);
+    EXPECT_FALSE(Lean("a", destination, 409602));
+    EXPECT_EQ(CountOf(Log(), "The server's file is 409601 bytes, not the 409602 expected."), 3)
+        << Log();
+    HttpFault shifted;
+    shifted.rangeStart = 136533;
+    shifted.rangeShift = 1;
+    shifted.times = 1;
+    server_.AddFault(shifted);
+    EXPECT_FALSE(Lean("a", destination, 409601));
+    EXPECT_EQ(CountOf(Log(), "Content-Range names bytes 136534-273065, not the 136533-273065"), 1);
+    HttpFault error;
+    error.path = "/objects/b";
+    error.status = 500;
+    server_.AddFault(error);
+    EXPECT_FALSE(Lean("b", Serve("b", "bytes"), 5));
+    EXPECT_FALSE(FileExists(destination));
+    EXPECT_FALSE(FileExists(dir_ / "b"));
+    // What the good segments brought stays for the next attempt, which fetches only the rest.
+    server_.ClearRequests();
+    ASSERT_TRUE(Lean("a", destination, 409601));
+    EXPECT_TRUE(ReadFile(destination) == bytes);
+    EXPECT_EQ(Ranges(), (std::vector<std::string>{"bytes=136533-273065"}));
+}

@@ -25,11 +25,19 @@ TEST(ParseResponseHeadTest, StatusLengthAndRange) {
     EXPECT_TRUE(head.hasContentLength);
     EXPECT_EQ(head.contentLength, 4294967296LL);
     EXPECT_EQ(head.rangeStart, 1000);
+    EXPECT_EQ(head.rangeEnd, 4294968295LL);
+    EXPECT_EQ(head.completeLength, 4294968296LL);
+    EXPECT_TRUE(head.keepsConnection);
 
     head = ParseResponseHead("HTTP/1.0 404 Gone\r\n\r\n");
     EXPECT_EQ(head.status, 404);
     EXPECT_FALSE(head.hasContentLength);
     EXPECT_EQ(head.rangeStart, -1);
+    EXPECT_EQ(head.rangeEnd, -1);
+    EXPECT_FALSE(head.keepsConnection) << "HTTP/1.0 closes";
+    EXPECT_FALSE(ParseResponseHead("HTTP/1.1 200 OK\r\nconnection: Close\r\n\r\n").keepsConnection);
+    EXPECT_TRUE(
+        ParseResponseHead("HTTP/1.1 200 OK\r\nConnection: keep-alive\r\n\r\n").keepsConnection);
 
     head = ParseResponseHead("HTTP/1.1 416 Nope\r\nContent-Range: bytes */10\r\n"
                              "Content-Length: 0\r\n\r\n");
@@ -241,6 +249,17 @@ TEST_F(SendHttpHeaderTest, RequestGoesOutByteForByte) {
                                "DigExt; DTS Agent;)\r\n";
     EXPECT_EQ(requests[0], common + "Range: bytes=409601-\r\n\r\n");
     EXPECT_EQ(requests[1], common + "Range: bytes=0-\r\n\r\n");
+
+    // A closed range differs in its Range line alone.
+    platform::Socket socket = ConnectServer("127.0.0.1", server_.port());
+    ASSERT_TRUE(SendRangeRequest(socket, "127.0.0.1", "http://127.0.0.1/dir/", "file", 409600,
+                                 409609, head));
+    platform::CloseSocket(socket);
+    EXPECT_EQ(head.rangeStart, 409600);
+    EXPECT_EQ(head.rangeEnd, 409609);
+    EXPECT_EQ(head.contentLength, 10);
+    ASSERT_EQ(server_.requests().size(), 3u);
+    EXPECT_EQ(server_.requests()[2], common + "Range: bytes=409600-409609\r\n\r\n");
 }
 
 // A head sent line by line waits, line after line, for the server's delayed acknowledgement:

@@ -53,6 +53,7 @@ TEST(PublishLayout, ListsEveryFileWithItsDigestAndAnObjectNamedByIt) {
         EXPECT_EQ(file.md5, FileMd5(game + "/" + file.relPath));
         EXPECT_EQ(file.url, "microclient/objects/" + file.md5.substr(0, 2) + "/" + file.md5);
         EXPECT_EQ(ReadFile(output + "/" + file.url), files.at(file.relPath));
+        EXPECT_EQ(file.size, std::to_string(files.at(file.relPath).size()));
     }
     EXPECT_EQ(listed.size(), files.size()) << "a file is listed twice";
     EXPECT_EQ(ObjectFiles(output).size(), files.size());
@@ -160,6 +161,9 @@ TEST(PublishLayout, TheInstallerReadsEveryPublishedLine) {
     ASSERT_EQ(published.files.size(), 3u);
     ASSERT_EQ(published.files[1].relPath, longest);
     EXPECT_EQ(published.files[1].url.size() + 1 + longest.size() + 1 + 32, 509u);
+    // No room for the size on the longest line; the others carry it.
+    EXPECT_EQ(published.files[1].size, "");
+    EXPECT_EQ(published.files[0].size, "8");
 
     EXPECT_EXIT(
         {
@@ -174,8 +178,9 @@ TEST(PublishLayout, TheInstallerReadsEveryPublishedLine) {
             for (std::size_t i = 0; same && i < published.files.size(); ++i) {
                 const FileEntry& entry = state.fileEntries[i];
                 const ListedFile& file = published.files[i];
+                const std::int64_t size = file.size.empty() ? -1 : std::stoll(file.size);
                 same = entry.strUrl == file.url && entry.strManifestMd5 == file.md5 &&
-                       entry.strObjectMd5 == LastComponent(file.url) &&
+                       entry.nListedSize == size && entry.strObjectMd5 == LastComponent(file.url) &&
                        entry.strTargetPath == strInstallDir + "/" + file.relPath;
             }
             std::exit(same ? 42 : 1);

@@ -86,12 +86,16 @@ PublishedManifest ReadPublishedManifest(const std::string& output, bool x64) {
         EXPECT_EQ(line.find('\r'), std::string::npos) << line;
         const std::size_t tab1 = line.find('\t');
         const std::size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
-        if (tab2 == std::string::npos || line.find('\t', tab2 + 1) != std::string::npos) {
-            ADD_FAILURE() << "not three tab-separated fields: " << line;
+        const std::size_t tab3 = tab2 == std::string::npos ? tab2 : line.find('\t', tab2 + 1);
+        const std::string size = tab3 == std::string::npos ? std::string() : line.substr(tab3 + 1);
+        if (tab2 == std::string::npos || size.find('\t') != std::string::npos ||
+            (tab3 != std::string::npos &&
+             (size.empty() || size.find_first_not_of("0123456789") != std::string::npos))) {
+            ADD_FAILURE() << "not three tab-separated fields and a size: " << line;
             continue;
         }
-        manifest.files.push_back(
-            {line.substr(0, tab1), line.substr(tab1 + 1, tab2 - tab1 - 1), line.substr(tab2 + 1)});
+        manifest.files.push_back({line.substr(0, tab1), line.substr(tab1 + 1, tab2 - tab1 - 1),
+                                  line.substr(tab2 + 1, tab3 - tab2 - 1), size});
     }
     return manifest;
 }

@@ -23,6 +23,7 @@ struct ListedFile {
     std::string url;
     std::string relPath;
     std::string md5;
+    std::string size; // the fourth field; empty when the line has none
 };
 
 struct PublishedManifest {

@@ -1,7 +1,9 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 for tests: serves files from memory with byte ranges
-// (like nginx: 206 with Content-Range for "Range: bytes=N-", 200 for an empty file, 416 past the
-// end), records every raw request, and misbehaves on demand. One request per connection.
+// (like nginx: 206 with Content-Range for "Range: bytes=N-" and "bytes=N-M", 200 for an empty
+// file, 416 past the end), records every raw request, and misbehaves on demand. One request per
+// connection, or, with SetKeepAlive, as many as the client sends (HTTP/1.1 persistent
+// connections).
 // Start() binds a free port or the one it is given; the destructor stops it within a bounded time,
 // stalled connections included.
 
@@ -40,6 +42,11 @@ struct HttpFault {
     // as long as the client reads.
     std::int64_t announcedLength = -1;
 
+    // The connection, when the server keeps connections.
+    bool connectionClose = false;  // the answer says "Connection: close" and the server closes
+    bool closeAfterAnswer = false; // the server closes after the answer without saying so
+    bool resetAfterHead = false;   // the head, then a reset instead of the body
+
     // The body.
     std::int64_t closeAfterBodyBytes = -1; // close after this many body bytes
     std::int64_t stallAfterBodyBytes = -1; // go silent after this many body bytes
@@ -66,6 +73,8 @@ class HttpTestServer {
     void SetFile(const std::string& path, const std::string& bytes);
     void RemoveFile(const std::string& path);
 
+    // Keep connections open between requests (before Start).
+    void SetKeepAlive(bool keep) { keepAlive_ = keep; }
     void AddFault(const HttpFault& fault);
     void ClearFaults();
 
@@ -86,13 +95,17 @@ class HttpTestServer {
 
   private:
     struct Connection {
-        int fd = -1;
+        int fd = -1; // -1 once the serving thread closed it itself
         std::thread thread;
         bool finished = false;
     };
 
     void AcceptLoop();
     void Serve(Connection* connection);
+    // Answers one request; true when the connection stays open for the next. `received` keeps
+    // what was read past the request's head.
+    bool ServeOne(Connection* connection, std::string& received);
+    bool keepAlive() const { return keepAlive_; }
     bool TakeFault(const std::string& path, std::int64_t rangeStart, HttpFault& fault);
     bool SendAll(int fd, const char* data, std::size_t length);
     bool SendBody(int fd, const std::string& bytes, std::int64_t from, std::int64_t count,
@@ -103,6 +116,7 @@ class HttpTestServer {
     bool stopping() const;
     void ReapFinished();
 
+    bool keepAlive_ = false;
     int listenFd_ = -1;
     int port_ = 0;
     std::thread acceptThread_;

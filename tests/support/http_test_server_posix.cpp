@@ -109,11 +109,13 @@ void HttpTestServer::Stop() {
         connections.swap(connections_);
         // Wakes every receive and send that waits on a peer.
         for (auto& connection : connections)
-            ::shutdown(connection->fd, SHUT_RDWR);
+            if (connection->fd >= 0)
+                ::shutdown(connection->fd, SHUT_RDWR);
     }
     for (auto& connection : connections) {
         connection->thread.join();
-        ::close(connection->fd);
+        if (connection->fd >= 0)
+            ::close(connection->fd);
     }
     if (listenFd_ >= 0)
         ::close(listenFd_);
@@ -221,7 +223,8 @@ void HttpTestServer::ReapFinished() {
     for (auto it = connections_.begin(); it != connections_.end();) {
         if ((*it)->finished) {
             (*it)->thread.join();
-            ::close((*it)->fd);
+            if ((*it)->fd >= 0)
+                ::close((*it)->fd);
             it = connections_.erase(it);
         } else {
             ++it;
@@ -333,22 +336,34 @@ bool HttpTestServer::SendZeros(int fd, std::int64_t count) {
 }
 
 void HttpTestServer::Serve(Connection* connection) {
-    int fd = connection->fd;
-    std::string head;
+    std::string received;
+    while (ServeOne(connection, received)) {
+    }
+    // The peer sees the end of the answer now; the descriptor is closed when reaped.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (connection->fd >= 0)
+        ::shutdown(connection->fd, SHUT_RDWR);
+    connection->finished = true;
+}
+
+bool HttpTestServer::ServeOne(Connection* connection, std::string& received) {
+    const int fd = connection->fd;
     char buffer[4096];
     int reads = 0;
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < kMaxRequestHead) {
+    while (received.find("\r\n\r\n") == std::string::npos && received.size() < kMaxRequestHead) {
         ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         ++reads;
-        head.append(buffer, static_cast<std::size_t>(n));
+        received.append(buffer, static_cast<std::size_t>(n));
     }
-    std::size_t headEnd = head.find("\r\n\r\n");
+    std::size_t headEnd = received.find("\r\n\r\n");
+    bool keepOn = false;
     if (headEnd != std::string::npos) {
-        head.resize(headEnd + 4);
+        std::string head = received.substr(0, headEnd + 4);
+        received.erase(0, headEnd + 4);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(head);
@@ -421,7 +436,9 @@ void HttpTestServer::Serve(Connection* connection) {
                 response += "Content-Encoding: " + fault.contentEncoding + "\r\n";
             if (fault.chunked)
                 response += "Transfer-Encoding: chunked\r\n";
-            const std::string end = "Connection: close\r\n\r\n";
+            // Kept open only for an HTTP/1.1 answer that says nothing else.
+            const bool keep = keepAlive() && !fault.connectionClose && version == "HTTP/1.1";
+            const std::string end = keep ? "\r\n" : "Connection: close\r\n\r\n";
             const std::size_t field = std::string("X-Padding: \r\n").size();
             if (fault.headLength >= response.size() + field + end.size())
                 response +=
@@ -441,13 +458,21 @@ void HttpTestServer::Serve(Connection* connection) {
                     body->substr(static_cast<std::size_t>(from), static_cast<std::size_t>(count)) +
                     "\r\n0\r\n\r\n";
                 SendAll(fd, chunk.data(), chunk.size());
+            } else if (headSent && fault.resetAfterHead) {
+                // Closed at once with no time to linger: the peer gets a reset.
+                linger abort = {1, 0};
+                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                std::lock_guard<std::mutex> lock(mutex_);
+                ::close(fd);
+                connection->fd = -1;
+                return false;
             } else if (headSent) {
-                SendBody(fd, *body, from, count, fault);
+                // A body cut short or stalled ends the connection's use.
+                keepOn = SendBody(fd, *body, from, count, fault) && keep &&
+                         !fault.closeAfterAnswer && fault.closeAfterBodyBytes < 0 &&
+                         fault.stallAfterBodyBytes < 0;
             }
         }
     }
-    // The peer sees the end of the answer now; the descriptor is closed when reaped.
-    ::shutdown(fd, SHUT_RDWR);
-    std::lock_guard<std::mutex> lock(mutex_);
-    connection->finished = true;
+    return keepOn && !stopping();
 }

@@ -15,8 +15,9 @@ std::string Md5Of(const std::string& bytes) {
     return FileMd5(dir / "data");
 }
 
-std::string ManifestLine(const PublishedEntry& entry) {
-    return entry.urlPath + "\t" + entry.relPath + "\t" + entry.fileMd5 + "\n";
+std::string ManifestLine(const PublishedEntry& entry, bool withSize) {
+    return entry.urlPath + "\t" + entry.relPath + "\t" + entry.fileMd5 +
+           (withSize ? "\t" + std::to_string(entry.objectSize) : std::string()) + "\n";
 }
 
 namespace {
@@ -49,10 +50,11 @@ std::vector<PublishedEntry> ServerTree::Publish(const std::vector<GameFile>& fil
         entry.fileMd5 = Md5Of(file.bytes);
         std::string object = file.packed ? Pack(entry.fileMd5, file.bytes) : file.bytes;
         entry.objectMd5 = Md5Of(object);
+        entry.objectSize = static_cast<std::int64_t>(object.size());
         entry.urlPath =
             "microclient/objects/" + entry.objectMd5.substr(0, 2) + "/" + entry.objectMd5;
         Store(ObjectPath(entry), object);
-        body += ManifestLine(entry);
+        body += ManifestLine(entry, listSizes_);
         entries.push_back(entry);
     }
     WriteManifest(body);

@@ -120,6 +120,31 @@ TEST_F(ProgressTest, TwoEntriesOfOneObjectCountTwice) {
     EXPECT_EQ(snapshot.name, "7z.exe");
 }
 
+// Sizes from the manifest give the exact total before the first byte; the engine's own sizes,
+// arriving later, change nothing.
+TEST_F(ProgressTest, ListedSizesAreExactFromTheStart) {
+    model_.PlanDownloads(2);
+    model_.ExpectSizes(2, 6000001);
+    model_.SetStep(ProgressStep::Downloading);
+    ProgressView view = Look(0);
+    EXPECT_EQ(view.bytesTotal, 6000001);
+    EXPECT_FALSE(view.bytesEstimated);
+    EXPECT_EQ(view.permille, 0);
+    ProgressShare& first = model_.ShareFor("a");
+    model_.Sized(first, 1);
+    model_.Add(first, 1);
+    model_.FileDownloaded();
+    view = Look(100);
+    EXPECT_EQ(view.bytesTotal, 6000001);
+    EXPECT_EQ(view.permille, 0) << "one byte of six million: the bar does not jump to half";
+    model_.Sized(model_.ShareFor("b"), 6000000);
+    EXPECT_EQ(Look(200).bytesTotal, 6000001);
+    // A new plan forgets them.
+    model_.PlanDownloads(1);
+    EXPECT_EQ(model_.Read().bytesKnown, 0);
+    EXPECT_EQ(model_.Read().filesSized, 0);
+}
+
 TEST_F(ProgressTest, FilesOfUnknownAndEmptySize) {
     model_.PlanDownloads(4);
     model_.SetStep(ProgressStep::Downloading);

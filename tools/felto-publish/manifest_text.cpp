@@ -18,8 +18,15 @@ bool InstallsBefore(const std::string& relPathA, const std::string& relPathB) {
 
 std::string ManifestText(const std::vector<ManifestLine>& lines) {
     std::string body;
-    for (const ManifestLine& line : lines)
-        body += line.url + '\t' + line.relPath + '\t' + line.md5 + '\n';
+    for (const ManifestLine& line : lines) {
+        std::string text = line.url + '\t' + line.relPath + '\t' + line.md5;
+        if (line.objectSize >= 0) {
+            const std::string size = '\t' + std::to_string(line.objectSize);
+            if (text.size() + size.size() <= static_cast<std::size_t>(kManifestLineLimit))
+                text += size;
+        }
+        body += text + '\n';
+    }
     return "#" + std::to_string(body.size()) + "\n" + body;
 }
 
@@ -28,7 +35,8 @@ std::vector<ManifestLine> ParseManifest(const std::string& text, const std::stri
     ManifestReading reading =
         ::ParseManifest(text, std::string(), manifestName, RefusedLines::PassOver);
     for (const FileEntry& entry : reading.entries)
-        lines.push_back({entry.strUrl, entry.strRelativePath, entry.strManifestMd5});
+        lines.push_back(
+            {entry.strUrl, entry.strRelativePath, entry.strManifestMd5, entry.nListedSize});
     return lines;
 }
 

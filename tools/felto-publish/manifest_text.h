@@ -1,7 +1,9 @@
 #pragma once
 // The launcher manifest as the installer reads it: "#<bytes>" size header, then one LF-ended
-// line per file "<url path>\t<relative path>\t<md5>".
+// line per file "<url path>\t<relative path>\t<md5>\t<object bytes>". Installers read the first
+// three fields; the object's size lets a lean one skip asking the server for it.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@ struct ManifestLine {
     std::string url;     // below the server's base URL; its last component is the object's MD5
     std::string relPath; // where the installer puts the file, "/"-separated
     std::string md5;     // of the installed file
+    std::int64_t objectSize = -1; // bytes of the object the URL names; -1 unknown
 };
 
 // Characters of one line without its line end; the installer reads at most 509.
@@ -27,7 +30,8 @@ std::string WindowsPathWarning(const std::string& relPath);
 // everything under plantform/ comes first, then the rest by path.
 bool InstallsBefore(const std::string& relPathA, const std::string& relPathB);
 
-// The whole manifest file for lines already in install order.
+// The whole manifest file for lines already in install order. The object's size follows the
+// digest where it is known and the line stays within the installer's limit with it.
 std::string ManifestText(const std::vector<ManifestLine>& lines);
 
 // The entries of a manifest written earlier, named `manifestName`, as the installer reads them;

@@ -72,6 +72,12 @@ void ObjectStore::SavePackedIndex(const fs::path& path) const {
         WriteFileAtomically(path, text);
 }
 
+std::int64_t ObjectStore::ObjectSize(const std::string& url) const {
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(PathOf(url), ec);
+    return ec ? -1 : static_cast<std::int64_t>(size);
+}
+
 bool ObjectStore::HoldsObject(const std::string& url, std::uintmax_t size) const {
     std::error_code ec;
     const fs::path path = PathOf(url);

@@ -33,6 +33,9 @@ class ObjectStore {
     std::string PlainObject(const std::filesystem::path& file, const Digest& digest);
     std::string PackedObject(const std::filesystem::path& file, const Digest& digest);
 
+    // Bytes of a stored object; -1 when it cannot be learnt.
+    std::int64_t ObjectSize(const std::string& url) const;
+
     int newObjects() const { return newObjects_; }
     std::uintmax_t newBytes() const { return newBytes_; }
     int keptObjects() const { return keptObjects_; }

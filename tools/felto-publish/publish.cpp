@@ -143,7 +143,7 @@ StoreObjects(const PublishOptions& options, const std::vector<Tree*>& trees, Obj
             const std::string url = ShouldPack(options, file.relPath, digest.size)
                                         ? store.PackedObject(file.path, digest)
                                         : store.PlainObject(file.path, digest);
-            lines.back().push_back({url, file.listedPath, digest.md5});
+            lines.back().push_back({url, file.listedPath, digest.md5, store.ObjectSize(url)});
             ++doneFiles;
             doneBytes += digest.size;
         }
