@@ -1,5 +1,6 @@
 #include "check.h"
 
+#include "check_chunks.h"
 #include "check_report.h"
 #include "file_io.h"
 #include "manifest/manifest_file.h"
@@ -123,9 +124,11 @@ bool CheckSignature(const ServerAddress& server, const SigningKey& key, const st
 }
 
 // Both manifests fetched and read as the installer reads them; the objects they list, once each.
+// The chunk lists they name go to `chunkLists` (URL path -> the digest of the file cut).
 std::vector<ListedObject> CheckManifests(const ServerAddress& server, const fs::path& work,
                                          const std::optional<SigningKey>& key, Report& report,
-                                         HeadStats& heads) {
+                                         HeadStats& heads,
+                                         std::map<std::string, std::string>& chunkLists) {
     std::map<std::string, ListedObject> objects;
     for (const std::string& urlPath : {strManifestUrl, strManifestUrlX64}) {
         const std::string name = urlPath.substr(urlPath.rfind('/') + 1);
@@ -154,6 +157,8 @@ std::vector<ListedObject> CheckManifests(const ServerAddress& server, const fs::
                               " files, size header true");
         for (const FileEntry& entry : verdict.entries) {
             objects[entry.strUrl].url = entry.strUrl;
+            if (!entry.strChunkListUrl.empty())
+                chunkLists.emplace(entry.strChunkListUrl, entry.strManifestMd5);
             const std::string warning = WindowsPathWarning(entry.strRelativePath);
             if (!warning.empty())
                 report.Line("WARN", name + ": " + warning);
@@ -299,7 +304,9 @@ int Check(const CheckOptions& options) {
     const std::optional<SigningKey> key = CheckingKey(options, work.path);
     if (key)
         std::printf("checking signatures with the release key\n");
-    std::vector<ListedObject> objects = CheckManifests(server, work.path, key, report, heads);
+    std::map<std::string, std::string> chunkLists;
+    std::vector<ListedObject> objects =
+        CheckManifests(server, work.path, key, report, heads, chunkLists);
     std::vector<ListedObject*> present =
         AskEveryObject(server, objects, report, heads, options.quiet);
     const std::vector<ListedObject*> chosen = ChooseSample(present, options.sample);
@@ -313,6 +320,10 @@ int Check(const CheckOptions& options) {
                         " objects present, " + std::to_string(fetched.good) + " of " +
                         std::to_string(chosen.size()) + " fetched with their digest" +
                         (chosen.size() < present.size() ? " (a sample)" : ""));
+
+    constexpr std::size_t kChunkListSample = 3;
+    CheckChunkLists(server, chunkLists, options.sample ? kChunkListSample : chunkLists.size(),
+                    work.path, report);
 
     const ListedObject* largest = nullptr;
     for (const ListedObject* object : present) {

@@ -19,6 +19,10 @@ struct PublishOptions {
     std::filesystem::path signKey; // PEM private key; empty: the manifests are not signed
     std::optional<std::uint64_t> expiresInDays; // signatures expire this many days from now
     bool quiet = false;
+    // Files larger than chunksOver bytes also get a chunk list and their chunks, so that an
+    // installer that knows chunks fetches only those its installed file lacks.
+    bool chunks = false;
+    std::uintmax_t chunksOver = 4 * 1024 * 1024;
 };
 
 enum class ParseResult { Run, Help, Error };

@@ -137,7 +137,11 @@ StoreObjects(const PublishOptions& options, const std::vector<Tree*>& trees, Obj
             const std::string url = ShouldPack(options, file.relPath, digest.size)
                                         ? store.PackedObject(file.path, digest)
                                         : store.PlainObject(file.path, digest);
-            lines.back().push_back({url, file.relPath, digest.md5, store.ObjectSize(url)});
+            const std::string chunkList = options.chunks && digest.size > options.chunksOver
+                                              ? store.ChunkListObject(file.path, digest)
+                                              : std::string();
+            lines.back().push_back(
+                {url, file.relPath, digest.md5, store.ObjectSize(url), chunkList});
             ++doneFiles;
             doneBytes += digest.size;
         }
