@@ -1,5 +1,6 @@
 #include "manifest/verification.h"
 
+#include "manifest/chunked_update.h"
 #include "manifest/digest_text.h"
 #include "manifest/install_path.h"
 #include "manifest/md5.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <vector>
 
 namespace {
@@ -79,6 +81,25 @@ void DownloadSeveralAtOnce(const std::vector<FileEntry*>& pending, int parallel)
     }
 }
 
+// Entries with a chunk list take what their installed copies hold and fetch the rest; those it
+// fails for are left to the whole object's download.
+void UpdateByChunks(const std::vector<FileEntry*>& pending) {
+    std::set<std::string> assembled; // two entries of one object need it assembled once
+    for (FileEntry* entry : pending) {
+        if ((entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed)) ||
+            entry->strChunkListUrl.empty())
+            continue;
+        if (assembled.count(entry->strIncomingPath)) {
+            entry->Finish(true);
+        } else if (FetchByChunks(*entry)) {
+            assembled.insert(entry->strIncomingPath);
+        } else {
+            continue;
+        }
+        GetProgress().FileDownloaded();
+    }
+}
+
 } // namespace
 
 void VerifyInstalledFiles(std::vector<FileEntry>& entries, std::vector<FileEntry*>& pending) {
@@ -118,6 +139,8 @@ void DownloadPendingFiles(const std::vector<FileEntry*>& pending) {
             return !entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed);
         })));
     GetProgress().SetStep(ProgressStep::Downloading);
+    if (GetEngineSettings().chunkedUpdates)
+        UpdateByChunks(pending);
     const int parallel = GetEngineSettings().parallelDownloads;
     if (parallel > 1) {
         DownloadSeveralAtOnce(pending, parallel);

@@ -19,6 +19,9 @@
 #ifndef FELTO_LEAN_TRANSFER
 #define FELTO_LEAN_TRANSFER 0
 #endif
+#ifndef FELTO_CHUNKED_UPDATES
+#define FELTO_CHUNKED_UPDATES 0
+#endif
 static_assert(FELTO_DOWNLOAD_PAUSE_MS >= 0 && FELTO_COPY_PAUSE_MS >= 0,
               "pauses are milliseconds, 0 or more");
 static_assert(FELTO_PARALLEL_DOWNLOADS >= 1 && FELTO_PARALLEL_DOWNLOADS <= 8,
@@ -39,6 +42,7 @@ EngineSettings g_settings = {
     30000, // body window: three attempts of it still end a run within about two minutes
     1024,  //   bytes in it: even a poor link brings that many in a second
     FELTO_LEAN_TRANSFER != 0,
+    FELTO_CHUNKED_UPDATES != 0,
 };
 } // namespace
 

@@ -24,6 +24,9 @@ struct EngineSettings {
     // The studio's lean transfer (FELTO_LEAN_TRANSFER): objects sized by the manifest, closed
     // ranges over connections kept open. Off, the engine sends and logs what it always has.
     bool leanTransfer;
+    // A listed file with a chunk list is brought up to date from the chunks its installed copy
+    // lacks (FELTO_CHUNKED_UPDATES); the whole object is fetched only when that fails.
+    bool chunkedUpdates;
 };
 
 const EngineSettings& GetEngineSettings();
