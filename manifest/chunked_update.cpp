@@ -54,14 +54,21 @@ bool FetchObject(const std::string& url, const std::string& md5, const std::stri
     return object.bOk.load(std::memory_order_relaxed);
 }
 
+// A list is read whole; one for a file of hundreds of gigabytes in the smallest chunks stays well
+// under this, so anything longer is no list and is not taken into memory.
+constexpr std::size_t kMostListBytes = 32 * 1024 * 1024;
+
 bool ReadList(const std::string& path, std::string& bytes) {
     File file = Open(path, "rb");
     if (!file)
         return false;
     char piece[4096];
     std::size_t got;
-    while ((got = std::fread(piece, 1, sizeof piece, file.get())) > 0)
+    while ((got = std::fread(piece, 1, sizeof piece, file.get())) > 0) {
         bytes.append(piece, got);
+        if (bytes.size() > kMostListBytes)
+            return false;
+    }
     return std::ferror(file.get()) == 0;
 }
 
