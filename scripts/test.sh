@@ -40,7 +40,7 @@ cmake -S . -B build/chunked -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_SERVER_URL
   -DFELTO_CHUNKED_UPDATES=ON >/dev/null
 cmake --build build/chunked -j"$jobs" --target felto-publish felto_manifest_tests felto_publish_tests
 ctest --test-dir build/chunked --output-on-failure -j"$jobs" \
-  -R '^(Verification|ChunkedUpdate|Faults/ChunkFaults|PublishedGame|Servers/InstallPublished\..*/Nginx)' \
+  -R '^(Verification|ChunkedUpdate|Faults/ChunkFaults|PublishedGame|Servers/InstallPublished\..*/nginx)' \
   || status=1
 
 # Hardening. The fault matrix ran with the native suite (tests/faults): its rows as one table.
