@@ -114,8 +114,7 @@ std::string Update(FileEntry& entry, Tally& tally) {
     // Where the installed copy holds each of its chunks, cut at the same boundaries.
     std::map<std::string, std::int64_t> oldOffset;
     std::vector<ChunkPiece> oldChunks;
-    std::string oldMd5;
-    if (IsFile(entry.strTargetPath) && CutFileIntoChunks(entry.strTargetPath, oldChunks, oldMd5)) {
+    if (IsFile(entry.strTargetPath) && CutFileIntoChunks(entry.strTargetPath, oldChunks, nullptr)) {
         std::int64_t offset = 0;
         for (const ChunkPiece& chunk : oldChunks) {
             oldOffset.emplace(chunk.md5 + ":" + std::to_string(chunk.size), offset);

@@ -26,23 +26,36 @@ std::size_t ChunkCutter::Feed(const unsigned char* data, std::size_t length, boo
         size_ += i;
     }
     std::uint64_t hash = hash_;
-    for (; i < length; ++i) {
-        hash = (hash << 1) + kGearTable[data[i]];
-        ++size_;
-        std::uint64_t mask = size_ < kChunkAverage ? kMaskBeforeAverage : kMaskAfterAverage;
-        if ((hash & mask) == 0 || size_ == kChunkMax) {
-            cut = true;
-            hash_ = 0;
-            size_ = 0;
-            return i + 1;
+    // Two plain loops, one per mask: the chunk's size at byte i is size_ + (i - start) + 1.
+    const std::size_t start = i;
+    const std::size_t base = size_;
+    auto scan = [&](std::size_t end, std::uint64_t mask) {
+        for (; i < end; ++i) {
+            hash = (hash << 1) + kGearTable[data[i]];
+            if ((hash & mask) == 0)
+                return true;
         }
+        return false;
+    };
+    const std::size_t toAverage = base + 1 < kChunkAverage ? kChunkAverage - base - 1 : 0;
+    const std::size_t toMax = kChunkMax - base;
+    bool found = scan(start + std::min(length - start, toAverage), kMaskBeforeAverage) ||
+                 scan(start + std::min(length - start, toMax), kMaskAfterAverage);
+    if (found || i - start == toMax) {
+        if (!found)
+            --i; // the longest chunk ends at its last byte
+        cut = true;
+        hash_ = 0;
+        size_ = 0;
+        return i + 1;
     }
+    size_ = base + (i - start);
     hash_ = hash;
     return length;
 }
 
 bool CutFileIntoChunks(const std::string& path, std::vector<ChunkPiece>& chunks,
-                       std::string& fileMd5) {
+                       std::string* fileMd5) {
     chunks.clear();
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                          std::fclose);
@@ -64,7 +77,8 @@ bool CutFileIntoChunks(const std::string& path, std::vector<ChunkPiece>& chunks,
     std::vector<unsigned char> block(kBlock);
     for (;;) {
         std::size_t got = std::fread(block.data(), 1, kBlock, file.get());
-        whole.Update(block.data(), got);
+        if (fileMd5)
+            whole.Update(block.data(), got);
         for (std::size_t pos = 0; pos < got;) {
             bool cut = false;
             std::size_t taken = cutter.Feed(block.data() + pos, got - pos, cut);
@@ -81,8 +95,10 @@ bool CutFileIntoChunks(const std::string& path, std::vector<ChunkPiece>& chunks,
         return false;
     if (pieceSize > 0)
         endPiece();
-    unsigned char digest[16];
-    digestsOk = whole.Final(digest) && digestsOk;
-    fileMd5 = Md5Hex(digest);
+    if (fileMd5) {
+        unsigned char digest[16];
+        digestsOk = whole.Final(digest) && digestsOk;
+        *fileMd5 = Md5Hex(digest);
+    }
     return digestsOk;
 }

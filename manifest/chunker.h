@@ -32,6 +32,7 @@ struct ChunkPiece {
 };
 
 // A file cut into chunks, read once in small blocks: each chunk's MD5 and size, in order, and the
-// MD5 of the whole. False when the file cannot be opened or read, or no MD5 can be had.
+// MD5 of the whole when `fileMd5` is given. False when the file cannot be opened or read, or no
+// MD5 can be had.
 bool CutFileIntoChunks(const std::string& path, std::vector<ChunkPiece>& chunks,
-                       std::string& fileMd5);
+                       std::string* fileMd5);

@@ -14,7 +14,7 @@ namespace {
 std::vector<ChunkPiece> Cut(const TempDir& dir, const std::string& bytes, std::string& md5) {
     WriteFile(dir / "file", bytes);
     std::vector<ChunkPiece> chunks;
-    EXPECT_TRUE(CutFileIntoChunks(dir / "file", chunks, md5));
+    EXPECT_TRUE(CutFileIntoChunks(dir / "file", chunks, &md5));
     return chunks;
 }
 

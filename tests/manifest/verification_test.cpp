@@ -327,7 +327,7 @@ class ChunkedUpdateTest : public VerificationTest {
         WriteFile(dir_ / "cut", bytes);
         std::vector<ChunkPiece> chunks;
         std::string md5;
-        EXPECT_TRUE(CutFileIntoChunks(dir_ / "cut", chunks, md5));
+        EXPECT_TRUE(CutFileIntoChunks(dir_ / "cut", chunks, &md5));
         platform::RemoveFile(dir_ / "cut");
         return chunks;
     }

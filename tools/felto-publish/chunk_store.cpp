@@ -44,7 +44,7 @@ std::string ObjectStore::ChunkListObject(const fs::path& file, const Digest& dig
     if (auto done = chunkListDone_.find(digest.md5); done != chunkListDone_.end())
         return done->second;
     ChunkList list;
-    if (!CutFileIntoChunks(file.string(), list.chunks, list.fileMd5))
+    if (!CutFileIntoChunks(file.string(), list.chunks, &list.fileMd5))
         throw PublishError("cannot read " + file.string() + " to cut it into chunks");
     list.fileSize = static_cast<std::int64_t>(digest.size);
     const std::string changed = file.string() + " changed while it was being published; run again";
