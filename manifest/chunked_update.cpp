@@ -156,9 +156,11 @@ std::string Update(FileEntry& entry, Tally& tally) {
             copied = piece && CopyBytes(piece.get(), out.get(), chunk.size, md5);
         }
         if (!copied) {
+            const bool writeFailed = std::ferror(out.get()) != 0;
             out.reset();
             platform::RemoveFile(assembly);
-            return "the file could not be assembled (a chunk changed, or the disk is full)";
+            return writeFailed ? "the file could not be written (the disk may be full)"
+                               : "a chunk could not be read whole";
         }
     }
     const bool written = std::fflush(out.get()) == 0 && !std::ferror(out.get());
@@ -169,7 +171,7 @@ std::string Update(FileEntry& entry, Tally& tally) {
     if (!written || !digestOk || !SameDigest(Md5Hex(digest), entry.strManifestMd5)) {
         platform::RemoveFile(assembly);
         return written ? "the assembled file has another digest"
-                       : "the file could not be assembled (the disk is full)";
+                       : "the file could not be written (the disk may be full)";
     }
     if (!platform::MoveFileOver(assembly, entry.strIncomingPath)) {
         platform::RemoveFile(assembly);
