@@ -5,6 +5,7 @@
 #include "manifest/manifest_file.h"
 #include "manifest/md5.h"
 #include "net/download_worker.h"
+#include "net/engine_settings.h"
 #include "net/incoming_folder.h"
 #include "platform/platform.h"
 #include "support/log.h"
@@ -38,20 +39,52 @@ std::string LastComponent(const std::string& url) {
     return url.substr(url.rfind('/') + 1);
 }
 
-// One content-addressed object fetched by the download engine into `path`, checked by its digest.
-bool FetchObject(const std::string& url, const std::string& md5, const std::string& path) {
-    FileEntry object;
-    object.strUrl = url;
-    object.strName = md5;
-    object.strObjectMd5 = md5;
-    object.strManifestMd5 = md5;
-    object.strIncomingPath = path;
-    object.strTargetPath = path;
-    object.checkFun = CheckObjectMd5;
-    GetProgress().StartFile(PathComponents(path).back(), path);
+// A content-addressed object to fetch into `path`, checked by its digest.
+std::unique_ptr<FileEntry> MakeObjectEntry(const std::string& url, const std::string& md5,
+                                           const std::string& path) {
+    auto object = std::make_unique<FileEntry>();
+    object->strUrl = url;
+    object->strName = md5;
+    object->strObjectMd5 = md5;
+    object->strManifestMd5 = md5;
+    object->strIncomingPath = path;
+    object->strTargetPath = path;
+    object->checkFun = CheckObjectMd5;
+    return object;
+}
+
+void Start(FileEntry& object) {
+    GetProgress().StartFile(PathComponents(object.strIncomingPath).back(), object.strIncomingPath);
     StartDownloadWorker(object);
-    WaitForDownload(object);
-    return object.bOk.load(std::memory_order_relaxed);
+}
+
+bool FetchObject(const std::string& url, const std::string& md5, const std::string& path) {
+    std::unique_ptr<FileEntry> object = MakeObjectEntry(url, md5, path);
+    Start(*object);
+    WaitForDownload(*object);
+    return object->bOk.load(std::memory_order_relaxed);
+}
+
+// Fetches the objects, as many at once as the build fetches listed objects. Empty when all
+// arrived with their digests, else the name of the first that did not; every fetch has ended
+// either way.
+std::string FetchAll(const std::vector<std::unique_ptr<FileEntry>>& objects) {
+    const std::size_t parallel = static_cast<std::size_t>(GetEngineSettings().parallelDownloads);
+    std::size_t started = 0;
+    for (;;) {
+        std::size_t running = 0;
+        for (std::size_t i = 0; i < started; ++i)
+            running += !objects[i]->IsFinished();
+        for (; started < objects.size() && running < parallel; ++started, ++running)
+            Start(*objects[started]);
+        if (running == 0)
+            break;
+        WaitForDownloadNews(50);
+    }
+    for (const std::unique_ptr<FileEntry>& object : objects)
+        if (!object->bOk.load(std::memory_order_relaxed))
+            return object->strName;
+    return std::string();
 }
 
 // A list is read whole; one for a file of hundreds of gigabytes in the smallest chunks stays well
@@ -122,6 +155,7 @@ std::string Update(FileEntry& entry, Tally& tally) {
         }
     }
     std::set<std::string> counted;
+    std::vector<std::unique_ptr<FileEntry>> missing;
     for (const ChunkPiece& chunk : list.chunks) {
         const bool first = counted.insert(chunk.md5).second;
         const std::string path = folder + "/" + ChunkFileName(chunk.md5);
@@ -131,12 +165,16 @@ std::string Update(FileEntry& entry, Tally& tally) {
             tally.reusedBytes += first ? chunk.size : 0;
             continue;
         }
-        const std::string url = ChunkUrl(entry.strChunkListUrl, chunk.md5);
-        if (!FetchObject(url, chunk.md5, path))
-            return "chunk " + chunk.md5 + " could not be fetched with its digest";
-        ++tally.fetchedChunks;
-        tally.fetchedBytes += chunk.size;
+        if (first) {
+            missing.push_back(
+                MakeObjectEntry(ChunkUrl(entry.strChunkListUrl, chunk.md5), chunk.md5, path));
+            ++tally.fetchedChunks;
+            tally.fetchedBytes += chunk.size;
+        }
     }
+    const std::string failed = FetchAll(missing);
+    if (!failed.empty())
+        return "chunk " + failed + " could not be fetched with its digest";
 
     // The file, in the order of its list, with its digest taken on the way.
     const std::string assembly = folder + "/" + AssemblyFileName(entry.strName);

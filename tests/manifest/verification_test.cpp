@@ -401,6 +401,24 @@ TEST_F(ChunkedUpdateTest, FetchesOnlyTheChunksTheInstalledFileLacks) {
     EXPECT_EQ(left[0].name, Entry(0).strName);
 }
 
+// Several chunks lacking, fetched as many at once as the build fetches objects.
+TEST_F(ChunkedUpdateTest, FetchesTheLackingChunksInParallelWhereTheBuildDoes) {
+    EngineSettings parallel = GetEngineSettings();
+    parallel.parallelDownloads = 4;
+    OverrideEngineSettingsForTesting(parallel);
+    for (std::size_t sixth : {1u, 3u, 5u})
+        old_.replace(old_.size() * sixth / 6, 100, MakeBytes(100, 23 + sixth));
+    WriteFile(dir_ / "game.pak", old_);
+    oldChunks_ = Cut(old_);
+    const std::set<std::string> missing = Missing();
+    ASSERT_GE(missing.size(), 3u); // one chunk for each changed place
+    VerifyThenDownload();
+    ExpectInstalledRight();
+    std::set<std::string> asked = Asked();
+    asked.erase("/" + Entry(0).strChunkListUrl);
+    EXPECT_EQ(asked, missing);
+}
+
 // A run cut short left its chunk list and a chunk: the start-of-run clean-up keeps them, and the
 // next run fetches neither again; a half-assembled file and a stray are cleared.
 TEST_F(ChunkedUpdateTest, ARunCutShortLeavesChunksThatTheNextOneUses) {
