@@ -201,8 +201,8 @@ std::string Update(FileEntry& entry, Tally& tally) {
                                : "a chunk could not be read whole";
         }
     }
-    const bool written = std::fflush(out.get()) == 0 && !std::ferror(out.get());
-    out.reset();
+    bool written = std::fflush(out.get()) == 0 && !std::ferror(out.get());
+    written = std::fclose(out.release()) == 0 && written;
     old.reset();
     unsigned char digest[16];
     const bool digestOk = md5.Final(digest);
