@@ -68,13 +68,16 @@ TEST(PublishLayout, ChunksFilesAboveTheThresholdBesideTheirWholeObject) {
     const std::string big = MakeBytes(5 * 1024 * 1024, 5), edge = MakeBytes(4 * 1024 * 1024, 6);
     PutFile(game, "data/big.bin", big);
     PutFile(game, "data/edge.bin", edge);
+    PutFile(game, "data/level.pak", std::string(5 * 1024 * 1024, 'l'));
     PutFile(game, "small.txt", "small");
-    ChildResult run = RunPublisher({"--input", game, "--output", output, "--chunks"});
+    ChildResult run =
+        RunPublisher({"--input", game, "--output", output, "--chunks", "--pack", "*.pak"});
     ASSERT_EQ(run.exitStatus, 0) << run.stdErr;
     const PublishedManifest manifest = ReadPublishedManifest(output);
-    ASSERT_EQ(manifest.files.size(), 3u);
+    ASSERT_EQ(manifest.files.size(), 4u);
     EXPECT_EQ(manifest.files[1].chunkList, "") << "4 MiB is not above the threshold";
-    EXPECT_EQ(manifest.files[2].chunkList, "");
+    EXPECT_EQ(manifest.files[2].chunkList, "") << "installers assemble no packed file";
+    EXPECT_EQ(manifest.files[3].chunkList, "");
     const ListedFile& file = manifest.files[0];
     ASSERT_EQ(file.relPath, "data/big.bin");
     EXPECT_EQ(ReadFile(output + "/" + file.url), big);
@@ -95,7 +98,8 @@ TEST(PublishLayout, ChunksFilesAboveTheThresholdBesideTheirWholeObject) {
 
     // The same bytes give the same chunks: publishing again writes nothing new.
     const std::map<std::string, std::string> before = ObjectFiles(output);
-    run = RunPublisher({"--input", game, "--output", output, "--chunks-over", "4194304"});
+    run = RunPublisher(
+        {"--input", game, "--output", output, "--chunks-over", "4194304", "--pack", "*.pak"});
     ASSERT_EQ(run.exitStatus, 0) << run.stdErr;
     EXPECT_NE(run.stdErr.find(" 0 new objects"), std::string::npos) << run.stdErr;
     EXPECT_EQ(ObjectFiles(output), before);

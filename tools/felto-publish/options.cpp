@@ -63,7 +63,7 @@ const char* UsageText() {
            "                     FELTO_RELEASE_KEY; each publish signs a higher release number\n"
            "  --expires-in DAYS  signatures expire DAYS days from now (default: never)\n"
            "  --quiet            no progress line\n"
-           "  --chunks           also store files larger than 4 MiB as content-defined chunks\n"
+           "  --chunks           also store unpacked files above 4 MiB as content-defined chunks\n"
            "                     with a chunk list each, named after the size in the manifest\n"
            "                     line; the whole objects stay as they are\n"
            "  --chunks-over BYTES  --chunks, for files larger than BYTES\n"
