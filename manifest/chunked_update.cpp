@@ -125,7 +125,7 @@ struct Tally {
 };
 
 // Why the chunked update of `entry` failed; empty once its object is in place.
-std::string Update(FileEntry& entry, Tally& tally) {
+std::string Update(FileEntry& entry, const std::vector<std::string>& earlierCopies, Tally& tally) {
     if (!SameDigest(entry.strObjectMd5, entry.strManifestMd5))
         return "its object is packed";
     const std::string folder = FolderOf(entry);
@@ -144,10 +144,19 @@ std::string Update(FileEntry& entry, Tally& tally) {
     if (!SameDigest(list.fileMd5, entry.strManifestMd5))
         return "the chunk list describes another file";
 
-    // Where the installed copy holds each of its chunks, cut at the same boundaries.
+    // Where the installed copy holds each of its chunks, cut at the same boundaries; a file that
+    // moved is the earlier release's copy of it.
+    std::string oldPath = entry.strTargetPath;
+    if (!IsFile(oldPath)) {
+        for (const std::string& copy : earlierCopies)
+            if (IsFile(copy)) {
+                oldPath = copy;
+                break;
+            }
+    }
     std::map<std::string, std::int64_t> oldOffset;
     std::vector<ChunkPiece> oldChunks;
-    if (IsFile(entry.strTargetPath) && CutFileIntoChunks(entry.strTargetPath, oldChunks, nullptr)) {
+    if (IsFile(oldPath) && CutFileIntoChunks(oldPath, oldChunks, nullptr)) {
         std::int64_t offset = 0;
         for (const ChunkPiece& chunk : oldChunks) {
             oldOffset.emplace(chunk.md5 + ":" + std::to_string(chunk.size), offset);
@@ -179,7 +188,7 @@ std::string Update(FileEntry& entry, Tally& tally) {
     // The file, in the order of its list, with its digest taken on the way.
     const std::string assembly = folder + "/" + AssemblyFileName(entry.strName);
     File out = Open(assembly, "wb");
-    File old = Open(entry.strTargetPath, "rb");
+    File old = Open(oldPath, "rb");
     if (!out)
         return "the file cannot be assembled: " + platform::SystemErrorText(platform::LastError());
     Md5Context md5;
@@ -227,9 +236,9 @@ std::string Update(FileEntry& entry, Tally& tally) {
 
 } // namespace
 
-bool FetchByChunks(FileEntry& entry) {
+bool FetchByChunks(FileEntry& entry, const std::vector<std::string>& earlierCopies) {
     Tally tally;
-    const std::string why = Update(entry, tally);
+    const std::string why = Update(entry, earlierCopies, tally);
     if (!why.empty()) {
         WriteLog("Chunked update of " + entry.strTargetPath + " failed: " + why +
                  "; fetching the whole object");

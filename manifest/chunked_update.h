@@ -9,8 +9,10 @@
 #include <vector>
 
 // True, with the entry finished, once its object lies checked at its incoming path. False after
-// one log line saying why, when the whole object must be fetched instead.
-bool FetchByChunks(FileEntry& entry);
+// one log line saying why, when the whole object must be fetched instead. Chunks are taken from
+// the installed copy and from `earlierCopies`, files the earlier release installed elsewhere with
+// the same digest (the first that can be read).
+bool FetchByChunks(FileEntry& entry, const std::vector<std::string>& earlierCopies = {});
 
 // Names in the download folder that the entry's chunked update may still use: its chunk list,
 // and the chunks that list names when it is there already; each with its part files.

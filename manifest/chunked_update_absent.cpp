@@ -4,7 +4,7 @@
 // ask for the chunk path, and the chunk path's code (chunked_update.cpp) stays out of it, which
 // keeps the default program within its size.
 
-bool FetchByChunks(FileEntry&) {
+bool FetchByChunks(FileEntry&, const std::vector<std::string>&) {
     return false;
 }
 

@@ -81,9 +81,21 @@ void DownloadSeveralAtOnce(const std::vector<FileEntry*>& pending, int parallel)
     }
 }
 
+// Files the earlier release installed with the entry's digest elsewhere: a file that moved.
+std::vector<std::string> EarlierCopies(const FileEntry& entry,
+                                       const std::vector<FileEntry>& earlier) {
+    std::vector<std::string> copies;
+    for (const FileEntry& old : earlier) {
+        if (SameDigest(old.strManifestMd5, entry.strManifestMd5) &&
+            old.strTargetPath != entry.strTargetPath && IsFile(old.strTargetPath))
+            copies.push_back(old.strTargetPath);
+    }
+    return copies;
+}
+
 // Entries with a chunk list take what their installed copies hold and fetch the rest; those it
 // fails for are left to the whole object's download.
-void UpdateByChunks(const std::vector<FileEntry*>& pending) {
+void UpdateByChunks(const std::vector<FileEntry*>& pending, const std::vector<FileEntry>& earlier) {
     std::set<std::string> assembled; // two entries of one object need it assembled once
     for (FileEntry* entry : pending) {
         if ((entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed)) ||
@@ -91,7 +103,7 @@ void UpdateByChunks(const std::vector<FileEntry*>& pending) {
             continue;
         if (assembled.count(entry->strIncomingPath)) {
             entry->Finish(true);
-        } else if (FetchByChunks(*entry)) {
+        } else if (FetchByChunks(*entry, EarlierCopies(*entry, earlier))) {
             assembled.insert(entry->strIncomingPath);
         } else {
             continue;
@@ -126,7 +138,8 @@ void VerifyInstalledFiles(std::vector<FileEntry>& entries, std::vector<FileEntry
     });
 }
 
-void DownloadPendingFiles(const std::vector<FileEntry*>& pending) {
+void DownloadPendingFiles(const std::vector<FileEntry*>& pending,
+                          const std::vector<FileEntry>& earlier) {
     // Copies that an earlier run left in the incoming folder are taken before anything is
     // fetched; the object's name is its digest, so a matching copy is the object.
     for (FileEntry* entry : pending) {
@@ -140,7 +153,7 @@ void DownloadPendingFiles(const std::vector<FileEntry*>& pending) {
         })));
     GetProgress().SetStep(ProgressStep::Downloading);
     if (GetEngineSettings().chunkedUpdates)
-        UpdateByChunks(pending);
+        UpdateByChunks(pending, earlier);
     const int parallel = GetEngineSettings().parallelDownloads;
     if (parallel > 1) {
         DownloadSeveralAtOnce(pending, parallel);

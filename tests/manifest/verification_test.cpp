@@ -419,6 +419,23 @@ TEST_F(ChunkedUpdateTest, FetchesTheLackingChunksInParallelWhereTheBuildDoes) {
     EXPECT_EQ(asked, missing);
 }
 
+// The file moved: the earlier release put these bytes elsewhere, and they are taken from there.
+TEST_F(ChunkedUpdateTest, AMovedFileIsTakenFromWhereTheEarlierReleasePutIt) {
+    platform::RemoveFile(dir_ / "game.pak");
+    ASSERT_TRUE(platform::MakeFolder(dir_ / "old"));
+    WriteFile(dir_ / "old/place.pak", new_);
+    FileEntry earlier = MakeFileEntry("objects/" + Md5Of(new_), strInstallDir);
+    earlier.strTargetPath = dir_ / "old/place.pak";
+    earlier.strManifestMd5 = Md5Of(new_);
+    Verify();
+    DownloadPendingFiles(Pending(), {earlier});
+    EXPECT_TRUE(Entry(0).bOk.load());
+    EXPECT_TRUE(ReadFile(Entry(0).strIncomingPath) == new_) << "a wrong file was assembled";
+    EXPECT_EQ(Asked(), std::set<std::string>{"/" + Entry(0).strChunkListUrl});
+    EXPECT_EQ(CountOf(Log(), " reused, 0 chunks (0 bytes) fetched"), 1) << Log();
+    EXPECT_TRUE(ReadFile(dir_ / "old/place.pak") == new_) << "the earlier copy was touched";
+}
+
 // A run cut short left its chunk list and a chunk: the start-of-run clean-up keeps them, and the
 // next run fetches neither again; a half-assembled file and a stray are cleared.
 TEST_F(ChunkedUpdateTest, ARunCutShortLeavesChunksThatTheNextOneUses) {

@@ -187,6 +187,19 @@ TEST_F(PublishedGame, AChunkedUpdateFetchesOnlyTheChunksThatChanged) {
     EXPECT_LT(sent, static_cast<long long>(big.size() / 2)) << requests;
     std::printf("chunked update of a 6 MiB file with 4 KiB changed: %lld object bytes sent\n",
                 sent);
+
+    // The file moves to another folder: its bytes come from where the earlier release put it
+    // (once the download folder no longer holds them).
+    fs::remove(home + "/Felto/incoming/" + LastComponent(changed.url));
+    fs::create_directories(game + "/data/moved");
+    fs::rename(game + "/data/big.bin", game + "/data/moved/big.bin");
+    Publish({"--chunks"});
+    server->Stop();
+    ASSERT_TRUE(server->Start(www, 80)) << server->ErrorLog();
+    const std::string moved = RunInstaller(FELTO_CHUNKED_INSTALLER_BINARY);
+    EXPECT_TRUE(ReadFile(home + "/Felto/data/moved/big.bin") == big);
+    EXPECT_EQ(CountOf(moved, "data/moved/big.bin: "), 1) << moved;
+    EXPECT_EQ(CountOf(moved, " reused, 0 chunks (0 bytes) fetched"), 1) << moved;
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, InstallPublished,
