@@ -2,6 +2,8 @@
 # An update by chunks next to the whole object's update of the same change, by the object bytes
 # nginx sends and the update's wall time:
 #   (a) ten 4 KiB changes spread through one large file   (b) 1 KiB inserted at 10 % of it
+#   (c) the same file moved to another folder of the game   (d) the same, with the download
+#       folder emptied since (a player's clean-up): the moved bytes are then only installed
 # For each: the file is published with --chunks and installed, changed and published again, and
 # the same installed game is updated once by the installer built without chunked updates and once
 # by the one built with them. Runs in a private network namespace (nginx on 127.0.0.1:80).
@@ -88,10 +90,16 @@ change() {
     { head -c "$at" "$file"; head -c 1024 /dev/urandom; tail -c +$((at + 1)) "$file"; } >"$file.new"
     mv "$file.new" "$file"
     ;;
+  c | d)
+    mkdir -p "$work/game/data/moved"
+    mv "$file" "$work/game/data/moved/world.pak"
+    rel=data/moved/world.pak
+    ;;
   esac
 }
 
-for c in a b; do
+for c in a b c d; do
+  rel=data/world.pak
   rm -rf "$work/game" "$work/www" "$work/home"
   mkdir -p "$work/game/data" "$work/www" "$work/home"
   printf '#!/bin/sh\n' >"$work/game/Felto.exe"
@@ -100,6 +108,7 @@ for c in a b; do
   start_nginx
   install "$work/home" "$whole/FeltoInstaller"
   stop_nginx
+  [ $c != d ] || find "$work/home/Felto/incoming" -type f -delete
   change $c
   publish
   for kind in whole chunked; do
@@ -112,7 +121,7 @@ for c in a b; do
     install "$work/update" "$installer"
     seconds=$(echo "$(date +%s.%N) - $start" | bc)
     bytes=$(object_bytes)
-    cmp -s "$work/game/data/world.pak" "$work/update/Felto/data/world.pak" ||
+    cmp -s "$work/game/$rel" "$work/update/Felto/$rel" ||
       { echo "($c) $kind: the update installed a wrong file" >&2; exit 1; }
     printf '(%s) %-8s update of %d MiB: %12d object bytes sent (%.2f %% of the file) %7.2f s\n' \
       "$c" "$kind" "$mib" "$bytes" "$(echo "100 * $bytes / $size" | bc -l)" "$seconds" |

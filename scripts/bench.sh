@@ -78,6 +78,8 @@ $install_rows| repair of one 200 MB file: default pace / pause 0 / curl + cp (s)
 | cutting an installed file into chunks, our speed / md5sum's | $chunk_ratio | at least 0.8 |
 | (a) ten 4 KiB changes in 64 MiB: bytes sent by chunks / whole object (% of the file) | $(chunk_share a chunked) / $(chunk_share a whole) | at most 5 by chunks (for 256 MiB) |
 | (b) 1 KiB inserted at 10 % of 64 MiB: bytes sent by chunks / whole object (% of the file) | $(chunk_share b chunked) / $(chunk_share b whole) | at most 5 by chunks |
+| (c) the file moved: bytes sent by chunks / whole object (% of the file) | $(chunk_share c chunked) / $(chunk_share c whole) | at most 1 by chunks |
+| (d) moved, download folder emptied: bytes sent by chunks / whole object (% of the file) | $(chunk_share d chunked) / $(chunk_share d whole) | at most 1 by chunks |
 MD
 
 # Every bar is "better when above 1": speeds relative to the reference tool.
