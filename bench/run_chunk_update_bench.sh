@@ -119,12 +119,12 @@ for c in a b c d; do
     start_nginx
     start=$(date +%s.%N)
     install "$work/update" "$installer"
-    seconds=$(echo "$(date +%s.%N) - $start" | bc)
+    seconds=$(awk "BEGIN{print $(date +%s.%N) - $start}")
     bytes=$(object_bytes)
     cmp -s "$work/game/$rel" "$work/update/Felto/$rel" ||
       { echo "($c) $kind: the update installed a wrong file" >&2; exit 1; }
     printf '(%s) %-8s update of %d MiB: %12d object bytes sent (%.2f %% of the file) %7.2f s\n' \
-      "$c" "$kind" "$mib" "$bytes" "$(echo "100 * $bytes / $size" | bc -l)" "$seconds" |
+      "$c" "$kind" "$mib" "$bytes" "$(awk "BEGIN{print 100 * $bytes / $size}")" "$seconds" |
       tee -a "$results"
     grep -h 'Chunked update of' "$work/update/Felto/FeltoInstaller.log" | sed 's/^/    /' || true
   done
