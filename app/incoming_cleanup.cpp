@@ -1,7 +1,9 @@
 #include "app/incoming_cleanup.h"
 
 #include "app/installer_state.h"
+#include "manifest/chunked_update.h"
 #include "manifest/manifest_file.h"
+#include "net/engine_settings.h"
 #include "net/incoming_folder.h"
 #include "platform/platform.h"
 #include "support/log.h"
@@ -49,6 +51,10 @@ std::set<std::string> UsableIncomingNames(const std::vector<FileEntry>& entries)
     for (const FileEntry& entry : entries) {
         for (const std::string& name : DownloadFileNames(entry.strName))
             names.insert(FoldPathCase(name));
+        if (GetEngineSettings().chunkedUpdates) {
+            for (const std::string& name : ChunkedUpdateFileNames(entry))
+                names.insert(FoldPathCase(name));
+        }
     }
     return names;
 }

@@ -256,6 +256,12 @@ unsigned InstallWorker(void*) {
     if (!state.manifestEntry->bOk.load())
         FailWith(101);
     VerifyManifestSignature();
+    // What the earlier release installed, read before its manifest copy is replaced: a chunked
+    // update takes a moved file's bytes from where that release put it.
+    std::vector<FileEntry> earlier;
+    if (GetEngineSettings().chunkedUpdates &&
+        platform::QueryPath(state.manifestEntry->strTargetPath) == platform::PathKind::File)
+        ReadManifestFile(state.manifestEntry->strTargetPath, strInstallDir, earlier);
     if (!platform::CopyFileOver(state.manifestEntry->strIncomingPath,
                                 state.manifestEntry->strTargetPath)) {
         LogCopyFailure(platform::LastError(), *state.manifestEntry,
@@ -266,7 +272,7 @@ unsigned InstallWorker(void*) {
     ReadManifest();
     VerifyInstalledFiles(state.fileEntries, state.pendingEntries);
     if (!state.pendingEntries.empty()) {
-        DownloadPendingFiles(state.pendingEntries);
+        DownloadPendingFiles(state.pendingEntries, earlier);
         while (!AllPendingFinished())
             WaitForDownloadNews(kPollMs);
 

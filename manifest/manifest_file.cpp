@@ -1,5 +1,6 @@
 #include "manifest/manifest_file.h"
 
+#include "manifest/chunk_list.h"
 #include "manifest/digest_text.h"
 #include "manifest/md5.h"
 #include "net/incoming_folder.h"
@@ -80,6 +81,7 @@ struct ManifestLine {
     std::string relativePath;
     std::string md5;
     std::int64_t objectSize = -1;
+    std::string chunkListUrl;
 };
 
 // The object's size, when the fourth field is nothing but a decimal number an installer can
@@ -92,11 +94,19 @@ std::int64_t ListedSize(const std::string& field) {
     return std::stoll(field);
 }
 
+// A chunk list's URL path: its last component is the list's digest, and its chunks can be named
+// beside it. Anything else in that field is ignored, as fields after the third always were.
+bool IsChunkListUrl(const std::string& url) {
+    const std::string digest = url.substr(url.rfind('/') + 1);
+    return IsLowerMd5(digest) && !ChunkUrl(url, digest).empty() && IsSafeRelativePath(url);
+}
+
 // Tabs only; runs of tabs are one separator, leading tabs are skipped. The object's size may
-// follow as a fourth field; anything after it is ignored. Blanks belong to the fields.
+// follow as a fourth field, and after it the URL path of the file's chunk list; anything after
+// that is ignored. Blanks belong to the fields.
 bool SplitLine(const std::string& line, ManifestLine& fields) {
-    std::string size;
-    std::string* targets[] = {&fields.url, &fields.relativePath, &fields.md5, &size};
+    std::string size, chunkList;
+    std::string* targets[] = {&fields.url, &fields.relativePath, &fields.md5, &size, &chunkList};
     std::size_t pos = 0;
     for (std::string* target : targets) {
         pos = line.find_first_not_of('\t', pos);
@@ -109,6 +119,8 @@ bool SplitLine(const std::string& line, ManifestLine& fields) {
     if (fields.md5.empty())
         return false;
     fields.objectSize = ListedSize(size);
+    if (fields.objectSize >= 0 && IsChunkListUrl(chunkList))
+        fields.chunkListUrl = chunkList;
     return true;
 }
 
@@ -209,6 +221,7 @@ FileEntry EntryOf(const ManifestLine& fields, const std::string& installDir) {
     entry.strTargetPath = installDir + "/" + platform::FileNameFromManifest(fields.relativePath);
     entry.strManifestMd5 = NormalDigest(TrimmedDigest(fields.md5));
     entry.nListedSize = fields.objectSize;
+    entry.strChunkListUrl = fields.chunkListUrl;
     entry.checkFun = CheckObjectMd5;
     return entry;
 }

@@ -1,5 +1,6 @@
 #include "manifest/verification.h"
 
+#include "manifest/chunked_update.h"
 #include "manifest/digest_text.h"
 #include "manifest/install_path.h"
 #include "manifest/md5.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <vector>
 
 namespace {
@@ -80,6 +82,37 @@ void DownloadSeveralAtOnce(const std::vector<FileEntry*>& pending, int parallel)
     }
 }
 
+// Files the earlier release installed with the entry's digest elsewhere: a file that moved.
+std::vector<std::string> EarlierCopies(const FileEntry& entry,
+                                       const std::vector<FileEntry>& earlier) {
+    std::vector<std::string> copies;
+    for (const FileEntry& old : earlier) {
+        if (SameDigest(old.strManifestMd5, entry.strManifestMd5) &&
+            old.strTargetPath != entry.strTargetPath && IsFile(old.strTargetPath))
+            copies.push_back(old.strTargetPath);
+    }
+    return copies;
+}
+
+// Entries with a chunk list take what their installed copies hold and fetch the rest; those it
+// fails for are left to the whole object's download.
+void UpdateByChunks(const std::vector<FileEntry*>& pending, const std::vector<FileEntry>& earlier) {
+    std::set<std::string> assembled; // two entries of one object need it assembled once
+    for (FileEntry* entry : pending) {
+        if ((entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed)) ||
+            entry->strChunkListUrl.empty())
+            continue;
+        if (assembled.count(entry->strIncomingPath)) {
+            entry->Finish(true);
+        } else if (FetchByChunks(*entry, EarlierCopies(*entry, earlier))) {
+            assembled.insert(entry->strIncomingPath);
+        } else {
+            continue;
+        }
+        GetProgress().FileDownloaded();
+    }
+}
+
 } // namespace
 
 void VerifyInstalledFiles(std::vector<FileEntry>& entries, std::vector<FileEntry*>& pending) {
@@ -106,7 +139,8 @@ void VerifyInstalledFiles(std::vector<FileEntry>& entries, std::vector<FileEntry
     });
 }
 
-void DownloadPendingFiles(const std::vector<FileEntry*>& pending) {
+void DownloadPendingFiles(const std::vector<FileEntry*>& pending,
+                          const std::vector<FileEntry>& earlier) {
     // Copies that an earlier run left in the incoming folder are taken before anything is
     // fetched; the object's name is its digest, so a matching copy is the object.
     for (FileEntry* entry : pending) {
@@ -119,6 +153,8 @@ void DownloadPendingFiles(const std::vector<FileEntry*>& pending) {
             return !entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed);
         })));
     GetProgress().SetStep(ProgressStep::Downloading);
+    if (GetEngineSettings().chunkedUpdates)
+        UpdateByChunks(pending, earlier);
     // Sizes the manifest lists are shown from the start, in every build: nothing is asked for them.
     int listed = 0;
     std::int64_t listedBytes = 0;

@@ -10,5 +10,7 @@
 // own entries first.
 void VerifyInstalledFiles(std::vector<FileEntry>& entries, std::vector<FileEntry*>& pending);
 // Finishes each pending entry: a good earlier download is reused, the others are fetched one at a
-// time.
-void DownloadPendingFiles(const std::vector<FileEntry*>& pending);
+// time. `earlier`, the entries of the release installed before (chunked updates only), names
+// installed files whose bytes an entry's chunks may be taken from.
+void DownloadPendingFiles(const std::vector<FileEntry*>& pending,
+                          const std::vector<FileEntry>& earlier = {});

@@ -29,6 +29,9 @@
 #ifndef FELTO_LEAN_TRANSFER
 #define FELTO_LEAN_TRANSFER 0
 #endif
+#ifndef FELTO_CHUNKED_UPDATES
+#define FELTO_CHUNKED_UPDATES 0
+#endif
 static_assert(FELTO_DOWNLOAD_PAUSE_MS >= 0 && FELTO_COPY_PAUSE_MS >= 0,
               "pauses are milliseconds, 0 or more");
 #define FELTO_NO_RESTS                                                                             \
@@ -69,6 +72,7 @@ EngineSettings g_settings = {
     FELTO_LEAN_TRANSFER != 0,
     FELTO_NO_RESTS ? 0 : 100,
     FELTO_NO_RESTS ? 0 : 200,
+    FELTO_CHUNKED_UPDATES != 0,
 };
 } // namespace
 

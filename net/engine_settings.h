@@ -38,6 +38,9 @@ struct EngineSettings {
     // lean build whose studio asked for no pauses at all.
     int startPauseMs;
     int unpackPauseMs;
+    // A listed file with a chunk list is brought up to date from the chunks its installed copy
+    // lacks (FELTO_CHUNKED_UPDATES); the whole object is fetched only when that fails.
+    bool chunkedUpdates;
 };
 
 const EngineSettings& GetEngineSettings();

@@ -15,6 +15,7 @@ struct FileEntry {
     std::string strRelativePath;   // the same, below the install folder, as the manifest names it
     std::int64_t nFileSize = 0;    // Content-Length the server announced
     std::int64_t nListedSize = -1; // the object's size as the manifest lists it; -1 unlisted
+    std::string strChunkListUrl;   // URL path of the file's chunk list; empty when none is listed
     std::atomic<std::int64_t> nReceived{0};
     // Written by the download worker, read by the thread that started it: bOk is stored before
     // nState becomes 2 (release), and read only after nState == 2 was seen (acquire).
@@ -38,6 +39,7 @@ struct FileEntry {
         strRelativePath = other.strRelativePath;
         nFileSize = other.nFileSize;
         nListedSize = other.nListedSize;
+        strChunkListUrl = other.strChunkListUrl;
         nReceived.store(other.nReceived.load());
         bOk.store(other.bOk.load());
         nState.store(other.nState.load());

@@ -8,6 +8,18 @@
 
 const std::string strIncomingDir = "incoming";
 
+std::string ChunkListFileName(const std::string& listMd5) {
+    return listMd5 + ".chunklist";
+}
+
+std::string ChunkFileName(const std::string& chunkMd5) {
+    return chunkMd5 + ".chunk";
+}
+
+std::string AssemblyFileName(const std::string& name) {
+    return name + ".assembly";
+}
+
 std::string IncomingFolder(const std::string& installDir) {
     return installDir + "/" + strIncomingDir;
 }

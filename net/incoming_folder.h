@@ -20,6 +20,14 @@ constexpr const char* kCopyName = "~felto.tmp";
 constexpr const char* kReleaseStateName = "FeltoRelease.state";
 constexpr const char* kReleaseStateTemporaryName = "FeltoRelease.state.tmp";
 
+// A chunked update's files (an installer built with FELTO_CHUNKED_UPDATES): the chunk list and
+// the chunks under their digests, and the file being assembled from them under its object's name.
+// The chunks stay until the file they make is assembled and checked, so that a run cut short
+// fetches none of them again.
+std::string ChunkListFileName(const std::string& listMd5); // "<md5>.chunklist"
+std::string ChunkFileName(const std::string& chunkMd5);    // "<md5>.chunk"
+std::string AssemblyFileName(const std::string& name);     // "<name>.assembly"
+
 // "<install folder>/incoming"
 std::string IncomingFolder(const std::string& installDir);
 // "<install folder>/incoming/<name>"

@@ -12,19 +12,29 @@ mkdir -p "$out"
 build=build/bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_BUILD_BENCH=ON \
   -DFELTO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target download_bench md5_bench FeltoInstaller \
+cmake --build "$build" -j"$(nproc)" --target download_bench md5_bench chunk_bench FeltoInstaller \
   felto-publish >/dev/null
 # The same installer with the fastest pace a studio can choose.
 fast=build/bench-fast
 cmake -S . -B "$fast" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_BUILD_TESTS=OFF \
   -DFELTO_DOWNLOAD_PAUSE_MS=0 -DFELTO_COPY_PAUSE_MS=0 -DFELTO_PARALLEL_DOWNLOADS=8 >/dev/null
 cmake --build "$fast" -j"$(nproc)" --target FeltoInstaller >/dev/null
+# And the same pace with chunked updates.
+chunked=build/bench-chunked
+cmake -S . -B "$chunked" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_BUILD_TESTS=OFF \
+  -DFELTO_DOWNLOAD_PAUSE_MS=0 -DFELTO_COPY_PAUSE_MS=0 -DFELTO_PARALLEL_DOWNLOADS=8 \
+  -DFELTO_CHUNKED_UPDATES=ON >/dev/null
+cmake --build "$chunked" -j"$(nproc)" --target FeltoInstaller felto-publish >/dev/null
 
 echo "== download engine (512 MiB from nginx on loopback)"
 # The median of several rounds: a shared machine makes single transfers vary a lot.
 "$build/bench/download_bench" "" 7 2>/dev/null | tee "$out/download.txt"
 echo "== MD5 and verification"
 "$build/bench/md5_bench" 2>/dev/null | tee "$out/md5.txt"
+echo "== finding the reusable chunks of an installed file"
+"$build/bench/chunk_bench" "" 3 2>/dev/null | tee "$out/chunk.txt"
+echo "== an update by chunks and by the whole object (64 MiB file)"
+bench/run_chunk_update_bench.sh "$out" "$fast" "$chunked" 64
 echo "== fresh installs and a repair (median of 3 rounds; the default pace of case a takes ~20 min)"
 bench/run_install_bench.sh "$out" "$build" "$fast" 3
 
@@ -50,6 +60,8 @@ done
 repair_fast=$(secs "repair 200 MB: installer, pause 0")
 repair_ref=$(secs "repair 200 MB: curl + cp")
 check_ratio=$(ratio "$(secs "felto-publish check, haproxy")" "$(secs "felto-publish check, direct")")
+chunk_ratio=$(grep -m1 'cut and digest' "$out/chunk.txt" | sed -E 's/.*ratio ([0-9.]+).*/\1/')
+chunk_share() { grep -m1 -F "($1) $2" "$out/chunk-update.txt" | sed -E 's/.*\(([0-9.]+) %.*/\1/'; }
 parallel_rss=$(awk '/8 parallel/ {if ($(NF-1) > m) m = $(NF-1)} END {printf "%.1f", m/1024}' "$out/install.txt")
 
 cat > "$out/report.md" <<MD
@@ -63,6 +75,11 @@ cat > "$out/report.md" <<MD
 $install_rows| repair of one 200 MB file: default pace / pause 0 / curl + cp (s) | $(secs "repair 200 MB: installer, default") / $repair_fast / $repair_ref | |
 | felto-publish check through haproxy / direct | $check_ratio | at most 1.2 |
 | install with 8 parallel downloads, peak resident memory (MiB) | $parallel_rss | under 16 |
+| cutting an installed file into chunks, our speed / md5sum's | $chunk_ratio | at least 0.8 |
+| (a) ten 4 KiB changes in 64 MiB: bytes sent by chunks / whole object (% of the file) | $(chunk_share a chunked) / $(chunk_share a whole) | at most 5 by chunks (for 256 MiB) |
+| (b) 1 KiB inserted at 10 % of 64 MiB: bytes sent by chunks / whole object (% of the file) | $(chunk_share b chunked) / $(chunk_share b whole) | at most 5 by chunks |
+| (c) the file moved: bytes sent by chunks / whole object (% of the file) | $(chunk_share c chunked) / $(chunk_share c whole) | at most 1 by chunks |
+| (d) moved, download folder emptied: bytes sent by chunks / whole object (% of the file) | $(chunk_share d chunked) / $(chunk_share d whole) | at most 1 by chunks |
 MD
 
 # Every bar is "better when above 1": speeds relative to the reference tool.

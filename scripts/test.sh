@@ -51,6 +51,15 @@ ctest --test-dir build/lean --output-on-failure -j"$jobs" -R '^InstallFixture\.'
   -E 'OnlyOneFetched|NeverAsksForASignature|ResumesItsPartFiles|RepairsWhatWasDamaged' ||
   status=1
 
+# Chunked updates on as the build's own setting: the installer's download pass and the clean-up
+# of its folder are what differ, so only the programs and tests that reach them are built and run.
+cmake -S . -B build/chunked -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_SERVER_URL=http://127.0.0.1 \
+  -DFELTO_CHUNKED_UPDATES=ON >/dev/null
+cmake --build build/chunked -j"$jobs" --target felto-publish felto_manifest_tests felto_publish_tests
+ctest --test-dir build/chunked --output-on-failure -j"$jobs" \
+  -R '^(Verification|ChunkedUpdate|Faults/ChunkFaults|PublishedGame|Servers/InstallPublished\..*/nginx)' \
+  || status=1
+
 # Hardening. The fault matrix ran with the native suite (tests/faults): its rows as one table.
 # Then every fuzz target for a minute, and the native suite under AddressSanitizer with
 # UndefinedBehaviorSanitizer and under ThreadSanitizer.

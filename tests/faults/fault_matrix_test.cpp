@@ -2,6 +2,7 @@
 // limit, either with a complete install that matches the manifest byte for byte, or with the
 // error code the player is shown and the files installed before left as they were.
 
+#include "manifest/chunk_list.h"
 #include "manifest/install_path.h"
 #include "tests/faults/fault_fixture.h"
 #include "tests/faults/matrix_report.h"
@@ -208,6 +209,62 @@ std::string LongRelativePath(std::size_t length, char fill) {
     while (length - path.size() > 101)
         path += std::string(100, fill) + "/";
     return path + std::string(length - path.size(), fill);
+}
+
+// An update of launcher/big.pak, grown to 6 MiB, whose last bytes change, published with a chunk
+// list for it: the chunks lie at "/chunks/<ab>/<md5>". Returns the URL paths of the chunks the
+// installed copy lacks.
+std::vector<std::string> PublishChunkedUpdate(FaultMatrix& t) {
+    const std::string oldBig = MakeBytes(6 * kMiB, 31);
+    std::string big = oldBig;
+    big.replace(big.size() - 1000, 1000, MakeBytes(1000, 32));
+    std::vector<GameFile> older = t.OldGame(), newer = t.OldGame();
+    for (std::size_t i = 0; i < older.size(); ++i) {
+        if (older[i].path == "launcher/big.pak") {
+            older[i].bytes = oldBig;
+            newer[i].bytes = big;
+        }
+    }
+    t.InstallPrevious(older);
+    t.Publish(newer);
+    auto cut = [](const std::string& bytes) {
+        TempDir dir;
+        WriteFile(dir / "file", bytes);
+        std::vector<ChunkPiece> chunks;
+        EXPECT_TRUE(CutFileIntoChunks(dir / "file", chunks, nullptr));
+        return chunks;
+    };
+    const std::vector<ChunkPiece> oldChunks = cut(oldBig);
+    const ChunkList list{Md5Of(big), static_cast<std::int64_t>(big.size()), cut(big)};
+    auto url = [](const std::string& md5) { return "chunks/" + md5.substr(0, 2) + "/" + md5; };
+    const std::string listText = ChunkListText(list);
+    std::string body;
+    for (const PublishedEntry& entry : t.Entries()) {
+        std::string line = ManifestLine(entry);
+        if (entry.relPath == "launcher/big.pak")
+            line.insert(line.find('\n'),
+                        "\t" + std::to_string(big.size()) + "\t" + url(Md5Of(listText)));
+        body += line;
+    }
+    t.PublishManifest(body);
+    t.Server().SetFile(url(Md5Of(listText)), listText);
+    std::vector<std::string> lacking;
+    std::size_t at = 0;
+    for (const ChunkPiece& chunk : list.chunks) {
+        t.Server().SetFile(url(chunk.md5), big.substr(at, chunk.size));
+        at += chunk.size;
+        if (std::none_of(oldChunks.begin(), oldChunks.end(),
+                         [&](const ChunkPiece& old) { return old.md5 == chunk.md5; }))
+            lacking.push_back("/" + url(chunk.md5));
+    }
+    return lacking;
+}
+
+int RequestsFor(FaultMatrix& t, const std::string& path) {
+    int count = 0;
+    for (const std::string& request : t.Server().requests())
+        count += HttpTestServer::RequestPath(request) == path;
+    return count;
 }
 
 std::vector<FaultRow> Rows() {
@@ -1146,6 +1203,38 @@ std::vector<FaultRow> Rows() {
         EXPECT_EQ(RangeStartsOf(t, "launcher/small.dat"), std::vector<std::int64_t>{});
         return second;
     });
+
+    // An update by chunks fetches the chunk it lacks, then the disk is too full to assemble the
+    // file or fetch the whole object; once the disk grows, the kept chunk is used, not fetched.
+    add("ChunkedUpdateOnAFullDisk",
+        "an update by chunks cannot assemble its file, then the disk "
+        "grows",
+        complete, [](FaultMatrix& t) {
+            if (!t.MountSmallDisk())
+                return Skipped(kNoSmallDisk);
+            const std::vector<std::string> lacking = PublishChunkedUpdate(t);
+            EXPECT_EQ(lacking.size(), 1u);
+            t.LeaveFree(4 * kMiB + 512 * 1024);
+            t.StartServer();
+            Outcome first = t.Run();
+            EXPECT_EQ(first.code, 108) << Describe(first);
+            EXPECT_EQ(CountOf(first.log, "failed: the file could not be written (the disk may "
+                                         "be full); fetching the whole object"),
+                      1)
+                << first.log;
+            t.ExpectIntact(Intact::Exactly);
+
+            t.LeaveFree(16 * kMiB);
+            t.Server().ClearRequests();
+            Outcome second = t.Run();
+            for (const std::string& chunk : lacking)
+                EXPECT_EQ(RequestsFor(t, chunk), 0) << "the kept chunk was fetched again";
+            EXPECT_EQ(RangeStartsOf(t, "launcher/big.pak"), std::vector<std::int64_t>{});
+            EXPECT_EQ(CountOf(second.log, "Chunked update of "), 1) << second.log;
+            return second;
+        });
+    nativeOnly("the Windows program is built without chunked updates");
+    rows.back().installer = FELTO_CHUNKED_INSTALLER_BINARY;
 
     return rows;
 }

@@ -146,6 +146,31 @@ TEST_F(ManifestTest, ASizeAfterTheDigestIsKeptAndAnythingElseThereIgnored) {
     }
 }
 
+// The chunk list's URL path after the size is kept only where an installer could use it.
+TEST_F(ManifestTest, AChunkListAfterTheSizeIsKeptWhereItCanBeUsed) {
+    const std::string list = "o/ab/ab" + std::string(30, '0');
+    const std::pair<std::string, std::string> fields[] = {
+        {"	10	" + list, list},
+        {"	10	" + list + "	more", list},
+        {"		" + list, ""},                              // no size before it
+        {"	x	" + list, ""},                              // no size before it
+        {"	10	" + list.substr(0, list.size() - 1), ""},   // no digest
+        {"	10	o/ab/AB" + std::string(30, '0'), ""},       // no lower-case digest
+        {"	10	ab" + std::string(30, '0'), ""},            // no two-digit folder
+        {"	10	../ab/ab" + std::string(30, '0'), ""},      // leaves the tree
+        {"	10	o/ab/ab" + std::string(30, '0') + " ", ""}, // blank in the name
+    };
+    std::string body;
+    for (std::size_t i = 0; i < std::size(fields); ++i)
+        body += "u/" + std::to_string(i) + "	f" + std::to_string(i) + "	" + kDigestA +
+                fields[i].first + "\n";
+    WriteManifest(Header(body));
+    ReadManifest();
+    ASSERT_EQ(Entries().size(), std::size(fields));
+    for (std::size_t i = 0; i < std::size(fields); ++i)
+        EXPECT_EQ(Entries()[i].strChunkListUrl, fields[i].second) << fields[i].first;
+}
+
 // Blanks belong to their field, but blanks after a digest name the same digest: kept, they made
 // a plain download count as packed, and on Windows the "unpacked" file named the download.
 TEST_F(ManifestTest, BlanksBelongToTheirFieldButTrailABlankDigest) {

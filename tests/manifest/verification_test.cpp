@@ -1,7 +1,10 @@
+#include "app/incoming_cleanup.h"
 #include "app/installer_state.h"
+#include "manifest/chunk_list.h"
 #include "manifest/manifest_file.h"
 #include "manifest/verification.h"
 #include "net/engine_settings.h"
+#include "net/incoming_folder.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "tests/support/fast_engine.h"
@@ -17,7 +20,9 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -289,5 +294,246 @@ TEST_F(VerificationTest, LaterEntriesAreFetchedAfterOneFailsForGood) {
     EXPECT_EQ(ReadFile(Entry(1).strIncomingPath), "still fetched");
     EXPECT_EQ(ReadFile(Entry(2).strIncomingPath), "also fetched");
 }
+
+// An installer with chunked updates: a file whose installed copy differs is brought up to date
+// from the chunks it lacks; any fault on that path ends in the whole object, never in a wrong file.
+class ChunkedUpdateTest : public VerificationTest {
+  public:
+    using VerificationTest::Entry;
+    using VerificationTest::server_;
+
+    void SetUp() override {
+        VerificationTest::SetUp();
+        EngineSettings chunked = GetEngineSettings();
+        chunked.chunkedUpdates = true;
+        OverrideEngineSettingsForTesting(chunked);
+        old_ = MakeBytes(6 * 1024 * 1024, 21);
+        new_ = old_;
+        new_.replace(new_.size() / 2, 4096, MakeBytes(4096, 22));
+        WriteFile(dir_ / "game.pak", old_);
+        List("game.pak", new_);
+        oldChunks_ = Cut(old_);
+        newChunks_ = Cut(new_);
+        std::size_t at = 0;
+        for (const ChunkPiece& chunk : newChunks_) {
+            server_.SetFile(ChunkPath(chunk.md5), new_.substr(at, chunk.size));
+            at += chunk.size;
+        }
+        PublishList(
+            ChunkListText({Md5Of(new_), static_cast<std::int64_t>(new_.size()), newChunks_}));
+    }
+
+    std::vector<ChunkPiece> Cut(const std::string& bytes) {
+        WriteFile(dir_ / "cut", bytes);
+        std::vector<ChunkPiece> chunks;
+        std::string md5;
+        EXPECT_TRUE(CutFileIntoChunks(dir_ / "cut", chunks, &md5));
+        platform::RemoveFile(dir_ / "cut");
+        return chunks;
+    }
+    static std::string ChunkPath(const std::string& md5) {
+        return "/o/" + md5.substr(0, 2) + "/" + md5;
+    }
+    // Serves `text` as the entry's chunk list, under its own digest.
+    void PublishList(const std::string& text) {
+        const std::string md5 = Md5Of(text);
+        server_.SetFile(ChunkPath(md5), text);
+        Entry(0).strChunkListUrl = ChunkPath(md5).substr(1);
+    }
+    // The chunks of the new file that the old one lacks.
+    std::set<std::string> Missing() {
+        std::set<std::string> missing;
+        for (const ChunkPiece& chunk : newChunks_) {
+            bool held = std::any_of(oldChunks_.begin(), oldChunks_.end(),
+                                    [&](const ChunkPiece& old) { return old.md5 == chunk.md5; });
+            if (!held)
+                missing.insert(ChunkPath(chunk.md5));
+        }
+        return missing;
+    }
+    // The chunk and object paths asked for, once each.
+    std::set<std::string> Asked() {
+        std::set<std::string> paths;
+        for (const std::string& request : server_.requests())
+            paths.insert(HttpTestServer::RequestPath(request));
+        return paths;
+    }
+    void ExpectInstalledRight() {
+        EXPECT_TRUE(Entry(0).bOk.load());
+        EXPECT_TRUE(ReadFile(Entry(0).strIncomingPath) == new_) << "a wrong file was assembled";
+        EXPECT_EQ(ReadFile(dir_ / "game.pak"), old_) << "the installed file was touched";
+    }
+
+    std::string old_, new_;
+    std::vector<ChunkPiece> oldChunks_, newChunks_;
+};
+
+TEST_F(ChunkedUpdateTest, FetchesOnlyTheChunksTheInstalledFileLacks) {
+    const std::set<std::string> missing = Missing();
+    ASSERT_GE(missing.size(), 1u);
+    ASSERT_LE(missing.size(), 3u);
+    VerifyThenDownload();
+    ExpectInstalledRight();
+    std::set<std::string> asked = Asked();
+    EXPECT_EQ(asked.count("/" + Entry(0).strUrl), 0u) << "the whole object was fetched";
+    asked.erase("/" + Entry(0).strChunkListUrl);
+    EXPECT_EQ(asked, missing);
+    std::int64_t fetched = 0;
+    for (const ChunkPiece& chunk : newChunks_)
+        fetched += missing.count(ChunkPath(chunk.md5)) ? chunk.size : 0;
+    const std::set<std::string> distinct = [&] {
+        std::set<std::string> md5s;
+        for (const ChunkPiece& chunk : newChunks_)
+            md5s.insert(chunk.md5);
+        return md5s;
+    }();
+    EXPECT_EQ(CountOf(Log(), "Chunked update of " + Entry(0).strTargetPath + ": " +
+                                 std::to_string(distinct.size() - missing.size()) + " chunks (" +
+                                 std::to_string(new_.size() - fetched) + " bytes) reused, " +
+                                 std::to_string(missing.size()) + " chunks (" +
+                                 std::to_string(fetched) + " bytes) fetched"),
+              1)
+        << Log();
+    // Nothing of the update is left behind but the file it made.
+    std::vector<platform::FolderItem> left;
+    ASSERT_TRUE(platform::ListFolder(dir_ / "incoming", left));
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].name, Entry(0).strName);
+}
+
+// Several chunks lacking, fetched as many at once as the build fetches objects.
+TEST_F(ChunkedUpdateTest, FetchesTheLackingChunksInParallelWhereTheBuildDoes) {
+    EngineSettings parallel = GetEngineSettings();
+    parallel.parallelDownloads = 4;
+    OverrideEngineSettingsForTesting(parallel);
+    for (std::size_t sixth : {1u, 3u, 5u})
+        old_.replace(old_.size() * sixth / 6, 100, MakeBytes(100, 23 + sixth));
+    WriteFile(dir_ / "game.pak", old_);
+    oldChunks_ = Cut(old_);
+    const std::set<std::string> missing = Missing();
+    ASSERT_GE(missing.size(), 3u); // one chunk for each changed place
+    VerifyThenDownload();
+    ExpectInstalledRight();
+    std::set<std::string> asked = Asked();
+    asked.erase("/" + Entry(0).strChunkListUrl);
+    EXPECT_EQ(asked, missing);
+}
+
+// The file moved: the earlier release put these bytes elsewhere, and they are taken from there.
+TEST_F(ChunkedUpdateTest, AMovedFileIsTakenFromWhereTheEarlierReleasePutIt) {
+    platform::RemoveFile(dir_ / "game.pak");
+    ASSERT_TRUE(platform::MakeFolder(dir_ / "old"));
+    WriteFile(dir_ / "old/place.pak", new_);
+    FileEntry earlier = MakeFileEntry("objects/" + Md5Of(new_), strInstallDir);
+    earlier.strTargetPath = dir_ / "old/place.pak";
+    earlier.strManifestMd5 = Md5Of(new_);
+    Verify();
+    DownloadPendingFiles(Pending(), {earlier});
+    EXPECT_TRUE(Entry(0).bOk.load());
+    EXPECT_TRUE(ReadFile(Entry(0).strIncomingPath) == new_) << "a wrong file was assembled";
+    EXPECT_EQ(Asked(), std::set<std::string>{"/" + Entry(0).strChunkListUrl});
+    EXPECT_EQ(CountOf(Log(), " reused, 0 chunks (0 bytes) fetched"), 1) << Log();
+    EXPECT_TRUE(ReadFile(dir_ / "old/place.pak") == new_) << "the earlier copy was touched";
+}
+
+// A run cut short left its chunk list and a chunk: the start-of-run clean-up keeps them, and the
+// next run fetches neither again; a half-assembled file and a stray are cleared.
+TEST_F(ChunkedUpdateTest, ARunCutShortLeavesChunksThatTheNextOneUses) {
+    const std::string listMd5 = Entry(0).strChunkListUrl.substr(5);
+    const std::string listText =
+        ChunkListText({Md5Of(new_), static_cast<std::int64_t>(new_.size()), newChunks_});
+    WriteFile(IncomingPath(dir_.path(), ChunkListFileName(listMd5)), listText);
+    std::size_t at = 0;
+    for (const ChunkPiece& chunk : newChunks_) {
+        if (Missing().count(ChunkPath(chunk.md5)))
+            WriteFile(IncomingPath(dir_.path(), ChunkFileName(chunk.md5)),
+                      new_.substr(at, chunk.size));
+        at += chunk.size;
+    }
+    WriteFile(IncomingPath(dir_.path(), AssemblyFileName(Entry(0).strName)), "half");
+    WriteFile(IncomingPath(dir_.path(), "stray"), "stray");
+    const std::string line = Entry(0).strUrl + "\tgame.pak\t" + Md5Of(new_) + "\t" +
+                             std::to_string(new_.size()) + "\t" + Entry(0).strChunkListUrl + "\n";
+    WriteFile(dir_ / "launcher_manifest.js", "#" + std::to_string(line.size()) + "\n" + line);
+    ClearIncoming();
+    EXPECT_FALSE(FileExists(IncomingPath(dir_.path(), "stray")));
+    EXPECT_FALSE(FileExists(IncomingPath(dir_.path(), AssemblyFileName(Entry(0).strName))));
+
+    VerifyThenDownload();
+    ExpectInstalledRight();
+    EXPECT_EQ(Asked(), std::set<std::string>()) << "a chunk was fetched again";
+}
+
+struct ChunkFault {
+    const char* what;
+    // Spoils the chunk list or the chunks the test serves.
+    std::function<void(ChunkedUpdateTest&)> spoil;
+};
+
+class ChunkFaults : public ChunkedUpdateTest, public ::testing::WithParamInterface<ChunkFault> {};
+
+TEST_P(ChunkFaults, FallBackToTheWholeObject) {
+    GetParam().spoil(*this);
+    VerifyThenDownload();
+    ExpectInstalledRight();
+    EXPECT_EQ(Asked().count("/" + Entry(0).strUrl), 1u) << "the whole object was not fetched";
+    EXPECT_EQ(CountOf(Log(), "Chunked update of " + Entry(0).strTargetPath + " failed: "), 1)
+        << Log();
+    EXPECT_EQ(CountOf(Log(), "; fetching the whole object"), 1) << Log();
+}
+
+std::string FirstMissing(ChunkedUpdateTest& t) {
+    return *t.Missing().begin();
+}
+
+ChunkList NewList(ChunkedUpdateTest& t) {
+    return {Md5Of(t.new_), static_cast<std::int64_t>(t.new_.size()), t.newChunks_};
+}
+
+const ChunkFault kChunkFaults[] = {
+    {"ListMissing",
+     [](ChunkedUpdateTest& t) { t.server_.RemoveFile("/" + t.Entry(0).strChunkListUrl); }},
+    {"ListDamaged",
+     [](ChunkedUpdateTest& t) {
+         t.server_.SetFile("/" + t.Entry(0).strChunkListUrl, ChunkListText(NewList(t)) + "x");
+     }},
+    {"ListMalformed", [](ChunkedUpdateTest& t) { t.PublishList("no list\n"); }},
+    {"ListCutAtALine",
+     [](ChunkedUpdateTest& t) {
+         ChunkList list = NewList(t);
+         list.chunks.pop_back();
+         t.PublishList(ChunkListText(list));
+     }},
+    {"ListNamesAChunkTwice",
+     [](ChunkedUpdateTest& t) {
+         ChunkList list = NewList(t);
+         list.chunks[1].md5 = list.chunks[0].md5;
+         t.PublishList(ChunkListText(list));
+     }},
+    {"ListOfAnotherFile",
+     [](ChunkedUpdateTest& t) {
+         ChunkList list = NewList(t);
+         list.fileMd5 = Md5Of(t.old_);
+         t.PublishList(ChunkListText(list));
+     }},
+    {"ListSizeDisagrees",
+     [](ChunkedUpdateTest& t) {
+         ChunkList list = NewList(t);
+         ++list.fileSize;
+         t.PublishList(ChunkListText(list));
+     }},
+    {"ChunksMakeAnotherFile",
+     [](ChunkedUpdateTest& t) {
+         t.PublishList(ChunkListText(
+             {Md5Of(t.new_), static_cast<std::int64_t>(t.old_.size()), t.oldChunks_}));
+     }},
+    {"ChunkMissing", [](ChunkedUpdateTest& t) { t.server_.RemoveFile(FirstMissing(t)); }},
+    {"ChunkDamaged", [](ChunkedUpdateTest& t) { t.server_.SetFile(FirstMissing(t), "damaged"); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, ChunkFaults, ::testing::ValuesIn(kChunkFaults),
+                         [](const ::testing::TestParamInfo<ChunkFault>& info) {
+                             return std::string(info.param.what);
+                         });
 
 } // namespace

@@ -1,6 +1,7 @@
 // felto-publish check against the loopback test server, serving a published tree as it is and
 // with one fault at a time: each fault must show in its own line and in the exit status.
 
+#include "manifest/chunk_list.h"
 #include "manifest/manifest_signature.h"
 #include "tests/publish/publish_helpers.h"
 #include "tests/support/http_test_server.h"
@@ -163,6 +164,40 @@ TEST_F(Check, ASampleAlwaysHoldsTheLargestObject) {
     }
     EXPECT_EQ(smallRequests, 1);
     EXPECT_EQ(largeSegments, 1);
+}
+
+// Chunk lists cost nothing when they fail (installers fetch the whole object), so a damaged one is
+// a warning, not a failure.
+TEST_F(Check, FetchesTheChunkListsAndSomeOfTheirChunks) {
+    PutFile(game, "data/big.bin", MakeBytes(3 * 1024 * 1024, 3));
+    const ChildResult run =
+        RunPublisher({"--input", game, "--output", www, "--chunks-over", "1000000"});
+    ASSERT_EQ(run.exitStatus, 0) << run.stdErr;
+    std::string list;
+    for (const ListedFile& file : ReadPublishedManifest(www).files) {
+        list += file.chunkList;
+        server.SetFile(file.url, ReadFile(www + "/" + file.url));
+    }
+    for (bool x64 : {false, true})
+        server.SetFile(ManifestPath(www, x64).substr(www.size() + 1),
+                       ReadFile(ManifestPath(www, x64)));
+    ASSERT_EQ(list.size(), 32u + 23u) << list;
+    const ChunkListReading reading = ParseChunkList(ReadFile(www + "/" + list));
+    ASSERT_EQ(reading.refusal, ChunkListRefusal::None);
+    ASSERT_GE(reading.list.chunks.size(), 3u);
+    const std::size_t checked = 3;
+    server.SetFile(list, ReadFile(www + "/" + list));
+    for (const ChunkPiece& chunk : reading.list.chunks)
+        server.SetFile(ChunkUrl(list, chunk.md5), ReadFile(www + "/" + ChunkUrl(list, chunk.md5)));
+    ExpectCheckSays({}, 0,
+                    "ok    1 of 1 chunk lists and " + std::to_string(checked) +
+                        " of their chunks fetched with their digest");
+
+    for (const ChunkPiece& chunk : reading.list.chunks)
+        server.SetFile(ChunkUrl(list, chunk.md5), "damaged");
+    ExpectCheckSays({}, 0, "WARN  chunk list " + list + ": its chunk ");
+    server.RemoveFile(list);
+    ExpectCheckSays({"--sample", "1"}, 0, "WARN  chunk list " + list + ": the download failed");
 }
 
 TEST_F(Check, ChecksSignaturesAsAnInstallerWithTheReleaseKeyWould) {

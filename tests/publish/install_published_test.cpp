@@ -2,6 +2,7 @@
 // out, each configured as the README shows a studio, and felto-publish check against each; then
 // through Varnish, Squid and Traffic Server as caching edges in front of nginx.
 
+#include "net/engine_settings.h"
 #include "tests/publish/publish_helpers.h"
 #include "tests/support/edge_server.h"
 #include "tests/support/installer_fixture.h"
@@ -164,6 +165,66 @@ TEST_P(InstallPublished, ASignedPublishInstallsWithTheKeyBuiltIn) {
     ExpectGameInstalled();
     EXPECT_EQ(CountOf(log, "signature ok: launcher_manifest_x64.js"), 1) << log;
     EXPECT_EQ(CountOf(log, "error,code:"), 0) << log;
+}
+
+// Bytes of objects that the server sent, by the last field of its log lines.
+long long ObjectBytes(const std::string& log);
+
+// One tree serves both: an installer without chunked updates installs a chunked tree as it
+// always has; one with them brings a changed file up to date from the chunks it lacks.
+TEST_F(PublishedGame, AChunkedUpdateFetchesOnlyTheChunksThatChanged) {
+    std::string big = MakeBytes(6 * 1024 * 1024, 7);
+    PutFile(game, "data/big.bin", big);
+    Publish({"--chunks"});
+    std::unique_ptr<WebServer> server = MakeWebServer(WebServerKind::Nginx);
+    ASSERT_TRUE(server->Start(www, 80)) << server->ErrorLog();
+    const std::string first = RunInstaller();
+    ExpectGameInstalled();
+    // This build's own installer: without the option it asks for no chunk list at all.
+    if (!GetEngineSettings().chunkedUpdates) {
+        EXPECT_EQ(CountOf(first, "Chunked update"), 0) << first;
+        std::string listed;
+        for (const ListedFile& file : ReadPublishedManifest(www, true).files)
+            listed += file.chunkList;
+        ASSERT_FALSE(listed.empty());
+        EXPECT_EQ(CountOf(server->AccessLog(), listed.substr(listed.size() - 32)), 0);
+    }
+
+    big.replace(big.size() / 2, 4096, MakeBytes(4096, 8));
+    PutFile(game, "data/big.bin", big);
+    Publish({"--chunks"});
+    server->Stop();
+    ASSERT_TRUE(server->Start(www, 80)) << server->ErrorLog();
+    const std::string update = RunInstaller(FELTO_CHUNKED_INSTALLER_BINARY);
+    ExpectGameInstalled();
+    EXPECT_EQ(CountOf(update, "Chunked update of "), 1) << update;
+    EXPECT_EQ(CountOf(update, "failed:"), 0) << update;
+    ListedFile changed;
+    for (const ListedFile& file : ReadPublishedManifest(www, true).files)
+        if (file.relPath == "data/big.bin")
+            changed = file;
+    ASSERT_TRUE(WaitUntil(
+        10000, [&] { return CountOf(server->AccessLog(), LastComponent(changed.chunkList)) > 0; }));
+    const std::string requests = server->AccessLog();
+    EXPECT_EQ(CountOf(requests, "/" + changed.url), 0) << requests;
+    const long long sent = ObjectBytes(requests);
+    // The whole object would cost more than its size: the probe and the ranges each bring bytes.
+    EXPECT_LT(sent, static_cast<long long>(big.size() / 2)) << requests;
+    std::printf("chunked update of a 6 MiB file with 4 KiB changed: %lld object bytes sent\n",
+                sent);
+
+    // The file moves to another folder: its bytes come from where the earlier release put it
+    // (once the download folder no longer holds them).
+    fs::remove(home + "/Felto/incoming/" + LastComponent(changed.url));
+    fs::create_directories(game + "/data/moved");
+    fs::rename(game + "/data/big.bin", game + "/data/moved/big.bin");
+    Publish({"--chunks"});
+    server->Stop();
+    ASSERT_TRUE(server->Start(www, 80)) << server->ErrorLog();
+    const std::string moved = RunInstaller(FELTO_CHUNKED_INSTALLER_BINARY);
+    EXPECT_TRUE(ReadFile(home + "/Felto/data/moved/big.bin") == big);
+    EXPECT_EQ(CountOf(moved, "data/moved/big.bin: "), 1) << moved;
+    EXPECT_EQ(CountOf(moved, " reused, 0 chunks (0 bytes) fetched"), 1) << moved;
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, InstallPublished,

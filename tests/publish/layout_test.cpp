@@ -3,6 +3,7 @@
 
 #include "app/installer_state.h"
 #include "app/manifest_fetch.h"
+#include "manifest/chunk_list.h"
 #include "manifest/manifest_file.h"
 #include "manifest/md5.h"
 #include "tests/publish/publish_helpers.h"
@@ -57,6 +58,51 @@ TEST(PublishLayout, ListsEveryFileWithItsDigestAndAnObjectNamedByIt) {
     }
     EXPECT_EQ(listed.size(), files.size()) << "a file is listed twice";
     EXPECT_EQ(ObjectFiles(output).size(), files.size());
+}
+
+// With --chunks a file above the threshold also lies in the tree as chunks, which its chunk list
+// names in order; the whole object stays, so installers that know no chunks install as before.
+TEST(PublishLayout, ChunksFilesAboveTheThresholdBesideTheirWholeObject) {
+    TempDir temp;
+    const std::string game = temp / "game", output = temp / "www";
+    const std::string big = MakeBytes(5 * 1024 * 1024, 5), edge = MakeBytes(4 * 1024 * 1024, 6);
+    PutFile(game, "data/big.bin", big);
+    PutFile(game, "data/edge.bin", edge);
+    PutFile(game, "data/level.pak", std::string(5 * 1024 * 1024, 'l'));
+    PutFile(game, "small.txt", "small");
+    ChildResult run =
+        RunPublisher({"--input", game, "--output", output, "--chunks", "--pack", "*.pak"});
+    ASSERT_EQ(run.exitStatus, 0) << run.stdErr;
+    const PublishedManifest manifest = ReadPublishedManifest(output);
+    ASSERT_EQ(manifest.files.size(), 4u);
+    EXPECT_EQ(manifest.files[1].chunkList, "") << "4 MiB is not above the threshold";
+    EXPECT_EQ(manifest.files[2].chunkList, "") << "installers assemble no packed file";
+    EXPECT_EQ(manifest.files[3].chunkList, "");
+    const ListedFile& file = manifest.files[0];
+    ASSERT_EQ(file.relPath, "data/big.bin");
+    EXPECT_EQ(ReadFile(output + "/" + file.url), big);
+    EXPECT_EQ(file.size, std::to_string(big.size()));
+    const std::string listBytes = ReadFile(output + "/" + file.chunkList);
+    WriteFile(temp / "list", listBytes);
+    EXPECT_EQ(LastComponent(file.chunkList), FileMd5(temp / "list"));
+    EXPECT_EQ(file.chunkList, "microclient/objects/" + LastComponent(file.chunkList).substr(0, 2) +
+                                  "/" + LastComponent(file.chunkList));
+    const ChunkListReading reading = ParseChunkList(listBytes);
+    ASSERT_EQ(reading.refusal, ChunkListRefusal::None);
+    EXPECT_EQ(reading.list.fileMd5, file.md5);
+    EXPECT_GE(reading.list.chunks.size(), 3u);
+    std::string joined;
+    for (const ChunkPiece& chunk : reading.list.chunks)
+        joined += ReadFile(output + "/" + ChunkUrl(file.chunkList, chunk.md5));
+    EXPECT_TRUE(joined == big) << "the chunks do not make the file";
+
+    // The same bytes give the same chunks: publishing again writes nothing new.
+    const std::map<std::string, std::string> before = ObjectFiles(output);
+    run = RunPublisher(
+        {"--input", game, "--output", output, "--chunks-over", "4194304", "--pack", "*.pak"});
+    ASSERT_EQ(run.exitStatus, 0) << run.stdErr;
+    EXPECT_NE(run.stdErr.find(" 0 new objects"), std::string::npos) << run.stdErr;
+    EXPECT_EQ(ObjectFiles(output), before);
 }
 
 TEST(PublishLayout, TheArchiverComesFirstThenEveryPathInByteOrder) {

@@ -1,6 +1,7 @@
 // Pruning a published tree: only what neither manifest names goes, and only from a tree that the
 // installer can use.
 
+#include "manifest/chunk_list.h"
 #include "tests/publish/publish_helpers.h"
 #include "tests/support/temp_dir.h"
 
@@ -46,6 +47,28 @@ class Prune : public ::testing::Test {
                 urls.insert(file.url);
         }
         return urls;
+    }
+
+    // The one chunk list the 32-bit manifest names.
+    std::string ListUrl() {
+        std::string url;
+        for (const ListedFile& file : ReadPublishedManifest(output).files) {
+            if (!file.chunkList.empty()) {
+                EXPECT_TRUE(url.empty()) << "a second chunk list";
+                url = file.chunkList;
+            }
+        }
+        return url;
+    }
+    // That list and its chunks, below the tree.
+    std::set<std::string> Chunks() {
+        const std::string url = ListUrl();
+        const ChunkListReading reading = ParseChunkList(ReadFile(output + "/" + url));
+        EXPECT_EQ(reading.refusal, ChunkListRefusal::None) << url;
+        std::set<std::string> objects{url};
+        for (const ChunkPiece& chunk : reading.list.chunks)
+            objects.insert(ChunkUrl(url, chunk.md5));
+        return objects;
     }
 
     TempDir temp;
@@ -122,6 +145,55 @@ TEST_F(Prune, RemovesNothingFromATreeTheInstallerCannotUse) {
         EXPECT_EQ(ObjectFiles(output), before) << damage.what;
         damage.undo();
     }
+}
+
+// A chunk list and its chunks are kept while a manifest names the list; those of an earlier
+// release go like any object no manifest names.
+TEST_F(Prune, KeepsTheChunkListsAndChunksAManifestNames) {
+    std::string big = MakeBytes(3 * 1024 * 1024, 9);
+    const std::vector<std::string> chunked{"--input",       game,     "--input-x64", game64,
+                                           "--output",      output,   "--pack",      "*.pak",
+                                           "--chunks-over", "1000000"};
+    PutFile(game, "data/big.bin", big);
+    ASSERT_EQ(RunPublisher(chunked).exitStatus, 0);
+    const std::set<std::string> firstChunks = Chunks();
+    big.replace(big.size() / 2, 4096, MakeBytes(4096, 10));
+    PutFile(game, "data/big.bin", big);
+    ASSERT_EQ(RunPublisher(chunked).exitStatus, 0);
+    std::set<std::string> kept = Referenced(), chunks = Chunks();
+    ASSERT_GE(chunks.size(), 4u); // one list and its chunks
+    kept.insert(chunks.begin(), chunks.end());
+    std::size_t shared = 0;
+    for (const std::string& chunk : firstChunks)
+        shared += chunks.count(chunk);
+    EXPECT_GE(shared, 2u) << "a change in the middle left no chunk as it was";
+
+    const std::string list = output + "/" + ListUrl();
+    const std::string listBytes = ReadFile(list);
+    const std::string chunk =
+        output + "/" + *(*chunks.begin() == ListUrl() ? std::next(chunks.begin()) : chunks.begin());
+    const std::string chunkBytes = ReadFile(chunk);
+    const std::pair<std::string, std::string> damages[] = {
+        {list, ""}, {list, listBytes.substr(0, listBytes.size() - 1)}, {chunk, ""}};
+    for (const auto& [path, bytes] : damages) {
+        if (bytes.empty())
+            fs::remove(path);
+        else
+            WriteFile(path, bytes);
+        const std::map<std::string, std::string> before = ObjectFiles(output);
+        const ChildResult refused = RunPrune({});
+        EXPECT_EQ(refused.exitStatus, 3) << path << "\n" << refused.stdErr;
+        EXPECT_EQ(ObjectFiles(output), before) << path;
+        WriteFile(list, listBytes);
+        WriteFile(chunk, chunkBytes);
+    }
+
+    const ChildResult prune = RunPrune({});
+    ASSERT_EQ(prune.exitStatus, 0) << prune.stdErr;
+    std::set<std::string> left;
+    for (const auto& [path, md5] : ObjectFiles(output))
+        left.insert(path);
+    EXPECT_EQ(left, kept);
 }
 
 TEST_F(Prune, RemovesNothingWhileAPublisherHoldsTheTree) {

@@ -87,15 +87,20 @@ PublishedManifest ReadPublishedManifest(const std::string& output, bool x64) {
         const std::size_t tab1 = line.find('\t');
         const std::size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
         const std::size_t tab3 = tab2 == std::string::npos ? tab2 : line.find('\t', tab2 + 1);
-        const std::string size = tab3 == std::string::npos ? std::string() : line.substr(tab3 + 1);
-        if (tab2 == std::string::npos || size.find('\t') != std::string::npos ||
+        const std::size_t tab4 = tab3 == std::string::npos ? tab3 : line.find('\t', tab3 + 1);
+        const std::string size =
+            tab3 == std::string::npos ? std::string() : line.substr(tab3 + 1, tab4 - tab3 - 1);
+        const std::string chunkList =
+            tab4 == std::string::npos ? std::string() : line.substr(tab4 + 1);
+        if (tab2 == std::string::npos || chunkList.find('\t') != std::string::npos ||
             (tab3 != std::string::npos &&
-             (size.empty() || size.find_first_not_of("0123456789") != std::string::npos))) {
-            ADD_FAILURE() << "not three tab-separated fields and a size: " << line;
+             (size.empty() || size.find_first_not_of("0123456789") != std::string::npos)) ||
+            (tab4 != std::string::npos && chunkList.empty())) {
+            ADD_FAILURE() << "not three tab-separated fields, a size and a chunk list: " << line;
             continue;
         }
         manifest.files.push_back({line.substr(0, tab1), line.substr(tab1 + 1, tab2 - tab1 - 1),
-                                  line.substr(tab2 + 1, tab3 - tab2 - 1), size});
+                                  line.substr(tab2 + 1, tab3 - tab2 - 1), size, chunkList});
     }
     return manifest;
 }

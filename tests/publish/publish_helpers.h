@@ -23,7 +23,8 @@ struct ListedFile {
     std::string url;
     std::string relPath;
     std::string md5;
-    std::string size; // the fourth field; empty when the line has none
+    std::string size;      // the fourth field; empty when the line has none
+    std::string chunkList; // the fifth; empty when the line has none
 };
 
 struct PublishedManifest {

@@ -1,5 +1,6 @@
 #include "check.h"
 
+#include "check_chunks.h"
 #include "check_report.h"
 #include "file_io.h"
 #include "game_layout.h"
@@ -127,9 +128,11 @@ bool CheckSignature(const ServerAddress& server, const SigningKey& key, const st
 }
 
 // Both manifests fetched and read as the installer reads them; the objects they list, once each.
+// The chunk lists they name go to `chunkLists` (URL path -> the digest of the file cut).
 std::vector<ListedObject> CheckManifests(const ServerAddress& server, const fs::path& work,
                                          const std::optional<SigningKey>& key, Report& report,
-                                         HeadStats& heads) {
+                                         HeadStats& heads,
+                                         std::map<std::string, std::string>& chunkLists) {
     std::map<std::string, ListedObject> objects;
     for (const std::string& urlPath : {strManifestUrl, strManifestUrlX64}) {
         const std::string name = urlPath.substr(urlPath.rfind('/') + 1);
@@ -169,6 +172,8 @@ std::vector<ListedObject> CheckManifests(const ServerAddress& server, const fs::
                         "publish the whole game (README: What a game folder holds)");
         for (const FileEntry& entry : verdict.entries) {
             objects[entry.strUrl].url = entry.strUrl;
+            if (!entry.strChunkListUrl.empty())
+                chunkLists.emplace(entry.strChunkListUrl, entry.strManifestMd5);
             const std::string warning = WindowsPathWarning(entry.strRelativePath);
             if (!warning.empty())
                 report.Line("WARN", name + ": " + warning);
@@ -321,7 +326,8 @@ int Check(const CheckOptions& options) {
     const std::optional<SigningKey> key = CheckingKey(options, work.path);
     if (key)
         std::printf("checking signatures with the release key\n");
-    std::vector<ListedObject> objects = CheckManifests(server, work.path, key, report, heads);
+    std::map<std::string, std::string> chunkLists;
+    std::vector<ListedObject> objects = CheckManifests(server, work.path, key, report, heads, chunkLists);
     if (options.servedManifests) {
         for (const std::string& urlPath : {strManifestUrl, strManifestUrlX64}) {
             const std::string name = urlPath.substr(urlPath.rfind('/') + 1);
@@ -342,6 +348,10 @@ int Check(const CheckOptions& options) {
                         " objects present, " + std::to_string(fetched.good) + " of " +
                         std::to_string(chosen.size()) + " fetched with their digest" +
                         (chosen.size() < present.size() ? " (a sample)" : ""));
+
+    constexpr std::size_t kChunkListSample = 3;
+    CheckChunkLists(server, chunkLists, options.sample ? kChunkListSample : chunkLists.size(),
+                    work.path, report);
 
     const ListedObject* largest = nullptr;
     for (const ListedObject* object : present) {

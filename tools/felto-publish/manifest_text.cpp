@@ -22,8 +22,13 @@ std::string ManifestText(const std::vector<ManifestLine>& lines) {
         std::string text = line.url + '\t' + line.relPath + '\t' + line.md5;
         if (line.objectSize >= 0) {
             const std::string size = '\t' + std::to_string(line.objectSize);
-            if (text.size() + size.size() <= static_cast<std::size_t>(kManifestLineLimit))
+            if (text.size() + size.size() <= static_cast<std::size_t>(kManifestLineLimit)) {
                 text += size;
+                const std::string list = '\t' + line.chunkListUrl;
+                if (!line.chunkListUrl.empty() &&
+                    text.size() + list.size() <= static_cast<std::size_t>(kManifestLineLimit))
+                    text += list;
+            }
         }
         body += text + '\n';
     }
@@ -35,8 +40,8 @@ std::vector<ManifestLine> ParseManifest(const std::string& text, const std::stri
     ManifestReading reading =
         ::ParseManifest(text, std::string(), manifestName, RefusedLines::PassOver);
     for (const FileEntry& entry : reading.entries)
-        lines.push_back(
-            {entry.strUrl, entry.strRelativePath, entry.strManifestMd5, entry.nListedSize});
+        lines.push_back({entry.strUrl, entry.strRelativePath, entry.strManifestMd5,
+                         entry.nListedSize, entry.strChunkListUrl});
     return lines;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The launcher manifest as the installer reads it: "#<bytes>" size header, then one LF-ended
-// line per file "<url path>\t<relative path>\t<md5>\t<object bytes>". Installers read the first
-// three fields; the object's size lets a lean one skip asking the server for it.
+// line per file "<url path>\t<relative path>\t<md5>\t<object bytes>[\t<chunk list url path>]".
+// Installers read the first three fields; the object's size lets a lean one skip asking the
+// server for it, and the chunk list lets one fetch only the chunks its installed file lacks.
 
 #include <cstdint>
 #include <string>
@@ -13,7 +14,8 @@ struct ManifestLine {
     std::string url;     // below the server's base URL; its last component is the object's MD5
     std::string relPath; // where the installer puts the file, "/"-separated
     std::string md5;     // of the installed file
-    std::int64_t objectSize = -1; // bytes of the object the URL names; -1 unknown
+    std::int64_t objectSize = -1;  // bytes of the object the URL names; -1 unknown
+    std::string chunkListUrl = {}; // the file's chunk list; empty when it has none
 };
 
 // Characters of one line without its line end; the installer reads at most 509.
@@ -31,7 +33,8 @@ std::string WindowsPathWarning(const std::string& relPath);
 bool InstallsBefore(const std::string& relPathA, const std::string& relPathB);
 
 // The whole manifest file for lines already in install order. The object's size follows the
-// digest where it is known and the line stays within the installer's limit with it.
+// digest where it is known and the line stays within the installer's limit with it; the chunk
+// list follows the size on the same terms.
 std::string ManifestText(const std::vector<ManifestLine>& lines);
 
 // The entries of a manifest written earlier, named `manifestName`, as the installer reads them;

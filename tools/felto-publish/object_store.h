@@ -33,6 +33,10 @@ class ObjectStore {
     std::string PlainObject(const std::filesystem::path& file, const Digest& digest);
     std::string PackedObject(const std::filesystem::path& file, const Digest& digest);
 
+    // The URL path of the file's chunk list (manifest/chunk_list.h), every chunk it names stored
+    // as an object of its own. The file must still have the digest it was hashed with.
+    std::string ChunkListObject(const std::filesystem::path& file, const Digest& digest);
+
     // Bytes of a stored object; -1 when it cannot be learnt.
     std::int64_t ObjectSize(const std::string& url) const;
 
@@ -45,6 +49,7 @@ class ObjectStore {
     bool HoldsObject(const std::string& url, std::uintmax_t size) const;
     // Moves a finished temporary file to its object path (or drops it when that object exists).
     std::string Store(const std::filesystem::path& temp, const Digest& digest);
+    std::string StoreBytes(const std::string& bytes, const Digest& digest);
     void CopyChecked(const std::filesystem::path& file, const Digest& digest,
                      const std::filesystem::path& to);
 
@@ -56,6 +61,7 @@ class ObjectStore {
     std::string packedIndexText_;
     std::map<std::string, std::string> plainDone_; // this run's answers, by file MD5
     std::map<std::string, std::string> packedDone_;
+    std::map<std::string, std::string> chunkListDone_; // list URL paths, by file MD5
     int newObjects_ = 0;
     std::uintmax_t newBytes_ = 0;
     int keptObjects_ = 0;

@@ -44,6 +44,7 @@ const char* UsageText() {
            "                     [--pack GLOB]... [--pack-over BYTES] [--7z PROGRAM]\n"
            "                     [--sign-key FILE [--expires-in DAYS] [--key-mismatch-ok]]\n"
            "                     [--allow-incomplete] [--quiet]\n"
+           "                     [--chunks] [--chunks-over BYTES]\n"
            "       felto-publish check URL [URL...] [--sample N] [--release-key PEM] [--log FILE] "
            "[--quiet]\n"
            "       felto-publish prune [--output] DIR [--dry-run]\n"
@@ -73,6 +74,10 @@ const char* UsageText() {
            "                     without both archivers (plantform/x86/7z.exe and\n"
            "                     plantform/x64/7z.exe); refused otherwise\n"
            "  --quiet            no progress line\n"
+           "  --chunks           also store unpacked files above 4 MiB as content-defined chunks\n"
+           "                     with a chunk list each, named after the size in the manifest\n"
+           "                     line; the whole objects stay as they are\n"
+           "  --chunks-over BYTES  --chunks, for files larger than BYTES\n"
            "Files under plantform/ (the installer's archiver) are listed first and never packed.\n"
            "\n"
            "check asks the server at URL (http://host[:port], what the installer is built with as\n"
@@ -84,12 +89,13 @@ const char* UsageText() {
            "Signatures are checked with --release-key (a public key, PEM), else with the key\n"
            "this build carries (FELTO_RELEASE_KEY), else not at all.\n"
            "check also shows each signature's release number and expiry: WARN within 7 days of\n"
-           "it, FAIL once it has passed.\n"
+           "it, FAIL once it has passed. It fetches the chunk lists the manifests name (three\n"
+           "with --sample) and three chunks of each: WARN when one is missing or damaged.\n"
            "resign signs both manifests of DIR again with a new release number (and expiry),\n"
            "objects untouched: for signatures about to expire.\n"
-           "prune removes the objects that neither manifest names; --dry-run only lists them.\n"
-           "It removes nothing (exit status 3) while a manifest, or an object one names, is\n"
-           "missing or damaged.\n"
+           "prune removes the objects that neither manifest names, by itself or through a chunk\n"
+           "list; --dry-run only lists them. It removes nothing (exit status 3) while a manifest,\n"
+           "or an object, chunk list or chunk one names, is missing or damaged.\n"
            "report reads access logs in the combined format (nginx, Apache; plain or gzip) and\n"
            "sums up the installers' reports (FELTO_REPORT_PATH, default microclient/report) per\n"
            "installer version and release; --plot draws the daily success rate with gnuplot.\n"
@@ -133,9 +139,13 @@ ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions&
             options.keyMismatchOk = true;
             continue;
         }
-        static const char* const kValueOptions[] = {"--input",    "--input-x64", "--output",
-                                                    "--pack",     "--pack-over", "--7z",
-                                                    "--sign-key", "--expires-in"};
+        if (name == "--chunks") {
+            options.chunks = true;
+            continue;
+        }
+        static const char* const kValueOptions[] = {"--input",    "--input-x64",  "--output",
+                                                    "--pack",     "--pack-over",  "--7z",
+                                                    "--sign-key", "--expires-in", "--chunks-over"};
         bool known = false;
         for (const char* option : kValueOptions)
             known = known || name == option;
@@ -164,6 +174,10 @@ ParseResult ParseArguments(const std::vector<std::string>& args, PublishOptions&
             if (!ParseByteCount(value, bytes))
                 return Refuse(error, "--pack-over needs a number of bytes, not '" + value + "'");
             options.packOver = bytes;
+        } else if (name == "--chunks-over") {
+            if (!ParseByteCount(value, options.chunksOver))
+                return Refuse(error, "--chunks-over needs a number of bytes, not '" + value + "'");
+            options.chunks = true;
         } else if (name == "--sign-key") {
             options.signKey = value;
         } else if (name == "--expires-in") {

@@ -21,6 +21,10 @@ struct PublishOptions {
     bool quiet = false;
     bool allowIncomplete = false; // publish without the launcher or the archivers packing needs
     bool keyMismatchOk = false;   // sign with a key other than the build's release key
+    // Files larger than chunksOver bytes also get a chunk list and their chunks, so that an
+    // installer that knows chunks fetches only those its installed file lacks.
+    bool chunks = false;
+    std::uintmax_t chunksOver = 4 * 1024 * 1024;
 };
 
 enum class ParseResult { Run, Help, Error };

@@ -1,6 +1,7 @@
 #include "prune.h"
 
 #include "file_io.h"
+#include "manifest/chunk_list.h"
 #include "manifest/manifest_file.h"
 #include "manifest_check.h"
 #include "options.h"
@@ -23,6 +24,35 @@ struct Unreferenced {
 
 std::string TreePath(const std::string& urlPath) {
     return fs::path(urlPath).lexically_normal().generic_string();
+}
+
+// A chunk list a manifest names and the chunks it names; false after saying why, when the list
+// or a chunk is missing or the list cannot be read.
+bool ReferencedChunks(const fs::path& output, const std::string& manifest, const std::string& url,
+                      std::set<std::string>& referenced) {
+    const std::string list = TreePath(url);
+    if (!referenced.insert(list).second)
+        return true;
+    std::string bytes;
+    const ChunkListReading reading =
+        ReadWholeFile(output / list, bytes) ? ParseChunkList(bytes) : ChunkListReading();
+    if (bytes.empty() || reading.refusal != ChunkListRefusal::None) {
+        std::fprintf(stderr, "felto-publish: %s names the chunk list %s, which is %s\n",
+                     manifest.c_str(), list.c_str(),
+                     bytes.empty() ? "missing" : ChunkListRefusalText(reading.refusal));
+        return false;
+    }
+    bool good = true;
+    for (const ChunkPiece& chunk : reading.list.chunks) {
+        const std::string object = TreePath(ChunkUrl(url, chunk.md5));
+        std::error_code ec;
+        if (referenced.insert(object).second && !fs::is_regular_file(output / object, ec)) {
+            std::fprintf(stderr, "felto-publish: %s names %s, which is missing\n", list.c_str(),
+                         object.c_str());
+            good = false;
+        }
+    }
+    return good;
 }
 
 // The objects the manifests name, or false after saying why the tree is not fit for pruning.
@@ -52,6 +82,9 @@ bool ReferencedObjects(const fs::path& output, std::set<std::string>& referenced
                 good = false;
             }
             referenced.insert(object);
+            if (!entry.strChunkListUrl.empty() &&
+                !ReferencedChunks(output, name, entry.strChunkListUrl, referenced))
+                good = false;
         }
     }
     return good;

@@ -140,10 +140,16 @@ StoreObjects(const PublishOptions& options, const std::vector<Tree*>& trees, Obj
             progress.Update("storing", doneFiles, totalFiles, doneBytes, totalBytes);
             const SourceFile& file = tree->files[i];
             const Digest& digest = tree->digests[i];
-            const std::string url = ShouldPack(options, file.relPath, digest.size)
-                                        ? store.PackedObject(file.path, digest)
-                                        : store.PlainObject(file.path, digest);
-            lines.back().push_back({url, file.listedPath, digest.md5, store.ObjectSize(url)});
+            const bool packed = ShouldPack(options, file.relPath, digest.size);
+            const std::string url = packed ? store.PackedObject(file.path, digest)
+                                           : store.PlainObject(file.path, digest);
+            // Installers assemble plain objects only: a packed file's chunks would go unused.
+            const std::string chunkList =
+                options.chunks && !packed && digest.size > options.chunksOver
+                    ? store.ChunkListObject(file.path, digest)
+                    : std::string();
+            lines.back().push_back(
+                {url, file.listedPath, digest.md5, store.ObjectSize(url), chunkList});
             ++doneFiles;
             doneBytes += digest.size;
         }
