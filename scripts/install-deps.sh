@@ -6,7 +6,8 @@ packages=(cmake g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64
   nginx-light apache2 lighttpd p7zip-full xvfb locales-all
   iproute2 util-linux curl aria2 wget haproxy time gnuplot-nox clang libclang-rt-14-dev python3
-  libssl-dev openssl varnish squid trafficserver osslsigncode fonts-wqy-microhei)
+  libssl-dev openssl varnish squid trafficserver osslsigncode fonts-wqy-microhei
+  iptables libnetfilter-queue-dev pkg-config)
 
 missing=()
 for p in "${packages[@]}"; do
