@@ -138,6 +138,8 @@ publish() {
   tree_bytes=$(cd "$work/www/$name" && find microclient/objects -type f -printf '%s\n' |
     awk '{s += $1} END {print s}')
   tree_files=$(find "$game" -type f | wc -l)
+  largest_url=http://127.0.0.1/$(cd "$work/www/$name" &&
+    find microclient/objects -type f -printf '%s %p\n' | sort -n | tail -n 1 | cut -d' ' -f2)
 }
 
 make_files() {
@@ -167,7 +169,7 @@ curl_parallel() {
   (cd "$work/fetched" && curl -sS --fail -Z --parallel-max 8 -K "$work/curl-$1.cfg")
 }
 curl_md5sum() {
-  curl -sS --fail -o "$work/fetched/big" "$(head -n 1 "$work/urls-$1.txt")" &&
+  curl -sS --fail -o "$work/fetched/big" "$largest_url" &&
     md5sum "$work/fetched/big" >/dev/null
 }
 
@@ -230,12 +232,12 @@ run_case() {
     measure "$tree" "$rtt" "$measured" "wget -i" wget -q -P "$work/fetched" -i "$work/urls-$tree.txt"
   fi
   if [ "$tree" = big ]; then
-    measure "$tree" "$rtt" "$measured" "curl, then md5sum" curl_md5sum "$tree"
+    measure "$tree" "$rtt" "$measured" "curl, then md5sum" curl_md5sum
   fi
 }
 
 export -f install curl_parallel curl_md5sum
-export work tree_files
+export work tree_files largest_url
 
 start_nginx
 for tree in $trees; do
@@ -253,7 +255,7 @@ for tree in $trees; do
     ;;
   esac
   publish "$tree" "$game"
-  export tree_files
+  export tree_files largest_url
   extra=$([ "$tree" != big ] || echo "$big_round_trips")
   for rtt in $round_trips $extra; do
     run_case "$tree" "$rtt"
