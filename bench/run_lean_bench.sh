@@ -17,8 +17,9 @@
 # Usage: bench/run_lean_bench.sh [--quick] [--rounds N] OUT_DIR FAST_BUILD LEAN_BUILD HOLDER
 #   FAST_BUILD, LEAN_BUILD: build folders holding FeltoInstaller (felto-publish is FAST_BUILD's).
 #   HOLDER: the latency_holder program.
-#   --quick: one round, and at 100 ms or more neither the installer without the lean option nor
-#     wget (a serial client spends one round trip per file: minutes on 1,000 files).
+#   --quick: one round (a --rounds after it still counts), and at 100 ms or more neither the
+#     installer without the lean option nor wget (a serial client spends one round trip per
+#     file: minutes on 1,000 files).
 #   FELTO_BENCH_TREES (default "small medium big") and FELTO_BENCH_ROUND_TRIPS (default "0 20 100";
 #   the 200 MB file also gets every round trip in FELTO_BENCH_BIG_ROUND_TRIPS, default "200")
 #   choose the cases.
