@@ -2,28 +2,42 @@
 # Runs every benchmark against its reference in the same run (download engine vs curl and
 # aria2c, MD5 and verification vs md5sum, fresh installs and a repair vs aria2c, curl and wget,
 # a server check through haproxy vs direct) and writes a Markdown table of ratios and a PNG chart.
-# Usage: scripts/bench.sh [output folder]   (default: build/bench-report)
+# Fresh installs over a real round trip (0, 20 and 100 ms), with the lean transfer build beside the
+# default one, come last, in a table of their own (bench/run_lean_bench.sh).
+# Usage: scripts/bench.sh [--quick] [output folder]   (default: build/bench-report)
+#   --quick: one round of the round-trip installs, without the slowest clients at 100 ms.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
+quick=""
+if [ "${1:-}" = --quick ]; then
+  quick=--quick
+  shift
+fi
 out="${1:-build/bench-report}"
 mkdir -p "$out"
 build=build/bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_BUILD_BENCH=ON \
   -DFELTO_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target download_bench md5_bench chunk_bench FeltoInstaller \
-  felto-publish >/dev/null
+  felto-publish latency_holder >/dev/null
 # The same installer with the fastest pace a studio can choose.
 fast=build/bench-fast
 cmake -S . -B "$fast" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_BUILD_TESTS=OFF \
   -DFELTO_DOWNLOAD_PAUSE_MS=0 -DFELTO_COPY_PAUSE_MS=0 -DFELTO_PARALLEL_DOWNLOADS=8 >/dev/null
-cmake --build "$fast" -j"$(nproc)" --target FeltoInstaller >/dev/null
-# And the same pace with chunked updates.
+cmake --build "$fast" -j"$(nproc)" --target FeltoInstaller felto-publish >/dev/null
+# And the same pace with the lean transfer.
+lean=build/bench-lean
+cmake -S . -B "$lean" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_BUILD_TESTS=OFF \
+  -DFELTO_DOWNLOAD_PAUSE_MS=0 -DFELTO_COPY_PAUSE_MS=0 -DFELTO_PARALLEL_DOWNLOADS=8 \
+  -DFELTO_LEAN_TRANSFER=ON --no-warn-unused-cli >/dev/null
+cmake --build "$lean" -j"$(nproc)" --target FeltoInstaller >/dev/null
+# And the same pace with chunked updates over the lean transfer.
 chunked=build/bench-chunked
 cmake -S . -B "$chunked" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_BUILD_TESTS=OFF \
   -DFELTO_DOWNLOAD_PAUSE_MS=0 -DFELTO_COPY_PAUSE_MS=0 -DFELTO_PARALLEL_DOWNLOADS=8 \
-  -DFELTO_CHUNKED_UPDATES=ON >/dev/null
+  -DFELTO_LEAN_TRANSFER=ON -DFELTO_CHUNKED_UPDATES=ON >/dev/null
 cmake --build "$chunked" -j"$(nproc)" --target FeltoInstaller felto-publish >/dev/null
 
 echo "== download engine (512 MiB from nginx on loopback)"
@@ -37,6 +51,8 @@ echo "== an update by chunks and by the whole object (64 MiB file)"
 bench/run_chunk_update_bench.sh "$out" "$fast" "$chunked" 64
 echo "== fresh installs and a repair (median of 3 rounds; the default pace of case a takes ~20 min)"
 bench/run_install_bench.sh "$out" "$build" "$fast" 3
+echo "== fresh installs over a round trip of 0, 20 and 100 ms, default and lean transfer"
+bench/run_lean_bench.sh $quick "$out" "$fast" "$lean" "$build/bench/latency_holder"
 
 field() { grep -m1 "$1" "$2" | sed -E "s|.*$1[^0-9]*([0-9.]+).*|\\1|"; }
 curl_ratio=$(field 'felto / curl' "$out/download.txt")
@@ -80,6 +96,11 @@ $install_rows| repair of one 200 MB file: default pace / pause 0 / curl + cp (s)
 | (b) 1 KiB inserted at 10 % of 64 MiB: bytes sent by chunks / whole object (% of the file) | $(chunk_share b chunked) / $(chunk_share b whole) | at most 5 by chunks |
 | (c) the file moved: bytes sent by chunks / whole object (% of the file) | $(chunk_share c chunked) / $(chunk_share c whole) | at most 1 by chunks |
 | (d) moved, download folder emptied: bytes sent by chunks / whole object (% of the file) | $(chunk_share d chunked) / $(chunk_share d whole) | at most 1 by chunks |
+
+Fresh installs over a round trip (asked, and measured as TCP connect time), pause 0 and 8
+parallel downloads, against the reference clients in the same case:
+
+$(cat "$out/lean.md")
 MD
 
 # Every bar is "better when above 1": speeds relative to the reference tool.

@@ -10,7 +10,8 @@ packages=("${demo_packages[@]}" libgtest-dev libgmock-dev googletest libbenchmar
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64
   apache2 lighttpd xvfb locales-all
   curl aria2 wget haproxy time clang libclang-rt-14-dev python3
-  varnish squid trafficserver osslsigncode fonts-wqy-microhei)
+  varnish squid trafficserver osslsigncode fonts-wqy-microhei
+  iptables libnetfilter-queue-dev pkg-config)
 only_demo=false
 case "${1:-}" in
   demo) only_demo=true packages=("${demo_packages[@]}") ;;
