@@ -17,9 +17,6 @@ namespace {
 const std::int64_t g_startMs = SteadyMs();
 std::atomic<std::uint64_t> g_release{0};
 std::atomic<bool> g_sent{false};
-struct PendingReport;
-PendingReport* g_report = nullptr; // kept reachable for the process's life
-
 // Shared with the thread that sends; never freed, since that thread may outlive the wait.
 struct PendingReport {
     std::string base;
@@ -81,7 +78,9 @@ void SendFieldReport(int code, int extra) {
     // The server that served the manifest; before there is one, the first.
     const FileEntry* manifest = GetInstallerState().manifestEntry.get();
     const int served = manifest && manifest->IsFinished() ? manifest->nServedBy : -1;
-    PendingReport* report = g_report = new PendingReport;
+    // One report a run (g_sent); held by a function-local static, so that it stays reachable for
+    // the process's life: the sending thread may outlive the wait.
+    static PendingReport* const report = new PendingReport;
     report->base = ServerBase(served > 0 ? static_cast<std::size_t>(served) : 0u);
     report->target = ReportTarget(settings.reportPath, facts);
     report->limitMs = settings.reportLimitMs;

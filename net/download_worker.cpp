@@ -3,8 +3,8 @@
 #include "net/engine_settings.h"
 #include "net/file_entry.h"
 #include "net/http_get.h"
-#include "net/server_list.h"
 #include "net/lean_get.h"
+#include "net/server_list.h"
 #include "platform/platform.h"
 #include "support/log.h"
 #include "support/progress.h"
@@ -32,8 +32,11 @@ platform::WakeEvent& FinishedEvent() {
 }
 
 void Finish(FileEntry& entry, bool ok) {
+    // Decided before the result is handed over: from then on the waiter goes on, and nothing of
+    // the run's state may be read any more (a test may already have put other settings in place).
+    const bool wake = WakeWaitersByEvent();
     entry.Finish(ok);
-    if (WakeWaitersByEvent())
+    if (wake)
         platform::RaiseWakeEvent(FinishedEvent());
 }
 } // namespace
