@@ -88,6 +88,10 @@ bool WebServer::StartOn(const std::string& root, int port) {
 
 void WebServer::Stop() {
     process_.reset();
+    // A server's workers may outlive its main process for a moment, still accepting on the
+    // port: a server started next on it would seem up while they answer, then vanish with them.
+    if (port_ != 0)
+        WaitUntil(kStartTimeoutMs, [&] { return !Accepts(port_); });
     port_ = 0;
 }
 
