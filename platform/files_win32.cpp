@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/player_text_win32.h"
 
 #include <windows.h>
 
@@ -48,14 +49,9 @@ bool IsLongFolder(const std::string& path) {
 // prefix, which lifts the limit on every Windows the program runs on, XP included, and turns off
 // the system's own rewriting of the path: "/" is made "\" and doubled separators single here.
 WideText Wide(const std::string& path, bool prefixed = false) {
-    WideText wide(1, L'\0');
-    int length = static_cast<int>(path.size());
-    int needed = MultiByteToWideChar(CP_ACP, 0, path.data(), length, nullptr, 0);
-    if (needed <= 0)
-        return wide;
-    wide.assign(static_cast<std::size_t>(needed) + 1, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.data(), length, wide.data(), needed);
-    if (!prefixed && !IsLong(path))
+    WideText wide = WideFromCodePage(path, CP_ACP);
+    const std::size_t needed = wide.size() - 1;
+    if (needed == 0 || (!prefixed && !IsLong(path)))
         return wide;
     bool unc = needed >= 2 && (wide[0] == L'\\' || wide[0] == L'/') &&
                (wide[1] == L'\\' || wide[1] == L'/');

@@ -12,17 +12,8 @@
 
 namespace platform {
 
-namespace {
-
-// The program's own texts are code page 936 bytes whatever the system's code page is.
-constexpr UINT kTextCodePage = 936;
-
-// NUL-terminated; just the NUL when the text is empty or cannot be turned. A vector, not a
-// wide string: the library's wide strings would add a tenth to the program's size.
-using WideText = std::vector<wchar_t>;
-
-WideText Widen(const std::string& text, UINT codePage) {
-    WideText wide(1, L'\0');
+std::vector<wchar_t> WideFromCodePage(const std::string& text, unsigned codePage) {
+    std::vector<wchar_t> wide(1, L'\0');
     if (text.empty())
         return wide;
     int length = static_cast<int>(text.size());
@@ -34,11 +25,18 @@ WideText Widen(const std::string& text, UINT codePage) {
     return wide;
 }
 
+namespace {
+
+// The program's own texts are code page 936 bytes whatever the system's code page is.
+constexpr UINT kTextCodePage = 936;
+
+using WideText = std::vector<wchar_t>;
+
 // A system without the tables of code page 936 (XP without East Asian support) cannot turn the
 // texts; read in its own code page they show what the ANSI calls always showed, not nothing.
 WideText TextForPlayer(const std::string& text) {
-    WideText wide = Widen(text, kTextCodePage);
-    return wide.size() == 1 && !text.empty() ? Widen(text, CP_ACP) : wide;
+    WideText wide = WideFromCodePage(text, kTextCodePage);
+    return wide.size() == 1 && !text.empty() ? WideFromCodePage(text, CP_ACP) : wide;
 }
 
 // The path in the system's code page, or false when some character of it has no place there.
@@ -52,7 +50,7 @@ bool ToSystemCodePage(const wchar_t* wide, std::string& path) {
     if (WideCharToMultiByte(CP_ACP, 0, wide, -1, &narrow[0], needed, nullptr, nullptr) != needed)
         return false;
     narrow.resize(static_cast<std::size_t>(needed - 1));
-    WideText back = Widen(narrow, CP_ACP);
+    WideText back = WideFromCodePage(narrow, CP_ACP);
     if (std::wcscmp(back.data(), wide) != 0)
         return false;
     path = narrow;
