@@ -143,13 +143,7 @@ unsigned SegmentThread(void* arg) {
         !ReceiveSegment(segment, socket, file, SegmentLength(segment) - existing))
         return FailSegment(socket, file);
     platform::CloseSocket(socket);
-    if (std::fclose(file) != 0) {
-        LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
-                      segment.partFileName);
-        return 1;
-    }
-    segment.done = true;
-    return 0;
+    return ClosePartFile(file, segment) ? 0 : 1;
 }
 
 bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string& urlDir,

@@ -203,13 +203,7 @@ unsigned LeanSegmentThread(void* arg) {
         return 1;
     }
     Done(segment, connection, head);
-    if (std::fclose(file) != 0) {
-        LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
-                      segment.partFileName);
-        return 1;
-    }
-    segment.done = true;
-    return 0;
+    return ClosePartFile(file, segment) ? 0 : 1;
 }
 
 bool LeanDownload(const std::string& url, const std::string& strWriteFileName,

@@ -168,3 +168,13 @@ bool FileCombine(const HttpSegment& segment, std::FILE* output) {
     std::fclose(part);
     return ok;
 }
+
+bool ClosePartFile(std::FILE* file, HttpSegment& segment) {
+    if (std::fclose(file) != 0) {
+        LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
+                      segment.partFileName);
+        return false;
+    }
+    segment.done = true;
+    return true;
+}

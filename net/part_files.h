@@ -23,6 +23,10 @@ void LogStreamError(const std::string& text);
 // has next to no room left and the run-time library's error number does not say so.
 void LogWriteError(const std::string& text, const std::string& path);
 
+// Closes a segment's part file once all its bytes are in and marks the segment done; false after
+// a log line when the last bytes could not be written.
+bool ClosePartFile(std::FILE* file, HttpSegment& segment);
+
 // How much of the segment an earlier attempt left in the part file; 0 after throwing away a
 // part that cannot belong to this segment. -1 when such a part cannot be cleared.
 std::int64_t ExistingBytes(const HttpSegment& segment);
