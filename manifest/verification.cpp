@@ -14,12 +14,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <iterator>
 #include <set>
 #include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Fetched and accepted already: by an earlier run's copy, the chunk path or a download.
+bool AlreadyFetched(const FileEntry* entry) {
+    return entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed);
+}
 
 bool IsFile(const std::string& path) {
     return platform::QueryPath(path) == platform::PathKind::File;
@@ -57,7 +64,7 @@ void DownloadSeveralAtOnce(const std::vector<FileEntry*>& pending, int parallel)
         running.erase(done, running.end());
         for (; next < pending.size() && static_cast<int>(running.size()) < parallel; ++next) {
             FileEntry* entry = pending[next];
-            if (entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed))
+            if (AlreadyFetched(entry))
                 continue;
             bool sameObject =
                 std::any_of(running.begin(), running.end(), [entry](const Running& slot) {
@@ -99,8 +106,7 @@ std::vector<std::string> EarlierCopies(const FileEntry& entry,
 void UpdateByChunks(const std::vector<FileEntry*>& pending, const std::vector<FileEntry>& earlier) {
     std::set<std::string> assembled; // two entries of one object need it assembled once
     for (FileEntry* entry : pending) {
-        if ((entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed)) ||
-            entry->strChunkListUrl.empty())
+        if ((AlreadyFetched(entry)) || entry->strChunkListUrl.empty())
             continue;
         if (assembled.count(entry->strIncomingPath)) {
             entry->Finish(true);
@@ -148,35 +154,29 @@ void DownloadPendingFiles(const std::vector<FileEntry*>& pending,
             SameDigest(FileMd5(entry->strIncomingPath), entry->strObjectMd5))
             entry->Finish(true);
     }
-    GetProgress().PlanDownloads(
-        static_cast<int>(std::count_if(pending.begin(), pending.end(), [](const FileEntry* entry) {
-            return !entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed);
-        })));
+    GetProgress().PlanDownloads(static_cast<int>(
+        std::count_if(pending.begin(), pending.end(), std::not_fn(AlreadyFetched))));
     GetProgress().SetStep(ProgressStep::Downloading);
     if (GetEngineSettings().chunkedUpdates)
         UpdateByChunks(pending, earlier);
+    std::vector<FileEntry*> fetched;
+    std::copy_if(pending.begin(), pending.end(), std::back_inserter(fetched),
+                 std::not_fn(AlreadyFetched));
     // Sizes the manifest lists are shown from the start, in every build: nothing is asked for them.
     int listed = 0;
     std::int64_t listedBytes = 0;
-    for (const FileEntry* entry : pending) {
-        if (entry->nListedSize >= 0 &&
-            (!entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed))) {
+    for (const FileEntry* entry : fetched) {
+        if (entry->nListedSize >= 0) {
             ++listed;
             listedBytes += entry->nListedSize;
         }
     }
     GetProgress().ExpectSizes(listed, listedBytes);
-    if (GetEngineSettings().leanTransfer) {
-        // What the manifest sizes is known to fit before the first byte, or nothing is fetched.
-        std::vector<FileEntry*> fetched;
-        for (FileEntry* entry : pending)
-            if (!entry->IsFinished() || !entry->bOk.load(std::memory_order_relaxed))
-                fetched.push_back(entry);
-        if (!RoomForRun(fetched)) {
-            for (FileEntry* entry : fetched)
-                entry->Finish(false);
-            return;
-        }
+    // What the manifest sizes is known to fit before the first byte, or nothing is fetched.
+    if (GetEngineSettings().leanTransfer && !RoomForRun(fetched)) {
+        for (FileEntry* entry : fetched)
+            entry->Finish(false);
+        return;
     }
     const int parallel = GetEngineSettings().parallelDownloads;
     if (parallel > 1) {
@@ -184,7 +184,7 @@ void DownloadPendingFiles(const std::vector<FileEntry*>& pending,
         return;
     }
     for (FileEntry* entry : pending) {
-        if (entry->IsFinished() && entry->bOk.load(std::memory_order_relaxed))
+        if (AlreadyFetched(entry))
             continue;
         GetProgress().StartFile(PathComponents(entry->strTargetPath).back(),
                                 entry->strIncomingPath);
