@@ -16,7 +16,10 @@
 #   WHOLE_BUILD holds FeltoInstaller built with FELTO_LEAN_TRANSFER=ON; CHUNKED_BUILD the same with
 #   FELTO_CHUNKED_UPDATES=ON too, and tools/felto-publish. HOLDER: the latency_holder program.
 #   MIB: the file's size (default 256). FELTO_BENCH_ROUND_TRIP: the round trip in ms (default 20).
-# Writes OUT_DIR/chunk-update.txt (one line per update) and OUT_DIR/chunk-update.md (the table).
+#   FELTO_BENCH_RATE: a player's bandwidth during the updates, as tc writes it ("100mbit"; default
+#   none: loopback's own, which makes the whole object about as fast to fetch as to write).
+# Writes OUT_DIR/chunk-update.txt (one line per update) and OUT_DIR/chunk-update.md (the table),
+# named chunk-update-RATE.* with a bandwidth.
 set -euo pipefail
 
 if [ -z "${FELTO_BENCH_INSIDE:-}" ]; then
@@ -33,37 +36,47 @@ ip link set lo mtu 1500
   exit 2
 }
 out=$(realpath -m "$1") whole=$(realpath "$2") chunked=$(realpath "$3") holder=$(realpath "$4")
-mib=${5:-256} rtt=${FELTO_BENCH_ROUND_TRIP:-20}
+mib=${5:-256} rtt=${FELTO_BENCH_ROUND_TRIP:-20} rate=${FELTO_BENCH_RATE:-}
 publisher=$chunked/tools/felto-publish/felto-publish
 work=$out/chunk-work
-results=$out/chunk-update.txt
+table=$out/chunk-update${rate:+-$rate}
+results=$table.txt
 size=$((mib * 1024 * 1024))
 rm -rf "$work"
 mkdir -p "$work"/{nginx/temp,www}
 : >"$results"
 
+# One latency_holder for the whole run, started once: the updates only turn the queue to it (and
+# the bandwidth) on and off.
 holder_pid=
+start_holder() {
+  [ "$rtt" -gt 0 ] || return 0
+  "$holder" 0 "$(awk "BEGIN{print $rtt / 2}")" >"$work/holder.out" 2>"$work/holder.err" &
+  holder_pid=$!
+  for _ in $(seq 400); do
+    grep -qs ready "$work/holder.out" && return 0
+    kill -0 "$holder_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "latency_holder did not start:" >&2
+  cat "$work/holder.err" >&2
+  exit 1
+}
 stop_holder() {
   [ -n "$holder_pid" ] || return 0
   kill "$holder_pid" 2>/dev/null || true
   wait "$holder_pid" 2>/dev/null || true
   holder_pid=
-  iptables -D INPUT -i lo -j NFQUEUE --queue-num 0 2>/dev/null || true
 }
-# Holds every packet arriving on loopback for half the round trip.
-start_holder() {
-  [ "$rtt" -gt 0 ] || return 0
-  "$holder" 0 "$(awk "BEGIN{print $rtt / 2}")" >"$work/holder.out" 2>"$work/holder.err" &
-  holder_pid=$!
-  for _ in $(seq 100); do
-    grep -qs ready "$work/holder.out" && break
-    sleep 0.05
-  done
-  grep -qs ready "$work/holder.out" || {
-    cat "$work/holder.err" >&2
-    exit 1
-  }
-  iptables -A INPUT -i lo -j NFQUEUE --queue-num 0
+# Every packet arriving on loopback held for half the round trip, and let leave no faster than the
+# bandwidth; or neither.
+slow_network() {
+  [ -z "$rate" ] || tc qdisc add dev lo root tbf rate "$rate" burst 64kb latency 400ms
+  [ -z "$holder_pid" ] || iptables -A INPUT -i lo -j NFQUEUE --queue-num 0
+}
+fast_network() {
+  [ -z "$holder_pid" ] || iptables -D INPUT -i lo -j NFQUEUE --queue-num 0 2>/dev/null || true
+  [ -z "$rate" ] || tc qdisc del dev lo root 2>/dev/null || true
 }
 
 nginx_pid=
@@ -74,7 +87,8 @@ stop_nginx() {
   fi
   nginx_pid=
 }
-trap 'stop_holder; stop_nginx; rm -rf "$work"' EXIT
+trap 'fast_network; stop_holder; stop_nginx; rm -rf "$work"' EXIT
+start_holder
 
 # nginx with a fresh access log of "<uri> <bytes sent>" lines (response heads included).
 start_nginx() {
@@ -89,6 +103,7 @@ start_nginx() {
     kill -0 "$nginx_pid" 2>/dev/null || break
     sleep 0.05
   done
+  echo "nginx did not start:" >&2
   cat "$n/error.log" >&2
   exit 1
 }
@@ -106,8 +121,10 @@ publish() {
 
 install() {
   local home=$1 installer=$2
-  (cd "$home" && HOME=$home timeout 3600 "$installer") 2>"$work/installer.stderr"
-  if grep -q 'error,code' "$home/Felto/FeltoInstaller.log"; then
+  local status=0
+  (cd "$home" && HOME=$home timeout 3600 "$installer") 2>"$work/installer.stderr" || status=$?
+  if [ $status -ne 0 ] || grep -q 'error,code' "$home/Felto/FeltoInstaller.log"; then
+    echo "$installer ended with $status:" >&2
     tail -n 5 "$home/Felto/FeltoInstaller.log" >&2
     exit 1
   fi
@@ -153,7 +170,7 @@ for c in a b c; do
     installer=$whole/FeltoInstaller
     [ $kind = whole ] || installer=$chunked/FeltoInstaller
     start_nginx
-    start_holder
+    slow_network
     # The round trip obtained, once: the median TCP connect time of 7 connections, in ms.
     [ -n "${measured:-}" ] || measured=$(for _ in 1 2 3 4 5 6 7; do
       curl -s -o /dev/null -w '%{time_connect}\n' http://127.0.0.1/
@@ -161,7 +178,7 @@ for c in a b c; do
     start=$(date +%s.%N)
     install "$work/update" "$installer"
     seconds=$(awk "BEGIN{print $(date +%s.%N) - $start}")
-    stop_holder
+    fast_network
     bytes=$(sent_bytes)
     cmp -s "$work/game/$rel" "$work/update/Felto/$rel" ||
       { echo "($c) $kind: the update installed a wrong file" >&2; exit 1; }
@@ -173,14 +190,14 @@ for c in a b c; do
 done
 
 # The table: each update by chunks next to the whole object's update of the same change.
-awk -F '\t' -v mib="$mib" -v rtt="$rtt" -v measured="$measured" '
+awk -F '\t' -v mib="$mib" -v rtt="$rtt" -v measured="$measured" -v rate="${rate:-unlimited}" '
   $2 == "whole" { wb[$1] = $4; wt[$1] = $5 }
   $2 == "chunked" { cb[$1] = $4; ct[$1] = $5; size = $3; order[++n] = $1 }
   END {
     names["a"] = "(a) ten 4 KiB changes spread through the file"
     names["b"] = "(b) 1 KiB inserted at 10 % of the file"
     names["c"] = "(c) the file moved to another folder"
-    printf "| case (%d MiB, %d ms round trip, measured %s) | whole object: bytes sent | time (s) | by chunks: bytes sent | time (s) | time / whole |\n", mib, rtt, measured
+    printf "| case (%d MiB, %d ms round trip, measured %s; %s bandwidth) | whole object: bytes sent | time (s) | by chunks: bytes sent | time (s) | time / whole |\n", mib, rtt, measured, rate
     print "|---|---|---|---|---|---|"
     for (i = 1; i <= n; i++) {
       k = order[i]
@@ -188,5 +205,5 @@ awk -F '\t' -v mib="$mib" -v rtt="$rtt" -v measured="$measured" '
       printf "| %s | %d (%.1f %%) | %.2f | %d (%.2f %%) | %.2f | %.3f |\n", names[k], wb[k],
         100 * wb[k] / size, wt[k], cb[k], 100 * cb[k] / size, ct[k], ratio
     }
-  }' "$results" >"$out/chunk-update.md"
-cat "$out/chunk-update.md"
+  }' "$results" >"$table.md"
+cat "$table.md"
