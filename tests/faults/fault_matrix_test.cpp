@@ -1252,11 +1252,10 @@ std::vector<FaultRow> Rows() {
             // Every write held 5 ms: the assembly's 64 KiB blocks then take about half a second
             // for the 6 MiB, long enough to be seen at any size on the way.
             const std::vector<std::string> slowWrites = {
-                "strace",      "-f",        "-qq",
-                "-o",          "/dev/null", "-e",
-                "trace=write", "-e",        "inject=write:delay_exit=5000"};
+                "strace", "-fqqo/dev/null", "--trace=write", "--inject=write:delay_exit=5000"};
             std::mt19937 random(kAssemblyKillSeed);
-            std::uniform_int_distribution<std::int64_t> size(1, 6 * kMiB - 1);
+            // Up to 5 MiB: a sixth of the assembly is still to come when the kill is sent.
+            std::uniform_int_distribution<std::int64_t> size(1, 5 * kMiB);
             for (int round = 0; round < kAssemblyKillRounds; ++round) {
                 const std::int64_t killAt = size(random);
                 SCOPED_TRACE("round " + std::to_string(round) + ", killed at " +
