@@ -78,8 +78,9 @@ class FaultMatrix : public FaultFixture, public ::testing::WithParamInterface<Ma
         UseProgram(GetParam().program);
         FaultFixture::SetUp();
         installer_ = GetParam().row.installer;
-        if (installer_ == FELTO_LEAN_INSTALLER_BINARY) {
-            // The lean build meets a server that keeps connections, and manifests with sizes.
+        if (installer_ == FELTO_LEAN_INSTALLER_BINARY ||
+            installer_ == FELTO_CHUNKED_INSTALLER_BINARY) {
+            // The lean builds meet a server that keeps connections, and manifests with sizes.
             server_.SetKeepAlive(true);
             Tree().ListSizes(true);
         }
@@ -242,10 +243,9 @@ std::vector<std::string> PublishChunkedUpdate(FaultMatrix& t) {
     const std::string listText = ChunkListText(list);
     std::string body;
     for (const PublishedEntry& entry : t.Entries()) {
-        std::string line = ManifestLine(entry);
+        std::string line = ManifestLine(entry, true);
         if (entry.relPath == "launcher/big.pak")
-            line.insert(line.find('\n'),
-                        "\t" + std::to_string(big.size()) + "\t" + url(Md5Of(listText)));
+            line.insert(line.find('\n'), "\t" + url(Md5Of(listText)));
         body += line;
     }
     t.PublishManifest(body);
