@@ -11,7 +11,7 @@ packages=("${demo_packages[@]}" libgtest-dev libgmock-dev googletest libbenchmar
   apache2 lighttpd xvfb locales-all
   curl aria2 wget haproxy time clang libclang-rt-14-dev python3
   varnish squid trafficserver osslsigncode fonts-wqy-microhei
-  iptables libnetfilter-queue-dev pkg-config)
+  iptables libnetfilter-queue-dev pkg-config strace)
 only_demo=false
 case "${1:-}" in
   demo) only_demo=true packages=("${demo_packages[@]}") ;;

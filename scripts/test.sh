@@ -39,26 +39,21 @@ ctest --test-dir build/native --output-on-failure -j"$jobs" || status=1
 ctest --test-dir "$win_tests" --output-on-failure || status=1
 
 # The lean transfer as a studio builds it (the installer itself built with FELTO_LEAN_TRANSFER at
-# the fast pace), end to end against nginx, which keeps connections and serves closed ranges. The
-# native suite already runs its engine tests and its fault rows (FeltoInstallerLean); here only
-# the end-to-end installs that do not count the default build's probe requests or repair from the
-# downloads that the lean build moves into place instead of copying.
+# the fast pace), with chunked updates on as the build's own setting, which they need. The native
+# suite already runs the lean engine tests and its fault rows (FeltoInstallerLean); here, end to
+# end against nginx (which keeps connections and serves closed ranges), the installs that do not
+# count the default build's probe requests or repair from the downloads that the lean build moves
+# into place instead of copying; and the programs and tests that reach what chunked updates change:
+# the installer's download pass and the clean-up of its folder.
 cmake -S . -B build/lean -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_SERVER_URL=http://127.0.0.1 \
-  -DFELTO_LEAN_TRANSFER=ON -DFELTO_DOWNLOAD_PAUSE_MS=0 -DFELTO_COPY_PAUSE_MS=0 \
-  -DFELTO_PARALLEL_DOWNLOADS=8 >/dev/null
-cmake --build build/lean -j"$jobs" --target felto_e2e_tests
-ctest --test-dir build/lean --output-on-failure -j"$jobs" -R '^InstallFixture\.' \
-  -E 'OnlyOneFetched|NeverAsksForASignature|ResumesItsPartFiles|RepairsWhatWasDamaged' ||
+  -DFELTO_LEAN_TRANSFER=ON -DFELTO_CHUNKED_UPDATES=ON -DFELTO_DOWNLOAD_PAUSE_MS=0 \
+  -DFELTO_COPY_PAUSE_MS=0 -DFELTO_PARALLEL_DOWNLOADS=8 >/dev/null
+cmake --build build/lean -j"$jobs" \
+  --target felto_e2e_tests felto-publish felto_manifest_tests felto_publish_tests
+ctest --test-dir build/lean --output-on-failure -j"$jobs" \
+  -R '^(InstallFixture\.|Verification|ChunkedUpdate|Faults/ChunkFaults|PublishedGame|Servers/InstallPublished\..*/nginx)' \
+  -E '^InstallFixture\..*(OnlyOneFetched|NeverAsksForASignature|ResumesItsPartFiles|RepairsWhatWasDamaged)' ||
   status=1
-
-# Chunked updates on as the build's own setting: the installer's download pass and the clean-up
-# of its folder are what differ, so only the programs and tests that reach them are built and run.
-cmake -S . -B build/chunked -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFELTO_SERVER_URL=http://127.0.0.1 \
-  -DFELTO_CHUNKED_UPDATES=ON >/dev/null
-cmake --build build/chunked -j"$jobs" --target felto-publish felto_manifest_tests felto_publish_tests
-ctest --test-dir build/chunked --output-on-failure -j"$jobs" \
-  -R '^(Verification|ChunkedUpdate|Faults/ChunkFaults|PublishedGame|Servers/InstallPublished\..*/nginx)' \
-  || status=1
 
 # Hardening. The fault matrix ran with the native suite (tests/faults): its rows as one table.
 # Then every fuzz target for a minute, and the native suite under AddressSanitizer with

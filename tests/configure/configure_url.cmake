@@ -1,6 +1,7 @@
 # Configures the project afresh in SCRATCH with FELTO_SERVER_URL=URL (and FELTO_SERVER_PORT=PORT
-# when given, and FELTO_RELEASE_KEY=KEY) and fails unless the configure ends as EXPECT_STATUS says ("ok" or "refused") and
-# its output matches the regular expression EXPECT.
+# when given, FELTO_RELEASE_KEY=KEY and the -D settings in OPTIONS) and fails unless the configure
+# ends as EXPECT_STATUS says ("ok" or "refused") and its output matches the regular expression
+# EXPECT.
 file(REMOVE_RECURSE "${SCRATCH}")
 set(args -S "${SOURCE}" -B "${SCRATCH}" -DFELTO_BUILD_TESTS=OFF "-DFELTO_SERVER_URL=${URL}")
 if(DEFINED PORT)
@@ -8,6 +9,10 @@ if(DEFINED PORT)
 endif()
 if(DEFINED KEY)
   list(APPEND args "-DFELTO_RELEASE_KEY=${KEY}")
+endif()
+if(DEFINED OPTIONS) # further settings, separated by commas
+  string(REPLACE "," ";" options "${OPTIONS}")
+  list(APPEND args ${options})
 endif()
 execute_process(COMMAND "${CMAKE_COMMAND}" ${args} RESULT_VARIABLE status OUTPUT_VARIABLE out
   ERROR_VARIABLE err TIMEOUT 120)

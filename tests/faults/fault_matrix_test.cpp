@@ -28,6 +28,8 @@ constexpr int kStallRowLimitMs = 180000;
 constexpr std::int64_t kBigSegment = 620000 / 3; // the new big.pak in three segments
 constexpr unsigned kKillSeed = 20240607;
 constexpr int kKillRounds = 5;
+constexpr unsigned kAssemblyKillSeed = 20261208;
+constexpr int kAssemblyKillRounds = 3;
 constexpr unsigned kArchiverSeed = 20261207;
 constexpr int kArchiverRounds = 4;
 constexpr std::int64_t kMiB = 1024 * 1024;
@@ -76,8 +78,9 @@ class FaultMatrix : public FaultFixture, public ::testing::WithParamInterface<Ma
         UseProgram(GetParam().program);
         FaultFixture::SetUp();
         installer_ = GetParam().row.installer;
-        if (installer_ == FELTO_LEAN_INSTALLER_BINARY) {
-            // The lean build meets a server that keeps connections, and manifests with sizes.
+        if (installer_ == FELTO_LEAN_INSTALLER_BINARY ||
+            installer_ == FELTO_CHUNKED_INSTALLER_BINARY) {
+            // The lean builds meet a server that keeps connections, and manifests with sizes.
             server_.SetKeepAlive(true);
             Tree().ListSizes(true);
         }
@@ -240,10 +243,9 @@ std::vector<std::string> PublishChunkedUpdate(FaultMatrix& t) {
     const std::string listText = ChunkListText(list);
     std::string body;
     for (const PublishedEntry& entry : t.Entries()) {
-        std::string line = ManifestLine(entry);
+        std::string line = ManifestLine(entry, true);
         if (entry.relPath == "launcher/big.pak")
-            line.insert(line.find('\n'),
-                        "\t" + std::to_string(big.size()) + "\t" + url(Md5Of(listText)));
+            line.insert(line.find('\n'), "\t" + url(Md5Of(listText)));
         body += line;
     }
     t.PublishManifest(body);
@@ -1234,6 +1236,59 @@ std::vector<FaultRow> Rows() {
             return second;
         });
     nativeOnly("the Windows program is built without chunked updates");
+    rows.back().installer = FELTO_CHUNKED_INSTALLER_BINARY;
+
+    // Killed while it writes the file it assembles, at sizes drawn from a seed: each next run
+    // starts the assembly over from the chunk it kept (never fetched again) and the installed
+    // copy, and the last one installs the file right.
+    add("ChunkedUpdateKilledDuringAssembly",
+        "an update by chunks killed at random moments while it assembles the file", complete,
+        [](FaultMatrix& t) {
+            const std::vector<std::string> lacking = PublishChunkedUpdate(t);
+            EXPECT_EQ(lacking.size(), 1u);
+            t.StartServer();
+            const std::string assembly =
+                t.Incoming(t.Entry("launcher/big.pak").objectMd5 + ".assembly");
+            // Every write held 5 ms: the assembly's 64 KiB blocks then take about half a second
+            // for the 6 MiB, long enough to be seen at any size on the way.
+            const std::vector<std::string> slowWrites = {
+                "strace", "-fqqo/dev/null", "--trace=write", "--inject=write:delay_exit=5000"};
+            std::mt19937 random(kAssemblyKillSeed);
+            // Up to 5 MiB: a sixth of the assembly is still to come when the kill is sent.
+            std::uniform_int_distribution<std::int64_t> size(1, 5 * kMiB);
+            for (int round = 0; round < kAssemblyKillRounds; ++round) {
+                const std::int64_t killAt = size(random);
+                SCOPED_TRACE("round " + std::to_string(round) + ", killed at " +
+                             std::to_string(killAt) + " bytes assembled");
+                std::unique_ptr<RunningChild> installer = t.StartNative(slowWrites);
+                ChildResult ended;
+                bool reached = false;
+                EXPECT_TRUE(WaitUntil(60000, [&] {
+                    std::error_code error;
+                    reached = static_cast<std::int64_t>(
+                                  std::filesystem::file_size(assembly, error)) >= killAt &&
+                              !error;
+                    return reached || installer->Wait(0, ended);
+                })) << "the installer neither assembled nor ended";
+                installer->Kill();
+                EXPECT_TRUE(reached)
+                    << "the run ended before its assembly got so far: " << ended.stdErr;
+                t.ExpectIntact(Intact::Exactly);
+                // The chunk arrived before the first assembly began; from then on it is kept.
+                for (const std::string& chunk : lacking)
+                    EXPECT_EQ(RequestsFor(t, chunk) > 0, round == 0) << chunk;
+                t.Server().ClearRequests();
+            }
+            Outcome last = t.Run();
+            for (const std::string& chunk : lacking)
+                EXPECT_EQ(RequestsFor(t, chunk), 0) << "a kept chunk was fetched again";
+            EXPECT_EQ(RangeStartsOf(t, "launcher/big.pak"), std::vector<std::int64_t>{});
+            EXPECT_EQ(CountOf(last.log, "Chunked update of "), 1) << last.log;
+            EXPECT_FALSE(FileExists(assembly)) << "the assembly was left behind";
+            return last;
+        });
+    nativeOnly("the Windows program is built without chunked updates, and the writes are slowed "
+               "by strace");
     rows.back().installer = FELTO_CHUNKED_INSTALLER_BINARY;
 
     return rows;

@@ -198,6 +198,7 @@ TEST_F(VerificationTest, TheSecondDownloadStartsOnlyAfterTheFirstAndThePause) {
     const int pauseMs = 300;
     EngineSettings settings = GetEngineSettings();
     settings.afterDownloadPauseMs = pauseMs;
+    settings.parallelDownloads = 1; // a studio's build may fetch several at once
     OverrideEngineSettingsForTesting(settings);
     List("a.dat", MakeBytes(200000, 4));
     List("b.dat", MakeBytes(3000, 5));
@@ -244,6 +245,7 @@ bool CheckWhileOthersRun(FileEntry& entry) {
 TEST_F(VerificationTest, ParallelDownloadsOverlapExceptForOneObject) {
     EngineSettings settings = GetEngineSettings();
     settings.parallelDownloads = 8;
+    settings.leanTransfer = false; // the requests counted below are the default transfer's
     OverrideEngineSettingsForTesting(settings);
     const std::string shared = MakeBytes(200000, 6);
     List("a.dat", shared);

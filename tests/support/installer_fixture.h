@@ -42,11 +42,12 @@ class InstallerFixture : public ::testing::Test {
                           const std::map<std::string, std::string>& env = {}) const {
         return RunAsPlayer(Home(), installer_, timeoutMs, wrapper, env);
     }
-    // The native program started by this machine's player and left running (killed, if it has
-    // not ended, when the handle goes).
-    std::unique_ptr<RunningChild> StartNative() const {
-        return std::make_unique<RunningChild>(std::vector<std::string>{installer_},
-                                              PlayerOptions(Home(), 0));
+    // The native program started by this machine's player (through `wrapper`, when given) and
+    // left running (killed, if it has not ended, when the handle goes).
+    std::unique_ptr<RunningChild> StartNative(const std::vector<std::string>& wrapper = {}) const {
+        std::vector<std::string> argv = wrapper;
+        argv.push_back(installer_);
+        return std::make_unique<RunningChild>(argv, PlayerOptions(Home(), 0));
     }
     // Every one of `files` installed with exactly its bytes.
     void ExpectInstalled(const std::vector<GameFile>& files) const;
