@@ -5,6 +5,7 @@
 #include "net/engine_settings.h"
 #include "net/http_header.h"
 #include "net/part_files.h"
+#include "net/segment_record.h"
 #include "net/url.h"
 #include "support/log.h"
 
@@ -39,13 +40,19 @@ unsigned FailSegment(platform::Socket socket, std::FILE* file) {
 }
 
 // For a server that answers every range with the whole file: one connection from byte 0 into
-// part 0, the other parts dropped.
-bool FetchWholeFile(std::vector<HttpSegment>& segments, std::int64_t contentLength,
-                    SegmentRoutine routine) {
+// part 0, the other parts (or the file written in place) dropped.
+bool FetchWholeFile(std::vector<HttpSegment>& segments, const std::string& strWriteFileName,
+                    std::int64_t contentLength, SegmentRoutine routine) {
     WriteLog("The server ignores Range: fetching the whole file over one connection.");
-    for (std::size_t i = 1; i < segments.size(); ++i)
-        platform::RemoveFile(segments[i].partFileName);
     HttpSegment whole = segments.front();
+    if (!whole.inPlace) {
+        for (std::size_t i = 1; i < segments.size(); ++i)
+            platform::RemoveFile(segments[i].partFileName);
+    } else {
+        DropInPlace(strWriteFileName);
+        whole.partFileName = PartFileName(strWriteFileName, 0);
+        whole.inPlace = false;
+    }
     whole.end = contentLength;
     whole.wholeFile = true;
     whole.done = false;
@@ -83,8 +90,11 @@ bool ReceiveSegment(HttpSegment& segment, platform::Socket socket, std::FILE* fi
         *segment.received += count;
         if (segment.progress)
             GetProgress().Add(*segment.progress, count);
+        // The record of a file written in place counts only bytes that were written.
         if (std::fwrite(buffer.get(), 1, static_cast<std::size_t>(count), file) !=
-            static_cast<std::size_t>(count)) {
+                static_cast<std::size_t>(count) ||
+            ((segment.held += count, segment.unrecorded += count) >= kRecordEveryBytes &&
+             !RecordWritten(segment, file))) {
             LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
                           segment.partFileName);
             return false;
@@ -149,11 +159,15 @@ unsigned SegmentThread(void* arg) {
 bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string& urlDir,
                       const std::string& fileName, const std::string& strWriteFileName,
                       int threadCount, std::int64_t contentLength,
-                      std::atomic<std::int64_t>& received, SegmentRoutine routine) {
+                      std::atomic<std::int64_t>& received, SegmentRoutine routine, bool inPlace) {
     if (!routine)
         routine = SegmentThread;
     int count = SegmentCount(contentLength, threadCount);
     std::int64_t segmentSize = contentLength / count;
+    // One segment is written in order into its part file, whose size says how much it holds.
+    inPlace = inPlace && count > 1;
+    if (inPlace && !PrepareSegmentRecord(strWriteFileName, fileName, contentLength, count))
+        return false;
     get.segments.assign(count, HttpSegment());
     ProgressShare& progress = GetProgress().ShareFor(strWriteFileName);
     GetProgress().Sized(progress, contentLength);
@@ -166,13 +180,19 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
         segment.fileName = fileName;
         segment.received = &received;
         segment.progress = &progress;
-        segment.partFileName = PartFileName(strWriteFileName, i);
+        segment.partFileName =
+            inPlace ? InPlaceFileName(strWriteFileName) : PartFileName(strWriteFileName, i);
+        segment.inPlace = inPlace;
+        segment.index = static_cast<std::size_t>(i);
         segment.start = i * segmentSize;
         segment.end = i == count - 1 ? contentLength : segment.start + segmentSize;
         segment.fileLength = contentLength;
         // Parts that cannot belong to this file are cleared before the free space is asked:
         // their room is free for the download.
-        held += std::max<std::int64_t>(ExistingBytes(segment), 0);
+        // A file written in place is judged before any segment writes to it and makes it longer.
+        const std::int64_t existing = ExistingBytes(segment);
+        segment.held = existing;
+        held += std::max<std::int64_t>(existing, 0);
     }
     GetProgress().OnDisk(progress, held);
     // An announced length that the disk cannot hold is not fetched: a server streaming endless
@@ -198,8 +218,10 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
         std::any_of(get.segments.begin(), get.segments.end(),
                     [](const HttpSegment& segment) { return segment.rangeIgnored; });
     if (!allDone && rangeIgnored)
-        allDone = FetchWholeFile(get.segments, contentLength, routine);
-    bool ok = allDone && JoinParts(get.segments, strWriteFileName);
+        allDone = FetchWholeFile(get.segments, strWriteFileName, contentLength, routine);
+    inPlace = get.segments.front().inPlace;
+    bool ok = allDone && (inPlace ? FinishInPlace(strWriteFileName)
+                                  : JoinParts(get.segments, strWriteFileName));
     get.segments.clear();
     return ok;
 }

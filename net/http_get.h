@@ -23,6 +23,12 @@ struct HttpSegment {
     std::atomic<std::int64_t>* received = nullptr;
     ProgressShare* progress = nullptr; // the file's part of the run's progress
     bool wholeFile = false; // the server ignores Range: fetch from byte 0 on one connection
+    // Written in place (net/segment_record): partFileName is the one file of all the segments,
+    // the bytes go at their offset in it, and its record counts what each segment holds.
+    bool inPlace = false;
+    std::size_t index = 0;       // the segment's place in the record
+    std::int64_t held = 0;       // bytes of the segment written, from its start
+    std::int64_t unrecorded = 0; // of them, not yet in the record
     // Results, written by the segment's own thread and read after it has been joined.
     bool done = false;         // the part file holds the whole segment
     bool rangeIgnored = false; // the server did not answer with the asked range
@@ -47,7 +53,8 @@ using SegmentRoutine = unsigned (*)(void* segment);
 bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string& urlDir,
                       const std::string& fileName, const std::string& strWriteFileName,
                       int threadCount, std::int64_t contentLength,
-                      std::atomic<std::int64_t>& received, SegmentRoutine routine = nullptr);
+                      std::atomic<std::int64_t>& received, SegmentRoutine routine = nullptr,
+                      bool inPlace = false);
 unsigned SegmentThread(void* segment);
 // How many segments a file of `contentLength` bytes is fetched in.
 int SegmentCount(std::int64_t contentLength, int threadCount);
