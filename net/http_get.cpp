@@ -31,6 +31,15 @@ bool RangeHonoured(const ResponseHead& head, std::int64_t from, std::int64_t fil
     return head.status == 200 && from == 0;
 }
 
+// Counts bytes that are written (only those); the record of a file written in place follows them
+// every megabyte. False when they could not be handed to the system.
+bool Written(HttpSegment& segment, std::FILE* file, long count) {
+    const std::int64_t before = segment.held;
+    segment.held += count;
+    return (before >> kRecordEveryShift) == (segment.held >> kRecordEveryShift) ||
+           RecordWritten(segment, file);
+}
+
 unsigned FailSegment(platform::Socket socket, std::FILE* file) {
     if (file)
         std::fclose(file);
@@ -90,11 +99,9 @@ bool ReceiveSegment(HttpSegment& segment, platform::Socket socket, std::FILE* fi
         *segment.received += count;
         if (segment.progress)
             GetProgress().Add(*segment.progress, count);
-        // The record of a file written in place counts only bytes that were written.
         if (std::fwrite(buffer.get(), 1, static_cast<std::size_t>(count), file) !=
                 static_cast<std::size_t>(count) ||
-            ((segment.held += count, segment.unrecorded += count) >= kRecordEveryBytes &&
-             !RecordWritten(segment, file))) {
+            !Written(segment, file, count)) {
             LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
                           segment.partFileName);
             return false;

@@ -26,9 +26,8 @@ struct HttpSegment {
     // Written in place (net/segment_record): partFileName is the one file of all the segments,
     // the bytes go at their offset in it, and its record counts what each segment holds.
     bool inPlace = false;
-    std::size_t index = 0;       // the segment's place in the record
-    std::int64_t held = 0;       // bytes of the segment written, from its start
-    std::int64_t unrecorded = 0; // of them, not yet in the record
+    std::size_t index = 0; // the segment's place in the record
+    std::int64_t held = 0; // bytes of the segment written, from its start
     // Results, written by the segment's own thread and read after it has been joined.
     bool done = false;         // the part file holds the whole segment
     bool rangeIgnored = false; // the server did not answer with the asked range

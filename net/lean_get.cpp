@@ -139,47 +139,48 @@ bool FirstAnswer(const HttpSegment& request, const std::string& strWriteFileName
 
     const int count = SegmentCount(length, 1);
     const std::int64_t segmentSize = length / count;
-    if (count > 1 && !PrepareSegmentRecord(strWriteFileName, request.fileName, length, count)) {
+    HttpSegment part = request;
+    part.inPlace = count > 1;
+    part.partFileName =
+        part.inPlace ? InPlaceFileName(strWriteFileName) : PartFileName(strWriteFileName, 0);
+    part.fileLength = length;
+    std::atomic<std::int64_t> received{0};
+    part.received = &received;
+    std::FILE* file = nullptr;
+    if ((part.inPlace &&
+         !PrepareSegmentRecord(strWriteFileName, request.fileName, length, count)) ||
+        !(file = GetFilePointer(part.partFileName))) {
         Close(connection.socket, nullptr);
         return false;
     }
-    std::atomic<std::int64_t> received{0};
-    for (int i = 0; i < count; ++i) {
-        HttpSegment part = request;
-        part.partFileName =
-            count > 1 ? InPlaceFileName(strWriteFileName) : PartFileName(strWriteFileName, i);
-        part.inPlace = count > 1;
+    bool ok = true;
+    for (int i = 0; ok && i < count && i * segmentSize <= last; ++i) {
         part.index = static_cast<std::size_t>(i);
         part.start = i * segmentSize;
         part.end = i == count - 1 ? length : part.start + segmentSize;
-        part.fileLength = length;
-        part.received = &received;
-        const std::int64_t take = std::min(part.end, last + 1) - part.start;
-        if (take <= 0)
-            break;
         // Over the start of what an earlier attempt left: those bytes are the same, and what it
         // holds beyond them is resumed from.
-        const std::int64_t earlier = std::max<std::int64_t>(ExistingBytes(part), 0);
-        std::FILE* file = GetFilePointer(part.partFileName);
-        if (!file) {
-            Close(connection.socket, nullptr);
-            return false;
-        }
-        if (!platform::SeekTo(file, FileOffset(part, 0)) ||
-            !ReceiveSegment(part, connection.socket, file, take)) {
-            part.held = std::max(part.held, earlier);
-            RecordWritten(part, file);
-            Close(connection.socket, file);
-            return false;
-        }
-        part.held = std::max(take, earlier);
-        const bool recorded = RecordWritten(part, file);
-        if (std::fclose(file) != 0 || !recorded) {
+        const std::int64_t earlier =
+            part.inPlace ? std::max<std::int64_t>(ExistingBytes(part), 0) : 0;
+        part.held = 0;
+        ok = platform::SeekTo(file, FileOffset(part, 0)) &&
+             ReceiveSegment(part, connection.socket, file,
+                            std::min(part.end, last + 1) - part.start);
+        part.held = std::max(part.held, earlier);
+        if (!RecordWritten(part, file) && ok) {
             LogWriteError(FormatString("fwrite faild, %s", part.partFileName.c_str()),
                           part.partFileName);
-            Close(connection.socket, nullptr);
-            return false;
+            ok = false;
         }
+    }
+    if (std::fclose(file) != 0 && ok) {
+        LogWriteError(FormatString("fwrite faild, %s", part.partFileName.c_str()),
+                      part.partFileName);
+        ok = false;
+    }
+    if (!ok) {
+        Close(connection.socket, nullptr);
+        return false;
     }
     Done(request, connection, head);
     return true;

@@ -13,7 +13,7 @@ namespace {
 // A count per segment, each on a line of its own at a fixed place, so that every segment's
 // thread rewrites its own line and no other; then the object's name and length. Plain C buffers:
 // this is linked into every program, whose size is counted.
-constexpr const char* kRecordSuffix = ".record"; // after the file's own name
+constexpr const char* kRecordSuffix = ".record"; // after the name of the file written in place
 constexpr long kSlotWidth = 21;                  // 20 digits and a line end
 constexpr int kMostSegments = 50;
 constexpr int kLongestRecord = kMostSegments * kSlotWidth + 300;
@@ -64,7 +64,7 @@ std::string SegmentRecordName(const std::string& strWriteFileName) {
 bool PrepareSegmentRecord(const std::string& strWriteFileName, const std::string& objectName,
                           std::int64_t length, int count) {
     const std::string data = InPlaceFileName(strWriteFileName);
-    const std::string record = SegmentRecordName(strWriteFileName);
+    const std::string record = data + kRecordSuffix;
     std::int64_t counts[kMostSegments];
     if (count > kMostSegments)
         return false;
@@ -116,7 +116,6 @@ std::int64_t RecordedBytesOfObject(const std::string& strWriteFileName,
 }
 
 bool RecordWritten(HttpSegment& segment, std::FILE* file) {
-    segment.unrecorded = 0;
     if (!segment.inPlace)
         return true;
     if (std::fflush(file) != 0)
@@ -133,6 +132,7 @@ bool RecordWritten(HttpSegment& segment, std::FILE* file) {
 }
 
 void DropInPlace(const std::string& strWriteFileName) {
-    platform::RemoveFile(InPlaceFileName(strWriteFileName));
-    platform::RemoveFile(SegmentRecordName(strWriteFileName));
+    std::string path = InPlaceFileName(strWriteFileName);
+    platform::RemoveFile(path);
+    platform::RemoveFile(path += kRecordSuffix);
 }

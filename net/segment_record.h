@@ -29,8 +29,8 @@ std::int64_t RecordedBytesOfObject(const std::string& strWriteFileName,
                                    const std::string& objectName, std::int64_t length);
 
 // A run that is killed fetches again at most this much of each segment: the record follows the
-// bytes written every megabyte.
-constexpr std::int64_t kRecordEveryBytes = 1024 * 1024;
+// bytes written every megabyte (2 to this power).
+constexpr int kRecordEveryShift = 20;
 // Hands what was written to the system and raises the segment's count to it; false, with nothing
 // logged and the count left as it was, when the bytes could not be written.
 bool RecordWritten(HttpSegment& segment, std::FILE* file);
