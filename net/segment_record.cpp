@@ -16,6 +16,7 @@ namespace {
 constexpr const char* kRecordSuffix = ".record"; // after the name of the file written in place
 constexpr long kSlotWidth = 21;                  // 20 digits and a line end
 constexpr int kMostSegments = 50;
+constexpr const char* kHeader = "%.255s %lld\n"; // the object's name, its length
 constexpr int kLongestRecord = kMostSegments * kSlotWidth + 300;
 
 // The record's counts into `counts` when it is the one of this object and length: their number,
@@ -28,7 +29,7 @@ int ReadCounts(const std::string& recordPath, const std::string& objectName, std
         return -1;
     const long size = static_cast<long>(std::fread(text, 1, kLongestRecord + 1, file));
     std::fclose(file);
-    const long headerSize = std::snprintf(header, sizeof header, "%s %lld\n", objectName.c_str(),
+    const long headerSize = std::snprintf(header, sizeof header, kHeader, objectName.c_str(),
                                           static_cast<long long>(length));
     if (headerSize <= 0 || headerSize >= static_cast<long>(sizeof header) ||
         size > kLongestRecord || size < headerSize ||
@@ -40,9 +41,10 @@ int ReadCounts(const std::string& recordPath, const std::string& objectName, std
         if (count == kMostSegments || text[at + kSlotWidth - 1] != '\n')
             return -1;
         text[at + kSlotWidth - 1] = '\0';
-        if (std::strspn(text + at, "0123456789") != kSlotWidth - 1)
+        char* end = nullptr;
+        counts[count] = std::strtoll(text + at, &end, 10);
+        if (end != text + at + kSlotWidth - 1 || text[at] < '0' || text[at] > '9')
             return -1;
-        counts[count] = std::strtoll(text + at, nullptr, 10);
     }
     return count;
 }
@@ -72,20 +74,23 @@ bool PrepareSegmentRecord(const std::string& strWriteFileName, const std::string
         return true;
     // The file first: a run killed before the record is written leaves no record, and the next
     // one starts afresh.
+    char text[kLongestRecord];
+    int size = 0;
+    for (int i = 0; i < count; ++i)
+        size += std::snprintf(text + size, sizeof text - size, "%020d\n", 0);
+    size += std::snprintf(text + size, sizeof text - size, kHeader, objectName.c_str(),
+                          static_cast<long long>(length));
+    const std::string* path = &data;
     std::FILE* file = platform::OpenShared(data, "wb");
     bool ok = file && std::fclose(file) == 0;
-    if (ok && (file = platform::OpenShared(record, "wb")) != nullptr) {
-        for (int i = 0; i < count; ++i)
-            std::fprintf(file, "%020d\n", 0);
-        std::fprintf(file, "%s %lld\n", objectName.c_str(), static_cast<long long>(length));
-        ok = std::ferror(file) == 0;
-        ok = std::fclose(file) == 0 && ok;
-    } else {
-        ok = false;
+    if (ok) {
+        path = &record;
+        file = platform::OpenShared(record, "wb");
+        ok = file && std::fwrite(text, 1, size, file) == static_cast<std::size_t>(size);
+        ok = file && std::fclose(file) == 0 && ok;
     }
     if (!ok) {
-        const std::string& path = file ? record : data;
-        LogWriteError("fwrite faild, " + path, path);
+        LogWriteError("fwrite faild, " + *path, *path);
         platform::RemoveFile(record);
     }
     return ok;
@@ -125,8 +130,10 @@ bool RecordWritten(HttpSegment& segment, std::FILE* file) {
     std::FILE* record = platform::OpenShared(segment.partFileName + kRecordSuffix, "r+b");
     if (!record)
         return true;
+    char slot[kSlotWidth + 1];
+    std::snprintf(slot, sizeof slot, "%020lld\n", static_cast<long long>(segment.held));
     if (platform::SeekTo(record, static_cast<std::int64_t>(segment.index) * kSlotWidth))
-        std::fprintf(record, "%020lld\n", static_cast<long long>(segment.held));
+        std::fwrite(slot, 1, kSlotWidth, record);
     std::fclose(record);
     return true;
 }
