@@ -207,7 +207,9 @@ void InstallOne(const FileEntry& entry, bool sourceNeededLater) {
     bool packed = entry.strObjectMd5 != entry.strManifestMd5;
     if (packed)
         Unpack(entry, source);
-    platform::SleepMs(static_cast<unsigned>(GetEngineSettings().copyPauseMs));
+    // No rest at all when the studio asked for none: a sleep of 0 still gives up the processor.
+    if (GetEngineSettings().copyPauseMs > 0)
+        platform::SleepMs(static_cast<unsigned>(GetEngineSettings().copyPauseMs));
 
     std::string folder = ReplaceAll(entry.strTargetPath, "\\", "/");
     folder = folder.substr(0, folder.rfind('/'));

@@ -49,19 +49,15 @@ unsigned FailSegment(platform::Socket socket, std::FILE* file) {
 }
 
 // For a server that answers every range with the whole file: one connection from byte 0 into
-// part 0, the other parts (or the file written in place) dropped.
-bool FetchWholeFile(std::vector<HttpSegment>& segments, const std::string& strWriteFileName,
-                    std::int64_t contentLength, SegmentRoutine routine) {
+// part 0, the other parts dropped; or from byte 0 over the file written in place, whose record's
+// first count then follows the whole file (a count past the first segment is not believed later).
+bool FetchWholeFile(std::vector<HttpSegment>& segments, std::int64_t contentLength,
+                    SegmentRoutine routine) {
     WriteLog("The server ignores Range: fetching the whole file over one connection.");
     HttpSegment whole = segments.front();
-    if (!whole.inPlace) {
-        for (std::size_t i = 1; i < segments.size(); ++i)
-            platform::RemoveFile(segments[i].partFileName);
-    } else {
-        DropInPlace(strWriteFileName);
-        whole.partFileName = PartFileName(strWriteFileName, 0);
-        whole.inPlace = false;
-    }
+    for (std::size_t i = 1; i < segments.size() && !whole.inPlace; ++i)
+        platform::RemoveFile(segments[i].partFileName);
+    whole.held = 0;
     whole.end = contentLength;
     whole.wholeFile = true;
     whole.done = false;
@@ -166,13 +162,13 @@ unsigned SegmentThread(void* arg) {
 bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string& urlDir,
                       const std::string& fileName, const std::string& strWriteFileName,
                       int threadCount, std::int64_t contentLength,
-                      std::atomic<std::int64_t>& received, SegmentRoutine routine, bool inPlace) {
+                      std::atomic<std::int64_t>& received, SegmentRoutine routine, bool lean) {
     if (!routine)
         routine = SegmentThread;
     int count = SegmentCount(contentLength, threadCount);
     std::int64_t segmentSize = contentLength / count;
     // One segment is written in order into its part file, whose size says how much it holds.
-    inPlace = inPlace && count > 1;
+    bool inPlace = lean && count > 1;
     if (inPlace && !PrepareSegmentRecord(strWriteFileName, fileName, contentLength, count))
         return false;
     get.segments.assign(count, HttpSegment());
@@ -210,7 +206,12 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
         return false;
     }
     std::vector<platform::ThreadHandle> threads;
+    // A lone segment of the lean transfer needs no thread of its own: its download's is free.
     for (HttpSegment& segment : get.segments) {
+        if (lean && count == 1) {
+            routine(&segment);
+            break;
+        }
         platform::ThreadHandle thread;
         if (platform::StartThread(routine, &segment, thread))
             threads.push_back(thread);
@@ -225,8 +226,7 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
         std::any_of(get.segments.begin(), get.segments.end(),
                     [](const HttpSegment& segment) { return segment.rangeIgnored; });
     if (!allDone && rangeIgnored)
-        allDone = FetchWholeFile(get.segments, strWriteFileName, contentLength, routine);
-    inPlace = get.segments.front().inPlace;
+        allDone = FetchWholeFile(get.segments, contentLength, routine);
     bool ok = allDone && (inPlace ? FinishInPlace(strWriteFileName)
                                   : JoinParts(get.segments, strWriteFileName));
     get.segments.clear();

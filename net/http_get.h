@@ -47,13 +47,15 @@ class CMyFile {
 constexpr std::int64_t kMultiSegmentThreshold = 409600; // above this, three connections
 bool HttpDownload(const std::string& url, const std::string& strWriteFileName,
                   std::int64_t& fileSize, std::atomic<std::int64_t>& received, int threadCount);
-// The thread routine that fetches one segment into its part file.
+// The thread routine that fetches one segment into its part file. `lean`: the lean transfer's
+// way, a file of several segments written in place (net/segment_record) and a lone segment
+// fetched on the calling thread.
 using SegmentRoutine = unsigned (*)(void* segment);
 bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string& urlDir,
                       const std::string& fileName, const std::string& strWriteFileName,
                       int threadCount, std::int64_t contentLength,
                       std::atomic<std::int64_t>& received, SegmentRoutine routine = nullptr,
-                      bool inPlace = false);
+                      bool lean = false);
 unsigned SegmentThread(void* segment);
 // How many segments a file of `contentLength` bytes is fetched in.
 int SegmentCount(std::int64_t contentLength, int threadCount);

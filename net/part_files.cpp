@@ -132,7 +132,7 @@ bool FinishInPlace(const std::string& strWriteFileName) {
             FormatString("fopen_s faild, strWriteFileName : %s", strWriteFileName.c_str()));
         return false;
     }
-    DropInPlace(strWriteFileName); // the record
+    platform::RemoveFile(SegmentRecordName(strWriteFileName));
     return true;
 }
 

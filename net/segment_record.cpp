@@ -137,9 +137,3 @@ bool RecordWritten(HttpSegment& segment, std::FILE* file) {
     std::fclose(record);
     return true;
 }
-
-void DropInPlace(const std::string& strWriteFileName) {
-    std::string path = InPlaceFileName(strWriteFileName);
-    platform::RemoveFile(path);
-    platform::RemoveFile(path += kRecordSuffix);
-}

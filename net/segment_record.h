@@ -34,6 +34,3 @@ constexpr int kRecordEveryShift = 20;
 // Hands what was written to the system and raises the segment's count to it; false, with nothing
 // logged and the count left as it was, when the bytes could not be written.
 bool RecordWritten(HttpSegment& segment, std::FILE* file);
-
-// The file and its record thrown away (the next attempt starts from nothing).
-void DropInPlace(const std::string& strWriteFileName);
