@@ -1319,11 +1319,12 @@ void ExpectLeanRequests(FaultMatrix& t) {
 }
 
 // The lean build: sizes from the manifest, closed ranges, connections kept open. The download
-// rows run again with it; the rows after them are about kept connections. Rows that look for the
-// probe's request or count its log lines stay with the other two programs (ChunkedEdge: one
-// refusal per segment here; WrongObjectBehindRightName and LyingLengthOnASmallDisk: the listed
-// size refuses the answer before its digest or its room is looked at; DiskFullDuringTheJoin:
-// the probe's range start), and so do the rows about the archiver, the disk or the folder,
+// rows run again with it; the rows after them are about kept connections and a file written in
+// place. Rows that look for the probe's request or count its log lines stay with the other two
+// programs (ChunkedEdge: one refusal per segment here; WrongObjectBehindRightName and
+// LyingLengthOnASmallDisk: the listed size refuses the answer before its digest or its room is
+// looked at; DiskFullDuringTheJoin: the probe's range start, and no join in place), and so do
+// the rows about the archiver, the disk or the folder,
 // where the lean build changes nothing, and those whose failure comes before or after the
 // engine's requests (ConnectionRefused, ServerError, TwoObjectsMissing: NotFound stands for them).
 std::vector<FaultRow> LeanRows() {
