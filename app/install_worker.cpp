@@ -160,7 +160,8 @@ bool OutOfSpaceFor(const std::string& source, const std::string& folder, int err
 // Copies under a short name in the download folder, checks the copy's digest and only then
 // moves it over the target in one step: whatever happens to the source meanwhile, the target
 // holds either its old bytes or the checked new ones. The lean transfer moves a source that no
-// later entry needs instead of copying it: one pass over the bytes fewer, the same check.
+// later entry needs instead of copying it: two passes over the bytes fewer, the copy and its
+// check.
 void CopyIntoPlace(const FileEntry& entry, const std::string& source, bool sourceNeededLater) {
     const std::string folder = IncomingFolder(strInstallDir);
     const std::string copy = IncomingPath(strInstallDir, kCopyName);
@@ -186,7 +187,10 @@ void CopyIntoPlace(const FileEntry& entry, const std::string& source, bool sourc
     }
     // The copy keeps the source's attributes; a read-only one would stay so at the target.
     platform::ClearReadOnly(copy);
-    CheckDigest(entry, copy);
+    // A copy is checked, since its bytes were written again; a move changes no byte of the file
+    // whose digest was checked when it arrived (or when the archiver left it).
+    if (!moved)
+        CheckDigest(entry, copy);
     MakeReplaceable(entry.strTargetPath);
     if (!platform::MoveFileOver(copy, entry.strTargetPath)) {
         // The temporary copy is how the file is copied, not a step of its own: the first two
@@ -203,7 +207,9 @@ void InstallOne(const FileEntry& entry, bool sourceNeededLater) {
     bool packed = entry.strObjectMd5 != entry.strManifestMd5;
     if (packed)
         Unpack(entry, source);
-    platform::SleepMs(static_cast<unsigned>(GetEngineSettings().copyPauseMs));
+    // No rest at all when the studio asked for none: a sleep of 0 still gives up the processor.
+    if (GetEngineSettings().copyPauseMs > 0)
+        platform::SleepMs(static_cast<unsigned>(GetEngineSettings().copyPauseMs));
 
     std::string folder = ReplaceAll(entry.strTargetPath, "\\", "/");
     folder = folder.substr(0, folder.rfind('/'));

@@ -21,7 +21,8 @@
 #     installer without the lean option nor wget (a serial client spends one round trip per
 #     file: minutes on 1,000 files).
 #   FELTO_BENCH_TREES (default "small medium big") and FELTO_BENCH_ROUND_TRIPS (default "0 20 100";
-#   the 200 MB file also gets every round trip in FELTO_BENCH_BIG_ROUND_TRIPS, default "200")
+#   the 200 MB file also gets every round trip in FELTO_BENCH_BIG_ROUND_TRIPS, default "200"; set
+#   to nothing, none)
 #   choose the cases.
 # Writes OUT_DIR/lean.txt (one line per run) and OUT_DIR/lean.md (the table, ratios to curl).
 set -euo pipefail
@@ -54,7 +55,7 @@ out=$(realpath -m "$1") fast_build=$(realpath "$2") lean_build=$(realpath "$3")
 holder=$(realpath "$4")
 trees=${FELTO_BENCH_TREES:-small medium big}
 round_trips=${FELTO_BENCH_ROUND_TRIPS:-0 20 100}
-big_round_trips=${FELTO_BENCH_BIG_ROUND_TRIPS:-200}
+big_round_trips=${FELTO_BENCH_BIG_ROUND_TRIPS-200}
 publisher=$fast_build/tools/felto-publish/felto-publish
 work=$out/lean-work
 results=$out/lean.txt

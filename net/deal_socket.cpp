@@ -82,7 +82,7 @@ int GetHttpHeader(platform::Socket socket, char* buffer) {
 }
 
 int GetHttpHeader(platform::Socket socket, char* buffer,
-                  std::chrono::steady_clock::time_point deadline) {
+                  std::chrono::steady_clock::time_point deadline, bool atOnce) {
     using std::chrono::milliseconds;
     const int receiveTimeoutMs = GetEngineSettings().receiveTimeoutMs;
     bool shortened = false;
@@ -100,16 +100,29 @@ int GetHttpHeader(platform::Socket socket, char* buffer,
             platform::SetReceiveTimeout(socket, static_cast<int>(std::max<long long>(leftMs, 1)));
             shortened = true;
         }
-        // One byte per call, so the socket is left exactly at the first byte of the body.
-        long got = platform::ReceiveSome(socket, buffer + count, 1);
+        // One byte per call, so the socket is left exactly at the first byte of the body; or, at
+        // once, what has come up to the blank line.
+        long want =
+            atOnce ? platform::ReceiveSome(socket, buffer + count, kHeaderBufferSize - count, true)
+                   : 1;
+        if (want > 0 && atOnce) {
+            static const char blankLine[] = "\r\n\r\n";
+            char* from = buffer + std::max(count - 3, 0);
+            char* end = std::search(from, buffer + count + want, blankLine, blankLine + 4);
+            if (end != buffer + count + want)
+                want = static_cast<long>(end + 4 - (buffer + count));
+        }
+        long got =
+            want > 0 ? platform::ReceiveSome(socket, buffer + count, static_cast<std::size_t>(want))
+                     : want;
         // The system's timer may end a cut receive a tick before the deadline: the rest is waited
         // for, so that a head still short at its deadline is always found there. A failing socket
         // fails again at once and ends the loop after two more tries.
         if (got < 0 && cut && ++earlyEnds <= 2)
             continue;
-        if (got != 1)
+        if (got <= 0)
             break;
-        ++count;
+        count += static_cast<int>(got);
         if (count >= 4 && std::memcmp(buffer + count - 4, "\r\n\r\n", 4) == 0)
             break;
     }

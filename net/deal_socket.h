@@ -27,5 +27,7 @@ bool SendString(platform::Socket socket, const std::string& text, std::size_t* s
 // NUL-terminates it.
 int GetHttpHeader(platform::Socket socket, char* buffer /* kHeaderBufferSize + 1 */);
 // The same, giving up at the deadline: no receive waits past it, however slowly the bytes come.
+// `atOnce`: each receive takes all of the head that has come (found by looking at the waiting
+// bytes first), still none of the body: a few calls instead of one per byte.
 int GetHttpHeader(platform::Socket socket, char* buffer,
-                  std::chrono::steady_clock::time_point deadline);
+                  std::chrono::steady_clock::time_point deadline, bool atOnce = false);

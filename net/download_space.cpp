@@ -1,6 +1,7 @@
 #include "net/download_space.h"
 
 #include "net/part_files.h"
+#include "net/segment_record.h"
 #include "platform/platform.h"
 #include "support/log.h"
 
@@ -68,7 +69,8 @@ bool RoomForRun(const std::vector<FileEntry*>& entries) {
     for (const FileEntry* entry : entries) {
         if (entry->nListedSize < 0)
             continue;
-        std::int64_t held = 0;
+        std::int64_t held =
+            RecordedBytesOfObject(entry->strIncomingPath, entry->strName, entry->nListedSize);
         for (int i = 0; i < kInstallerPartFiles; ++i) {
             std::int64_t size = 0;
             if (platform::FileSize(PartFileName(entry->strIncomingPath, i), size))

@@ -5,6 +5,7 @@
 #include "net/engine_settings.h"
 #include "net/http_header.h"
 #include "net/part_files.h"
+#include "net/segment_record.h"
 #include "net/url.h"
 #include "support/log.h"
 
@@ -30,6 +31,15 @@ bool RangeHonoured(const ResponseHead& head, std::int64_t from, std::int64_t fil
     return head.status == 200 && from == 0;
 }
 
+// Counts bytes that are written (only those); the record of a file written in place follows them
+// every megabyte. False when they could not be handed to the system.
+bool Written(HttpSegment& segment, std::FILE* file, long count) {
+    const std::int64_t before = segment.held;
+    segment.held += count;
+    return (before >> kRecordEveryShift) == (segment.held >> kRecordEveryShift) ||
+           RecordWritten(segment, file);
+}
+
 unsigned FailSegment(platform::Socket socket, std::FILE* file) {
     if (file)
         std::fclose(file);
@@ -39,13 +49,15 @@ unsigned FailSegment(platform::Socket socket, std::FILE* file) {
 }
 
 // For a server that answers every range with the whole file: one connection from byte 0 into
-// part 0, the other parts dropped.
+// part 0, the other parts dropped; or from byte 0 over the file written in place, whose record's
+// first count then follows the whole file (a count past the first segment is not believed later).
 bool FetchWholeFile(std::vector<HttpSegment>& segments, std::int64_t contentLength,
                     SegmentRoutine routine) {
     WriteLog("The server ignores Range: fetching the whole file over one connection.");
-    for (std::size_t i = 1; i < segments.size(); ++i)
-        platform::RemoveFile(segments[i].partFileName);
     HttpSegment whole = segments.front();
+    for (std::size_t i = 1; i < segments.size() && !whole.inPlace; ++i)
+        platform::RemoveFile(segments[i].partFileName);
+    whole.held = 0;
     whole.end = contentLength;
     whole.wholeFile = true;
     whole.done = false;
@@ -84,7 +96,8 @@ bool ReceiveSegment(HttpSegment& segment, platform::Socket socket, std::FILE* fi
         if (segment.progress)
             GetProgress().Add(*segment.progress, count);
         if (std::fwrite(buffer.get(), 1, static_cast<std::size_t>(count), file) !=
-            static_cast<std::size_t>(count)) {
+                static_cast<std::size_t>(count) ||
+            !Written(segment, file, count)) {
             LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
                           segment.partFileName);
             return false;
@@ -149,11 +162,15 @@ unsigned SegmentThread(void* arg) {
 bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string& urlDir,
                       const std::string& fileName, const std::string& strWriteFileName,
                       int threadCount, std::int64_t contentLength,
-                      std::atomic<std::int64_t>& received, SegmentRoutine routine) {
+                      std::atomic<std::int64_t>& received, SegmentRoutine routine, bool lean) {
     if (!routine)
         routine = SegmentThread;
     int count = SegmentCount(contentLength, threadCount);
     std::int64_t segmentSize = contentLength / count;
+    // One segment is written in order into its part file, whose size says how much it holds.
+    bool inPlace = lean && count > 1;
+    if (inPlace && !PrepareSegmentRecord(strWriteFileName, fileName, contentLength, count))
+        return false;
     get.segments.assign(count, HttpSegment());
     ProgressShare& progress = GetProgress().ShareFor(strWriteFileName);
     GetProgress().Sized(progress, contentLength);
@@ -166,13 +183,19 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
         segment.fileName = fileName;
         segment.received = &received;
         segment.progress = &progress;
-        segment.partFileName = PartFileName(strWriteFileName, i);
+        segment.partFileName =
+            inPlace ? InPlaceFileName(strWriteFileName) : PartFileName(strWriteFileName, i);
+        segment.inPlace = inPlace;
+        segment.index = static_cast<std::size_t>(i);
         segment.start = i * segmentSize;
         segment.end = i == count - 1 ? contentLength : segment.start + segmentSize;
         segment.fileLength = contentLength;
         // Parts that cannot belong to this file are cleared before the free space is asked:
         // their room is free for the download.
-        held += std::max<std::int64_t>(ExistingBytes(segment), 0);
+        // A file written in place is judged before any segment writes to it and makes it longer.
+        const std::int64_t existing = ExistingBytes(segment);
+        segment.held = existing;
+        held += std::max<std::int64_t>(existing, 0);
     }
     GetProgress().OnDisk(progress, held);
     // An announced length that the disk cannot hold is not fetched: a server streaming endless
@@ -183,7 +206,12 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
         return false;
     }
     std::vector<platform::ThreadHandle> threads;
+    // A lone segment of the lean transfer needs no thread of its own: its download's is free.
     for (HttpSegment& segment : get.segments) {
+        if (lean && count == 1) {
+            routine(&segment);
+            break;
+        }
         platform::ThreadHandle thread;
         if (platform::StartThread(routine, &segment, thread))
             threads.push_back(thread);
@@ -199,7 +227,8 @@ bool DownloadSegments(CHttpGet& get, const std::string& host, const std::string&
                     [](const HttpSegment& segment) { return segment.rangeIgnored; });
     if (!allDone && rangeIgnored)
         allDone = FetchWholeFile(get.segments, contentLength, routine);
-    bool ok = allDone && JoinParts(get.segments, strWriteFileName);
+    bool ok = allDone && (inPlace ? FinishInPlace(strWriteFileName)
+                                  : JoinParts(get.segments, strWriteFileName));
     get.segments.clear();
     return ok;
 }

@@ -168,7 +168,8 @@ bool SendRangeRequest(platform::Socket socket, const std::string& host, const st
     // On the heap: three segment threads at once need not find 16 KiB each on their stacks.
     std::unique_ptr<char[]> headBuffer(new char[kHeaderBufferSize + 1]);
     char* buffer = headBuffer.get();
-    int count = GetHttpHeader(socket, buffer, deadline);
+    // A closed range's answer (the lean transfer's) is read a piece at a time, not byte by byte.
+    int count = GetHttpHeader(socket, buffer, deadline, rangeEnd >= 0);
     bool whole = count >= 4 && std::memcmp(buffer + count - 4, "\r\n\r\n", 4) == 0;
     if (!whole && std::chrono::steady_clock::now() >= deadline) {
         // A head that trickles in never trips the receive time-out.

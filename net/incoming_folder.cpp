@@ -1,6 +1,7 @@
 #include "net/incoming_folder.h"
 
 #include "net/part_files.h"
+#include "net/segment_record.h"
 #include "platform/platform.h"
 #include "support/log.h"
 
@@ -32,6 +33,8 @@ std::vector<std::string> DownloadFileNames(const std::string& name) {
     std::vector<std::string> names{name};
     for (int part = 0; part < kInstallerPartFiles; ++part)
         names.push_back(PartFileName(name, part));
+    names.push_back(InPlaceFileName(name));
+    names.push_back(SegmentRecordName(name));
     return names;
 }
 

@@ -33,8 +33,9 @@ std::string IncomingFolder(const std::string& installDir);
 // "<install folder>/incoming/<name>"
 std::string IncomingPath(const std::string& installDir, const std::string& name);
 
-// Every file one download can leave in the folder: the whole download and its part files. The
-// cleanup keeps these names for a listed object; a fresh start removes them.
+// Every file one download can leave in the folder: the whole download, its part files, and the
+// file written in place with its record (net/segment_record.h). The cleanup keeps these names
+// for a listed object; a fresh start removes them.
 std::vector<std::string> DownloadFileNames(const std::string& name);
 
 // Removes what an earlier download into `incomingPath` left, for a file whose name stays while its

@@ -5,6 +5,7 @@
 #include "net/http_get.h"
 #include "net/http_header.h"
 #include "net/part_files.h"
+#include "net/segment_record.h"
 #include "net/url.h"
 #include "support/log.h"
 
@@ -138,33 +139,48 @@ bool FirstAnswer(const HttpSegment& request, const std::string& strWriteFileName
 
     const int count = SegmentCount(length, 1);
     const std::int64_t segmentSize = length / count;
+    HttpSegment part = request;
+    part.inPlace = count > 1;
+    part.partFileName =
+        part.inPlace ? InPlaceFileName(strWriteFileName) : PartFileName(strWriteFileName, 0);
+    part.fileLength = length;
     std::atomic<std::int64_t> received{0};
-    for (int i = 0; i < count; ++i) {
-        HttpSegment part = request;
-        part.partFileName = PartFileName(strWriteFileName, i);
+    part.received = &received;
+    std::FILE* file = nullptr;
+    if ((part.inPlace &&
+         !PrepareSegmentRecord(strWriteFileName, request.fileName, length, count)) ||
+        !(file = GetFilePointer(part.partFileName))) {
+        Close(connection.socket, nullptr);
+        return false;
+    }
+    bool ok = true;
+    for (int i = 0; ok && i < count && i * segmentSize <= last; ++i) {
+        part.index = static_cast<std::size_t>(i);
         part.start = i * segmentSize;
         part.end = i == count - 1 ? length : part.start + segmentSize;
-        part.received = &received;
-        const std::int64_t take = std::min(part.end, last + 1) - part.start;
-        if (take <= 0)
-            break;
         // Over the start of what an earlier attempt left: those bytes are the same, and what it
         // holds beyond them is resumed from.
-        std::FILE* file = GetFilePointer(part.partFileName);
-        if (!file) {
-            Close(connection.socket, nullptr);
-            return false;
-        }
-        if (!ReceiveSegment(part, connection.socket, file, take)) {
-            Close(connection.socket, file);
-            return false;
-        }
-        if (std::fclose(file) != 0) {
+        const std::int64_t earlier =
+            part.inPlace ? std::max<std::int64_t>(ExistingBytes(part), 0) : 0;
+        part.held = 0;
+        ok = platform::SeekTo(file, FileOffset(part, 0)) &&
+             ReceiveSegment(part, connection.socket, file,
+                            std::min(part.end, last + 1) - part.start);
+        part.held = std::max(part.held, earlier);
+        if (!RecordWritten(part, file) && ok) {
             LogWriteError(FormatString("fwrite faild, %s", part.partFileName.c_str()),
                           part.partFileName);
-            Close(connection.socket, nullptr);
-            return false;
+            ok = false;
         }
+    }
+    if (std::fclose(file) != 0 && ok) {
+        LogWriteError(FormatString("fwrite faild, %s", part.partFileName.c_str()),
+                      part.partFileName);
+        ok = false;
+    }
+    if (!ok) {
+        Close(connection.socket, nullptr);
+        return false;
     }
     Done(request, connection, head);
     return true;
@@ -174,7 +190,7 @@ bool FirstAnswer(const HttpSegment& request, const std::string& strWriteFileName
 
 unsigned LeanSegmentThread(void* arg) {
     HttpSegment& segment = *static_cast<HttpSegment*>(arg);
-    const std::int64_t existing = ExistingBytes(segment);
+    const std::int64_t existing = segment.inPlace ? segment.held : ExistingBytes(segment);
     if (existing < 0)
         return 1;
     if (existing == SegmentLength(segment)) {
@@ -186,6 +202,7 @@ unsigned LeanSegmentThread(void* arg) {
     std::FILE* file = GetFilePointer(segment.partFileName);
     if (!file)
         return 1;
+    segment.held = existing;
     const std::int64_t from = segment.start + existing, to = segment.end - 1;
     PooledConnection connection;
     ResponseHead head;
@@ -197,8 +214,10 @@ unsigned LeanSegmentThread(void* arg) {
         Close(connection.socket, file);
         return 1;
     }
-    if (!platform::SeekTo(file, existing) ||
+    if (!platform::SeekTo(file, FileOffset(segment, existing)) ||
         !ReceiveSegment(segment, connection.socket, file, to - from + 1)) {
+        // What arrived is kept for the next attempt to resume from.
+        RecordWritten(segment, file);
         Close(connection.socket, file);
         return 1;
     }
@@ -224,5 +243,5 @@ bool LeanDownload(const std::string& url, const std::string& strWriteFileName,
     fileSize = length;
     CHttpGet get;
     return DownloadSegments(get, parts.host, parts.urlDir, parts.fileName, strWriteFileName, 1,
-                            length, received, LeanSegmentThread);
+                            length, received, LeanSegmentThread, true);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The lean transfer of one URL into one file: the size the manifest lists (or the first answer's
 // own) instead of a probe, closed ranges, connections kept open and reused across segments and
-// files. Same part files and join as HttpDownload, and every answer it would refuse is refused.
+// files. A file of more than one segment is written in place (net/segment_record) instead of into
+// part files that are joined; every answer HttpDownload would refuse is refused.
 
 #include <atomic>
 #include <cstdint>

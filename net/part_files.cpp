@@ -1,5 +1,6 @@
 #include "net/part_files.h"
 
+#include "net/segment_record.h"
 #include "support/log.h"
 
 #include <algorithm>
@@ -67,6 +68,8 @@ void LogWriteError(const std::string& text, const std::string& path) {
 // How much of the segment an earlier attempt left in the part file; 0 after throwing away a
 // part that cannot belong to this segment. -1 when such a part cannot be cleared.
 std::int64_t ExistingBytes(const HttpSegment& segment) {
+    if (segment.inPlace)
+        return RecordedBytes(segment);
     std::int64_t existing = 0;
     if (!IsPresent(segment.partFileName) || !platform::FileSize(segment.partFileName, existing))
         return 0;
@@ -123,6 +126,16 @@ bool JoinParts(const std::vector<HttpSegment>& segments, const std::string& strW
     return true;
 }
 
+bool FinishInPlace(const std::string& strWriteFileName) {
+    if (!platform::MoveFileOver(InPlaceFileName(strWriteFileName), strWriteFileName)) {
+        LogSystemError(
+            FormatString("fopen_s faild, strWriteFileName : %s", strWriteFileName.c_str()));
+        return false;
+    }
+    platform::RemoveFile(SegmentRecordName(strWriteFileName));
+    return true;
+}
+
 std::string PartFileName(const std::string& strWriteFileName, int index) {
     return FormatString("%s_%d", strWriteFileName.c_str(), index);
 }
@@ -169,8 +182,13 @@ bool FileCombine(const HttpSegment& segment, std::FILE* output) {
     return ok;
 }
 
+std::int64_t FileOffset(const HttpSegment& segment, std::int64_t intoSegment) {
+    return !segment.inPlace ? intoSegment : segment.start + intoSegment;
+}
+
 bool ClosePartFile(std::FILE* file, HttpSegment& segment) {
-    if (std::fclose(file) != 0) {
+    const bool recorded = RecordWritten(segment, file);
+    if (std::fclose(file) != 0 || !recorded) {
         LogWriteError(FormatString("fwrite faild, %s", segment.partFileName.c_str()),
                       segment.partFileName);
         return false;

@@ -23,6 +23,10 @@ void LogStreamError(const std::string& text);
 // has next to no room left and the run-time library's error number does not say so.
 void LogWriteError(const std::string& text, const std::string& path);
 
+// Where byte `intoSegment` of the segment goes in its part file (in the one file of a download
+// written in place, at the segment's own offset).
+std::int64_t FileOffset(const HttpSegment& segment, std::int64_t intoSegment);
+
 // Closes a segment's part file once all its bytes are in and marks the segment done; false after
 // a log line when the last bytes could not be written.
 bool ClosePartFile(std::FILE* file, HttpSegment& segment);
@@ -31,6 +35,9 @@ bool ClosePartFile(std::FILE* file, HttpSegment& segment);
 // part that cannot belong to this segment. -1 when such a part cannot be cleared.
 std::int64_t ExistingBytes(const HttpSegment& segment);
 // Appends parts 1.. to part 0 and renames it to the destination; false after a log line.
+// FinishInPlace: the file written in place (net/segment_record) renamed to the destination, its
+// record removed; false after a log line.
+bool FinishInPlace(const std::string& strWriteFileName);
 bool JoinParts(const std::vector<HttpSegment>& segments, const std::string& strWriteFileName);
 
 std::FILE* GetFilePointer(const std::string& path);

@@ -189,8 +189,9 @@ bool ConnectTo(Socket socket, std::uint32_t address, int port, int timeoutMs);
 void SetReceiveTimeout(Socket socket, int timeoutMs);
 // One send call; the count sent, or -1 on failure.
 long SendSome(Socket socket, const char* data, std::size_t length);
-// One recv call; the count received, 0 when the peer closed, -1 on failure or time-out.
-long ReceiveSome(Socket socket, char* buffer, std::size_t length);
+// One recv call; the count received, 0 when the peer closed, -1 on failure or time-out. `peek`:
+// the bytes stay in the socket for the next receive (MSG_PEEK).
+long ReceiveSome(Socket socket, char* buffer, std::size_t length, bool peek = false);
 // Whether a receive would return at once (select / poll with no wait): on a connection kept idle
 // between requests, that means the server closed it or sent what no request asked for.
 bool HasPendingInput(Socket socket);

@@ -104,10 +104,10 @@ long SendSome(Socket socket, const char* data, std::size_t length) {
     return n < 0 ? Remember(errno) : static_cast<long>(n);
 }
 
-long ReceiveSome(Socket socket, char* buffer, std::size_t length) {
+long ReceiveSome(Socket socket, char* buffer, std::size_t length, bool peek) {
     ssize_t n;
     do
-        n = ::recv(static_cast<int>(socket), buffer, length, 0);
+        n = ::recv(static_cast<int>(socket), buffer, length, peek ? MSG_PEEK : 0);
     while (n < 0 && errno == EINTR);
     return n < 0 ? Remember(errno) : static_cast<long>(n);
 }

@@ -132,8 +132,8 @@ long SendSome(Socket socket, const char* data, std::size_t length) {
     return sent == SOCKET_ERROR ? Remember() : static_cast<long>(sent);
 }
 
-long ReceiveSome(Socket socket, char* buffer, std::size_t length) {
-    int received = recv(Native(socket), buffer, Clamp(length), 0);
+long ReceiveSome(Socket socket, char* buffer, std::size_t length, bool peek) {
+    int received = recv(Native(socket), buffer, Clamp(length), peek ? MSG_PEEK : 0);
     return received == SOCKET_ERROR ? Remember() : static_cast<long>(received);
 }
 

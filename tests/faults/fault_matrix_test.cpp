@@ -194,6 +194,34 @@ Outcome Skipped(const std::string& reason) {
 
 const char* const kNoSmallDisk = "a tmpfs cannot be mounted here";
 
+// What an earlier run's download of the object at `relPath` kept: `pieces[i]` from the start of
+// segment i. Part files "<object>_<i>"; the lean build writes a file of several segments in place,
+// "<object>.part" with its record "<object>.part.record" (counts first, then the object and its
+// length).
+void LeaveSegments(FaultMatrix& t, const std::string& relPath,
+                   const std::vector<std::string>& pieces) {
+    const std::string object = t.Entry(relPath).objectMd5;
+    if (!t.Lean()) {
+        for (std::size_t i = 0; i < pieces.size(); ++i)
+            if (!pieces[i].empty())
+                WriteFile(t.Incoming(object + "_" + std::to_string(i)), pieces[i]);
+        return;
+    }
+    const std::int64_t size = t.Entry(relPath).objectSize;
+    std::string data, record;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const std::size_t at = i * static_cast<std::size_t>(size / 3);
+        data.resize(std::max(data.size(), at + pieces[i].size()));
+        data.replace(at, pieces[i].size(), pieces[i]);
+        char slot[32];
+        std::snprintf(slot, sizeof slot, "%020zu\n", pieces[i].size());
+        record += slot;
+    }
+    WriteFile(t.Incoming(object + ".part"), data);
+    WriteFile(t.Incoming(object + ".part.record"),
+              record + object + " " + std::to_string(size) + "\n");
+}
+
 // Part files that an object's download left in the download folder.
 int PartFilesOf(FaultMatrix& t, const std::string& relPath) {
     int count = 0;
@@ -499,10 +527,9 @@ std::vector<FaultRow> Rows() {
         [](FaultMatrix& t) {
             t.Update();
             t.InstallPublishedManifest();
-            std::string object = t.Entry("launcher/big.pak").objectMd5;
             std::string old = t.Find(t.OldGame(), "launcher/big.pak").bytes;
-            WriteFile(t.Incoming(object + "_0"), old.substr(0, 100000));
-            WriteFile(t.Incoming(object + "_1"), MakeBytes(kBigSegment, 99));
+            LeaveSegments(t, "launcher/big.pak",
+                          {old.substr(0, 100000), MakeBytes(kBigSegment, 99), ""});
             t.StartServer();
             Outcome outcome = t.Run();
             EXPECT_EQ(CountOf(outcome.log, t.Said("下载重试，")), 1) << outcome.log;
@@ -513,8 +540,7 @@ std::vector<FaultRow> Rows() {
         [](FaultMatrix& t) {
             t.Update();
             t.InstallPublishedManifest();
-            std::string object = t.Entry("launcher/big.pak").objectMd5;
-            WriteFile(t.Incoming(object + "_0"), MakeBytes(kBigSegment + 5000, 98));
+            LeaveSegments(t, "launcher/big.pak", {MakeBytes(kBigSegment + 5000, 98), "", ""});
             t.StartServer();
             Outcome outcome = t.Run();
             EXPECT_EQ(CountOf(outcome.log, t.Said("下载重试，")), 0) << outcome.log;
@@ -948,22 +974,24 @@ std::vector<FaultRow> Rows() {
             t.Update();
             t.InstallPublishedManifest();
             const std::string small = t.Entry("launcher/small.dat").objectMd5;
-            const std::string big = t.Entry("launcher/big.pak").objectMd5;
             const std::string bigBytes = t.Find(t.NewGame(), "launcher/big.pak").bytes;
             // Usable: a whole download and a part file of listed objects.
             WriteFile(t.Incoming(small), t.Find(t.NewGame(), "launcher/small.dat").bytes);
-            WriteFile(t.Incoming(big + "_0"), bigBytes.substr(0, 100000));
+            LeaveSegments(t, "launcher/big.pak", {bigBytes.substr(0, 100000), "", ""});
             // Unusable: parts of an object no longer listed, an unpacked file, archive output.
             const std::string gone = std::string(32, 'f');
             for (int part = 0; part < 3; ++part)
                 WriteFile(t.Incoming(gone + "_" + std::to_string(part)), MakeBytes(kMiB, part));
+            WriteFile(t.Incoming(gone + ".part"), MakeBytes(kMiB, 4));
+            WriteFile(t.Incoming(gone + ".part.record"), "00000000000000000000\n");
             WriteFile(t.Incoming(t.Entry("launcher/packed.dll").fileMd5), MakeBytes(300000, 7));
             std::filesystem::create_directories(t.Incoming("extracted/deeper"));
             WriteFile(t.Incoming("extracted/deeper/file"), MakeBytes(200000, 8));
             t.LeaveFree(64 * 1024); // room for the log, not for the download
             t.StartServer();
             Outcome outcome = t.Run();
-            for (const std::string& name : {gone + "_0", gone + "_2", std::string("extracted")})
+            for (const std::string& name :
+                 {gone + "_0", gone + "_2", gone + ".part", std::string("extracted")})
                 EXPECT_FALSE(FileExists(t.Incoming(name))) << name << " was left";
             // The unpacked file there now is the archiver's own; the lean build moved it into
             // place.
@@ -1346,11 +1374,12 @@ void ExpectLeanRequests(FaultMatrix& t) {
 }
 
 // The lean build: sizes from the manifest, closed ranges, connections kept open. The download
-// rows run again with it; the rows after them are about kept connections. Rows that look for the
-// probe's request or count its log lines stay with the other two programs (ChunkedEdge: one
-// refusal per segment here; WrongObjectBehindRightName and LyingLengthOnASmallDisk: the listed
-// size refuses the answer before its digest or its room is looked at; DiskFullDuringTheJoin:
-// the probe's range start), and so do the rows about the archiver, the disk or the folder,
+// rows run again with it; the rows after them are about kept connections and a file written in
+// place. Rows that look for the probe's request or count its log lines stay with the other two
+// programs (ChunkedEdge: one refusal per segment here; WrongObjectBehindRightName and
+// LyingLengthOnASmallDisk: the listed size refuses the answer before its digest or its room is
+// looked at; DiskFullDuringTheJoin: the probe's range start, and no join in place), and so do
+// the rows about the archiver, the disk or the folder,
 // where the lean build changes nothing, and those whose failure comes before or after the
 // engine's requests (ConnectionRefused, ServerError, TwoObjectsMissing: NotFound stands for them).
 std::vector<FaultRow> LeanRows() {
@@ -1479,6 +1508,39 @@ std::vector<FaultRow> LeanRows() {
             EXPECT_EQ(CountOf(outcome.log, "127.0.0.1 is too slow: the response head was not "
                                            "complete 30000 ms after the request."),
                       1)
+                << outcome.log;
+            return outcome;
+        });
+    // Killed while one segment of a file written in place stalls and the other two are done: the
+    // next run fetches that segment alone, from what the record says it holds.
+    add("KilledMidFile", "killed while a segment stalls, the others done, then run again", complete,
+        [](FaultMatrix& t) {
+            t.Update();
+            HttpFault fault = FaultOn(t.ObjectUrl("launcher/big.pak"));
+            fault.rangeStart = kBigSegment;
+            fault.stallAfterBodyBytes = 50000;
+            fault.times = 1;
+            t.Server().AddFault(fault);
+            t.StartServer();
+            const std::string record =
+                t.Incoming(t.Entry("launcher/big.pak").objectMd5 + ".part.record");
+            char done[64];
+            std::snprintf(done, sizeof done, "%020lld\n", static_cast<long long>(kBigSegment));
+            const std::string first(done), last = "00000000000000206668\n";
+            std::unique_ptr<RunningChild> installer = t.StartNative();
+            ChildResult ended;
+            bool othersDone = false;
+            for (int look = 0; look < 500 && !othersDone && !installer->Wait(20, ended);) {
+                const std::string text = FileExists(record) ? ReadFile(record) : std::string();
+                othersDone = text.compare(0, 21, first) == 0 && text.compare(42, 21, last) == 0;
+                ++look;
+            }
+            installer->Kill();
+            EXPECT_TRUE(othersDone) << "the two other segments were not recorded as done";
+            t.ExpectIntact(Intact::OldOrNew);
+            t.Server().ClearRequests();
+            Outcome outcome = t.Run();
+            EXPECT_EQ(RangeStartsOf(t, "launcher/big.pak"), std::vector<std::int64_t>{kBigSegment})
                 << outcome.log;
             return outcome;
         });

@@ -2,11 +2,14 @@
 #include "net/http_get.h"
 #include "net/incoming_folder.h"
 #include "net/lean_get.h"
+#include "net/segment_record.h"
 #include "tests/net/engine_fixture.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 
@@ -516,4 +519,119 @@ TEST_F(LeanDownloadTest, AnswersThatAreNotTheRangeAskedForAreRefused) {
     ASSERT_TRUE(Lean("a", destination, 409601));
     EXPECT_TRUE(ReadFile(destination) == bytes);
     EXPECT_EQ(Ranges(), (std::vector<std::string>{"bytes=136533-273065"}));
+}
+
+// A file of more than one segment is written in place into one file, with a record of what each
+// segment holds; no part file and no join.
+class InPlaceTest : public LeanDownloadTest {
+  protected:
+    // What an earlier attempt left: `data` as the file written in place, and a record naming
+    // `object` with a file of `length` bytes and these counts per segment.
+    void Leave(const std::string& destination, const std::string& data, const std::string& object,
+               std::int64_t length, std::vector<long long> counts) {
+        std::string record;
+        for (long long count : counts) {
+            char slot[32];
+            std::snprintf(slot, sizeof slot, "%020lld\n", count);
+            record += slot;
+        }
+        WriteFile(InPlaceFileName(destination), data);
+        WriteFile(SegmentRecordName(destination),
+                  record + object + " " + std::to_string(length) + "\n");
+    }
+    bool NothingLeft(const std::string& destination) {
+        return NoPartFiles(destination) && !FileExists(InPlaceFileName(destination)) &&
+               !FileExists(SegmentRecordName(destination));
+    }
+    // Segments of 200,000 bytes.
+    const std::string bytes_ = MakeBytes(600000, 11);
+};
+
+TEST_F(InPlaceTest, ASegmentCutShortIsResumedFromItsRecord) {
+    const std::string destination = Serve("a", bytes_);
+    CutTheMiddleSegmentOnce();
+    EXPECT_FALSE(Lean("a", destination, 600000));
+    EXPECT_TRUE(NoPartFiles(destination));
+    EXPECT_FALSE(FileExists(destination));
+    EXPECT_NE(ReadFile(SegmentRecordName(destination)).find("00000000000000070000\n"),
+              std::string::npos);
+    server_.ClearRequests();
+    ASSERT_TRUE(Lean("a", destination, 600000));
+    EXPECT_TRUE(ReadFile(destination) == bytes_);
+    EXPECT_EQ(Ranges(), (std::vector<std::string>{"bytes=270000-399999"}));
+    EXPECT_TRUE(NothingLeft(destination));
+}
+
+// A record is believed no further than the file reaches, never past its segment, and only for
+// its own object and length; whatever it holds, the download ends with the server's bytes.
+TEST_F(InPlaceTest, ARecordNeverClaimsMoreThanTheFileHolds) {
+    const std::string destination = Serve("a", bytes_);
+    Leave(destination, bytes_.substr(0, 250000), "a", 600000, {200000, 200000, 200000});
+    ASSERT_TRUE(Lean("a", destination, 600000));
+    EXPECT_TRUE(ReadFile(destination) == bytes_);
+    std::vector<std::string> ranges = Ranges();
+    std::sort(ranges.begin(), ranges.end());
+    EXPECT_EQ(ranges, (std::vector<std::string>{"bytes=250000-399999", "bytes=400000-599999"}));
+    EXPECT_TRUE(NothingLeft(destination));
+
+    const std::vector<std::vector<long long>> unsound = {
+        {200001, 200000, 200000}, {5, 5}, {5, 5, 5, 5}};
+    for (const std::vector<long long>& counts : unsound) {
+        SCOPED_TRACE(counts.size());
+        Leave(destination, bytes_, "a", 600000, counts);
+        server_.ClearRequests();
+        ASSERT_TRUE(Lean("a", destination, 600000));
+        EXPECT_EQ(Ranges().size(), counts.size() == 3 ? 1u : 3u);
+    }
+    for (const std::string& object : {std::string("b"), std::string("a 600001"), std::string("")}) {
+        Leave(destination, std::string(600000, 'x'), object, 600000, {200000, 200000, 200000});
+        server_.ClearRequests();
+        ASSERT_TRUE(Lean("a", destination, 600000));
+        EXPECT_TRUE(ReadFile(destination) == bytes_) << object;
+        EXPECT_EQ(Ranges().size(), 3u) << object;
+    }
+}
+
+// A write refused mid-file (the file-size limit stands in for a full disk: the same failed
+// write) fails the attempt; what was written before it is kept and the next attempt resumes.
+TEST_F(InPlaceTest, AWriteRefusedMidFileIsResumedAfter) {
+    const std::string destination = Serve("a", bytes_);
+    struct sigaction ignore = {}, before = {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &before), 0);
+    rlimit limit = {}, saved = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    limit = saved;
+    limit.rlim_cur = 450000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const bool first = Lean("a", destination, 600000);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &before, nullptr);
+    EXPECT_FALSE(first);
+    EXPECT_EQ(CountOf(Log(), "fwrite faild, " + InPlaceFileName(destination)), 1) << Log();
+    server_.ClearRequests();
+    ASSERT_TRUE(Lean("a", destination, 600000));
+    EXPECT_TRUE(ReadFile(destination) == bytes_);
+    const std::vector<std::int64_t> starts = RangeStarts("/objects/a");
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_GE(starts[0], 400000);
+    EXPECT_LE(starts[0], 450000);
+    EXPECT_TRUE(NothingLeft(destination));
+}
+
+// Without a listed size the first answer's bytes go into the one file too, and are recorded.
+TEST_F(InPlaceTest, TheFirstAnswerOfAnUnlistedFileGoesInPlace) {
+    const std::string destination = Serve("a", bytes_);
+    HttpFault cut;
+    cut.rangeStart = 409600;
+    cut.closeAfterBodyBytes = 1000;
+    cut.times = 1;
+    server_.AddFault(cut);
+    EXPECT_FALSE(Lean("a", destination, -1));
+    EXPECT_TRUE(NoPartFiles(destination));
+    server_.ClearRequests();
+    ASSERT_TRUE(Lean("a", destination, -1));
+    EXPECT_TRUE(ReadFile(destination) == bytes_);
+    EXPECT_EQ(Ranges(), (std::vector<std::string>{"bytes=0-409599", "bytes=410600-599999"}));
+    EXPECT_TRUE(NothingLeft(destination));
 }

@@ -123,6 +123,31 @@ TEST_F(SocketPair, LongHeaderIsCutAtTheBuffer) {
     EXPECT_EQ(Rest(), bytes.substr(16384));
 }
 
+// Read at once (the lean transfer's heads): whole pieces of the head are taken, the blank line
+// found across two of them, and the body left in the socket.
+TEST_F(SocketPair, AtOnceTheHeadIsTakenWithoutTheBody) {
+    const std::string head = "HTTP/1.1 206 Partial Content\r\nContent-Length: 4\r\n\r\n";
+    Send(head.substr(0, head.size() - 1));
+    int count = -1;
+    std::thread reader([&] {
+        count =
+            GetHttpHeader(Engine(), header_, std::chrono::steady_clock::time_point::max(), true);
+    });
+    // The second piece goes once the reader has taken the first.
+    int waiting = 1;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (waiting > 0 && std::chrono::steady_clock::now() < limit) {
+        ASSERT_EQ(::ioctl(fds_[0], FIONREAD, &waiting), 0);
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(waiting, 0);
+    Send("\nbody");
+    reader.join();
+    EXPECT_EQ(count, static_cast<int>(head.size()));
+    EXPECT_EQ(std::string(header_), head);
+    EXPECT_EQ(Rest(), "body");
+}
+
 TEST_F(SocketPair, PeerThatClosesGivesWhatArrived) {
     ClosePeer();
     EXPECT_EQ(GetHttpHeader(Engine(), header_), 0);
