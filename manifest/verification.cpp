@@ -106,7 +106,7 @@ std::vector<std::string> EarlierCopies(const FileEntry& entry,
 void UpdateByChunks(const std::vector<FileEntry*>& pending, const std::vector<FileEntry>& earlier) {
     std::set<std::string> assembled; // two entries of one object need it assembled once
     for (FileEntry* entry : pending) {
-        if ((AlreadyFetched(entry)) || entry->strChunkListUrl.empty())
+        if (AlreadyFetched(entry) || entry->strChunkListUrl.empty())
             continue;
         if (assembled.count(entry->strIncomingPath)) {
             entry->Finish(true);

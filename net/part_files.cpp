@@ -29,6 +29,14 @@ void LogSystemError(const std::string& text) {
     LogErrorAndCause(text, error, platform::SystemErrorText(error));
 }
 
+// The whole download renamed to its own name; false after a log line.
+bool MoveToDestination(const std::string& whole, const std::string& strWriteFileName) {
+    if (platform::MoveFileOver(whole, strWriteFileName))
+        return true;
+    LogSystemError(FormatString("fopen_s faild, strWriteFileName : %s", strWriteFileName.c_str()));
+    return false;
+}
+
 } // namespace
 
 std::int64_t SegmentLength(const HttpSegment& segment) {
@@ -117,9 +125,7 @@ bool JoinParts(const std::vector<HttpSegment>& segments, const std::string& strW
         platform::ResizeFile(first.partFileName, SegmentLength(first));
         return false;
     }
-    if (!platform::MoveFileOver(first.partFileName, strWriteFileName)) {
-        LogSystemError(
-            FormatString("fopen_s faild, strWriteFileName : %s", strWriteFileName.c_str()));
+    if (!MoveToDestination(first.partFileName, strWriteFileName)) {
         platform::ResizeFile(first.partFileName, SegmentLength(first));
         return false;
     }
@@ -127,11 +133,8 @@ bool JoinParts(const std::vector<HttpSegment>& segments, const std::string& strW
 }
 
 bool FinishInPlace(const std::string& strWriteFileName) {
-    if (!platform::MoveFileOver(InPlaceFileName(strWriteFileName), strWriteFileName)) {
-        LogSystemError(
-            FormatString("fopen_s faild, strWriteFileName : %s", strWriteFileName.c_str()));
+    if (!MoveToDestination(InPlaceFileName(strWriteFileName), strWriteFileName))
         return false;
-    }
     platform::RemoveFile(SegmentRecordName(strWriteFileName));
     return true;
 }

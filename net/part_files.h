@@ -35,10 +35,10 @@ bool ClosePartFile(std::FILE* file, HttpSegment& segment);
 // part that cannot belong to this segment. -1 when such a part cannot be cleared.
 std::int64_t ExistingBytes(const HttpSegment& segment);
 // Appends parts 1.. to part 0 and renames it to the destination; false after a log line.
-// FinishInPlace: the file written in place (net/segment_record) renamed to the destination, its
-// record removed; false after a log line.
-bool FinishInPlace(const std::string& strWriteFileName);
 bool JoinParts(const std::vector<HttpSegment>& segments, const std::string& strWriteFileName);
+// The file written in place (net/segment_record) renamed to the destination, its record removed;
+// false after a log line.
+bool FinishInPlace(const std::string& strWriteFileName);
 
 std::FILE* GetFilePointer(const std::string& path);
 // Copies the segment's bytes from its part file into the output at the segment's offset; false

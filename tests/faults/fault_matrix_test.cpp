@@ -297,6 +297,17 @@ int RequestsFor(FaultMatrix& t, const std::string& path) {
     return count;
 }
 
+// The update served with the big file's second segment going silent mid-body, once.
+void StallSecondSegmentOnce(FaultMatrix& t) {
+    t.Update();
+    HttpFault fault = FaultOn(t.ObjectUrl("launcher/big.pak"));
+    fault.rangeStart = kBigSegment;
+    fault.stallAfterBodyBytes = 50000;
+    fault.times = 1;
+    t.Server().AddFault(fault);
+    t.StartServer();
+}
+
 std::vector<FaultRow> Rows() {
     std::vector<FaultRow> rows;
     auto add = [&rows](std::string name, std::string fault, Expectation expected,
@@ -319,13 +330,7 @@ std::vector<FaultRow> Rows() {
 
     add("StallPastTheReceiveTimeOut", "a segment goes silent mid-body, once", complete,
         [](FaultMatrix& t) {
-            t.Update();
-            HttpFault fault = FaultOn(t.ObjectUrl("launcher/big.pak"));
-            fault.rangeStart = kBigSegment;
-            fault.stallAfterBodyBytes = 50000;
-            fault.times = 1;
-            t.Server().AddFault(fault);
-            t.StartServer();
+            StallSecondSegmentOnce(t);
             Outcome outcome = t.Run(kStallRowLimitMs);
             EXPECT_EQ(CountOf(outcome.log, "Read error!"), 1) << outcome.log;
             return outcome;
@@ -1515,13 +1520,7 @@ std::vector<FaultRow> LeanRows() {
     // next run fetches that segment alone, from what the record says it holds.
     add("KilledMidFile", "killed while a segment stalls, the others done, then run again", complete,
         [](FaultMatrix& t) {
-            t.Update();
-            HttpFault fault = FaultOn(t.ObjectUrl("launcher/big.pak"));
-            fault.rangeStart = kBigSegment;
-            fault.stallAfterBodyBytes = 50000;
-            fault.times = 1;
-            t.Server().AddFault(fault);
-            t.StartServer();
+            StallSecondSegmentOnce(t);
             const std::string record =
                 t.Incoming(t.Entry("launcher/big.pak").objectMd5 + ".part.record");
             char done[64];
