@@ -297,15 +297,20 @@ int RequestsFor(FaultMatrix& t, const std::string& path) {
     return count;
 }
 
-// The update served with the big file's second segment going silent mid-body, once.
-void StallSecondSegmentOnce(FaultMatrix& t) {
+// The update served with one fault, set by `set`, on the big file's second segment, once.
+void FaultSecondSegmentOnce(FaultMatrix& t, const std::function<void(HttpFault&)>& set) {
     t.Update();
     HttpFault fault = FaultOn(t.ObjectUrl("launcher/big.pak"));
     fault.rangeStart = kBigSegment;
-    fault.stallAfterBodyBytes = 50000;
     fault.times = 1;
+    set(fault);
     t.Server().AddFault(fault);
     t.StartServer();
+}
+
+// The update served with the big file's second segment going silent mid-body, once.
+void StallSecondSegmentOnce(FaultMatrix& t) {
+    FaultSecondSegmentOnce(t, [](HttpFault& fault) { fault.stallAfterBodyBytes = 50000; });
 }
 
 std::vector<FaultRow> Rows() {
@@ -337,13 +342,7 @@ std::vector<FaultRow> Rows() {
         });
 
     add("BodyCutShortOnce", "the server closes mid-segment, once", complete, [](FaultMatrix& t) {
-        t.Update();
-        HttpFault fault = FaultOn(t.ObjectUrl("launcher/big.pak"));
-        fault.rangeStart = kBigSegment;
-        fault.closeAfterBodyBytes = 70000;
-        fault.times = 1;
-        t.Server().AddFault(fault);
-        t.StartServer();
+        FaultSecondSegmentOnce(t, [](HttpFault& fault) { fault.closeAfterBodyBytes = 70000; });
         Outcome outcome = t.Run();
         // The second attempt goes on from what the first one kept.
         bool resumed = false;
@@ -1452,13 +1451,7 @@ std::vector<FaultRow> LeanRows() {
 
     add("ResetAfterTheHead", "a reset after the head of a segment, once", complete,
         [](FaultMatrix& t) {
-            t.Update();
-            HttpFault fault = FaultOn(t.ObjectUrl("launcher/big.pak"));
-            fault.rangeStart = kBigSegment;
-            fault.resetAfterHead = true;
-            fault.times = 1;
-            t.Server().AddFault(fault);
-            t.StartServer();
+            FaultSecondSegmentOnce(t, [](HttpFault& fault) { fault.resetAfterHead = true; });
             Outcome outcome = t.Run();
             // A failed receive here; Wine's sockets report the reset as the peer's close.
             EXPECT_EQ(CountOf(outcome.log, "Read error!") +
@@ -1470,13 +1463,7 @@ std::vector<FaultRow> LeanRows() {
         });
     add("ContentRangeForAnotherRange", "a 206 for other bytes than asked, once", complete,
         [](FaultMatrix& t) {
-            t.Update();
-            HttpFault fault = FaultOn(t.ObjectUrl("launcher/big.pak"));
-            fault.rangeStart = kBigSegment;
-            fault.rangeShift = 100;
-            fault.times = 1;
-            t.Server().AddFault(fault);
-            t.StartServer();
+            FaultSecondSegmentOnce(t, [](HttpFault& fault) { fault.rangeShift = 100; });
             Outcome outcome = t.Run();
             EXPECT_EQ(CountOf(outcome.log, "Content-Range names bytes 206766-413331, not the "
                                            "206666-413331 asked for."),
